@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test suite.
+# Usage: scripts/test.sh [--sanitize]   (--sanitize: AddressSanitizer and UBSan, in build-sanitize/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+options=(-DCMAKE_BUILD_TYPE=Debug)
+if [ "${1:-}" = "--sanitize" ]; then
+    build=build-sanitize
+    options+=(-DINDICATOR_SANITIZE=ON)
+fi
+
+scripts/deps.sh
+cmake -S . -B "$build" "${options[@]}"
+cmake --build "$build" -j"$(nproc)"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+ctest --test-dir "$build" --output-on-failure
