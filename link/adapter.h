@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+
+class QSerialPort;
+
+// The link to the device: one serial port and a Modbus RTU master on it with two synchronous
+// exchanges, read holding registers (0x03) and write multiple registers (0x10). Each exchange
+// blocks until the reply is complete or its time-out has passed and returns a TResultCode.
+//
+// The owner sets the line settings, calls Open, sets Connected when Open returned 0, exchanges,
+// and calls Close once before destroying the adapter.
+class CAdapter
+{
+public:
+    CAdapter();
+    ~CAdapter();
+    CAdapter(const CAdapter &) = delete;
+    CAdapter &operator=(const CAdapter &) = delete;
+
+    // Line settings, indexes into the tables of LineSettings.
+    quint8 PortNumber = 1;  // COM2
+    quint8 SpeedNumber = 4; // 19200 baud
+    // Total read time-out of a freshly opened port. Every exchange sets its own time-outs
+    // before it sends, so nothing that waits on the line ever uses it.
+    quint16 TimeOut = 400;
+    quint8 Parity = 4;   // space
+    quint8 StopBits = 0; // one
+    // Device path to open; when empty, Open derives it from PortNumber.
+    QString PortName;
+    // Set by the owner once Open has succeeded; exchanges refuse to touch the line without it.
+    bool Connected = false;
+
+    // 0 when the port is open and configured, -1 otherwise (nothing is left open then).
+    int Open();
+    // 0 when the port was closed, -1 when none had been opened.
+    int Close();
+
+    // The registers land in host order in buffer, which must hold Rtu::maxReadRegisters slots:
+    // a reply may carry more registers than were asked for, and all of them are copied.
+    qint16 ReadRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer);
+    // At most Rtu::maxWriteRegisters registers; more are refused with lrBadParameters.
+    qint16 WriteRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer);
+
+    // The device path of COM port PortNumber + 1 when no PortName is given.
+    static QString PlatformPortName(quint8 portNumber);
+
+private:
+    // Decides, from the bytes received so far, that a read may end before its count.
+    using EarlyEnd = std::function<bool(const QByteArray &)>;
+
+    void setReadTimeouts(int totalMs);
+    void discardPendingInput();
+    bool send(const QByteArray &request);
+    QByteArray receive(int count, const EarlyEnd &earlyEnd = {});
+    qint16 finishExceptionReply(QByteArray reply);
+
+    std::unique_ptr<QSerialPort> PortHandle; // null until Open succeeds
+    // What a serial port's read time-outs do: a read ends when its bytes are in, when more
+    // than IntervalMs pass between two bytes, or after TotalMs plus MultiplierMs per byte.
+    int IntervalMs = 0;
+    int TotalMs = 0;
+    int MultiplierMs = 0;
+};

@@ -1,0 +1,25 @@
+#include "linesettings.h"
+
+namespace LineSettings {
+
+namespace {
+template <typename Table>
+std::optional<typename Table::value_type> entry(const Table &table, quint8 index)
+{
+    if (index >= table.size())
+        return std::nullopt;
+    return table[index];
+}
+} // namespace
+
+std::optional<quint32> baudRate(quint8 index) { return entry(BaudRates, index); }
+std::optional<QSerialPort::Parity> parity(quint8 index) { return entry(Parities, index); }
+std::optional<QSerialPort::StopBits> stopBits(quint8 index) { return entry(StopBits, index); }
+
+int characterTimeMs(quint32 baud)
+{
+    constexpr quint32 bitsPerCharacter = 11;
+    return int((bitsPerCharacter * 1000 + baud - 1) / baud);
+}
+
+} // namespace LineSettings

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSerialPort>
+#include <QtGlobal>
+
+#include <array>
+#include <optional>
+
+// The three line-settings tables. An index is the position in its table; the main window's
+// lists show the rows in the same order, so a list's row index is the table index.
+namespace LineSettings {
+
+inline constexpr std::array<quint32, 8> BaudRates{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Not the identity: index 1 is even parity and index 2 odd. Mark and space have no list row.
+inline constexpr std::array<QSerialPort::Parity, 5> Parities{
+    QSerialPort::NoParity, QSerialPort::EvenParity, QSerialPort::OddParity,
+    QSerialPort::MarkParity, QSerialPort::SpaceParity};
+
+// Index 1 is one and a half stop bits. POSIX terminals cannot send 1.5; a receiver that
+// expects 1.5 accepts 2, so there the row sends 2.
+inline constexpr std::array<QSerialPort::StopBits, 3> StopBits{
+    QSerialPort::OneStop,
+#ifdef Q_OS_WIN
+    QSerialPort::OneAndHalfStop,
+#else
+    QSerialPort::TwoStop,
+#endif
+    QSerialPort::TwoStop};
+
+std::optional<quint32> baudRate(quint8 index);
+std::optional<QSerialPort::Parity> parity(quint8 index);
+std::optional<QSerialPort::StopBits> stopBits(quint8 index);
+
+// Time of one character on the line, rounded up to whole milliseconds: start bit, 8 data bits,
+// parity and stop bit make 11 bits at most. 1200 baud: 9.2 ms, so 10 ms; 115200 baud: 1 ms.
+int characterTimeMs(quint32 baud);
+
+} // namespace LineSettings

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Outcome of one exchange with the device. Zero is success, every negative value a failure;
+// the main window turns each into its message (TfrmMain::ResultText).
+enum TResultCode : qint16 {
+    lrOk = 0,
+    lrNotConnected = -1,   // the adapter is not Connected; nothing was sent
+    lrWriteFailed = -2,    // the request did not leave completely (also: the port has gone away)
+    lrBadCrc = -3,         // a reply arrived whole but its CRC does not verify
+    lrDeviceError = -4,    // the device answered with a Modbus exception
+    lrIncomplete = -5,     // the reply stopped after its header
+    lrNoAnswer = -6,       // not even the reply's header arrived
+    lrBadParameters = -100 // a page refused to send its input
+};

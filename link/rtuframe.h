@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QtGlobal>
+
+// Modbus RTU frames as plain byte arrays: building requests and checking replies, apart from
+// any port. Registers travel high-order byte first; the CRC travels low-order byte first.
+namespace Rtu {
+
+inline constexpr quint8 fnReadHoldingRegisters = 0x03;
+inline constexpr quint8 fnWriteMultipleRegisters = 0x10;
+inline constexpr quint8 exceptionFlag = 0x80;
+
+// Requests and replies each fit a 100-byte frame.
+inline constexpr int maxFrameSize = 100;
+inline constexpr int crcSize = 2;
+// A write request is 9 + 2n bytes: 45 registers make 99.
+inline constexpr int maxWriteRegisters = 45;
+// A read reply: address, function, byte count, data, CRC. 3 + 95 + 2 = 100.
+inline constexpr int readHeaderSize = 3;
+inline constexpr int maxReadDataBytes = maxFrameSize - readHeaderSize - crcSize;
+// A caller's read buffer must hold every register a reply can carry: 95 / 2.
+inline constexpr int maxReadRegisters = maxReadDataBytes / 2;
+// A write reply echoes address, function, first register and count, then the CRC.
+inline constexpr int writeReplySize = 8;
+// An exception reply: address, function | 0x80, exception code, CRC.
+inline constexpr int exceptionReplySize = 5;
+
+// CRC-16/MODBUS: start 0xFFFF, reflected polynomial 0xA001, no final XOR.
+quint16 crc16(QByteArrayView bytes);
+
+// Appends the CRC, low-order byte first.
+void appendCrc(QByteArray &frame);
+
+// A received frame whose two last bytes are its CRC yields a CRC of 0 over the whole frame.
+bool crcVerifies(QByteArrayView frame);
+
+QByteArray readRequest(quint8 slave, quint16 firstRegister, quint16 count);
+QByteArray writeRequest(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *values);
+
+inline bool isException(quint8 functionCode) { return functionCode & exceptionFlag; }
+
+// Stores data bytes 2k and 2k+1 as register k in host order; an odd last byte is ignored.
+void copyRegisters(QByteArrayView data, quint16 *registers);
+
+} // namespace Rtu
