@@ -1,0 +1,157 @@
+// indicator-sim: a simulated indicator answering as a Modbus RTU slave. The first line on
+// standard output is the device path a master opens; everything else goes to standard error.
+#include "linesettings.h"
+#include "simdevice.h"
+#include "simline.h"
+#include "simoptions.h"
+#include "simserver.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitBadOptions = 2;
+
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+void requestStop(int) { stopRequested = true; }
+
+void stopOnSignals()
+{
+    struct sigaction action{};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a signal must wake the waits of the request loop.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+// A symbolic link at `path` to `target`. A link left behind by an earlier run is replaced;
+// anything else at `path` is left alone.
+bool makeLink(const QByteArray &path, const QByteArray &target)
+{
+    struct stat existing{};
+    if (lstat(path.constData(), &existing) == 0) {
+        if (!S_ISLNK(existing.st_mode)) {
+            SimServer::log(QStringLiteral("%1 exists and is not a symbolic link; it stays as it is")
+                               .arg(QString::fromLocal8Bit(path)));
+            return false;
+        }
+        const QByteArray fresh = path + ".new";
+        unlink(fresh.constData());
+        if (symlink(target.constData(), fresh.constData()) == 0 && rename(fresh.constData(), path.constData()) == 0)
+            return true;
+    } else if (symlink(target.constData(), path.constData()) == 0) {
+        return true;
+    }
+    SimServer::log(QStringLiteral("cannot make the link %1: %2")
+                       .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(strerror(errno))));
+    return false;
+}
+
+// Only while it still leads to our device: another simulator may have taken the name since.
+void removeLink(const QByteArray &path, const QByteArray &target)
+{
+    char points[4096] = {};
+    const ssize_t n = readlink(path.constData(), points, sizeof points - 1);
+    if (n > 0 && QByteArray(points, n) == target)
+        unlink(path.constData());
+}
+
+SimDevice::Settings deviceSettings(const SimOptions &options)
+{
+    const auto &rates = LineSettings::BaudRates;
+    SimDevice::Settings settings;
+    settings.netAddress = options.slave;
+    settings.speedCode = quint16(std::find(rates.begin(), rates.end(), options.baud) - rates.begin());
+    settings.stopBitsCode = quint16(options.stopBits - 1);
+    settings.parityCode = options.parityCode;
+    settings.selfDiag = options.selfDiag;
+    settings.eepromErrors = options.eepromErrors;
+    return settings;
+}
+
+SimLine::Settings lineSettings(const SimOptions &options)
+{
+    constexpr char kLibmodbusParity[] = "NEO"; // by parity code
+    return {options.baud, kLibmodbusParity[options.parityCode], options.stopBits, options.slave};
+}
+
+QString describe(const SimOptions &options, const QString &path)
+{
+    QStringList parts{QStringLiteral("slave %1 on %2, %3 baud, parity %4, %5 stop bit(s)")
+                          .arg(options.slave)
+                          .arg(path)
+                          .arg(options.baud)
+                          .arg(QLatin1StringView(SimDevice::kParityNames[options.parityCode]))
+                          .arg(options.stopBits)};
+    if (options.silent)
+        parts << QStringLiteral("silent");
+    if (options.corruptEvery)
+        parts << QStringLiteral("wrong CRC every %1 replies").arg(options.corruptEvery);
+    if (options.exceptionEvery)
+        parts << QStringLiteral("exception every %1 replies").arg(options.exceptionEvery);
+    if (options.delayMs)
+        parts << QStringLiteral("%1 ms turnaround").arg(options.delayMs);
+    if (options.wireTiming)
+        parts << QStringLiteral("wire timing");
+    return QStringLiteral("indicator-sim: ") + parts.join(QStringLiteral("; "));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QString error;
+    const std::optional<SimOptions> options = parseSimOptions(arguments, &error);
+    if (!options) {
+        fprintf(stderr, "indicator-sim: %s\n\n%s", qPrintable(error), qPrintable(simUsage()));
+        return kExitBadOptions;
+    }
+    if (options->help) {
+        fputs(qPrintable(simUsage()), stdout);
+        return 0;
+    }
+    stopOnSignals();
+
+    const std::unique_ptr<SimLine> line =
+        options->devicePath.isEmpty() ? SimLine::openPseudoTerminal(lineSettings(*options), &error)
+                                      : SimLine::openSerialPort(options->devicePath, lineSettings(*options), &error);
+    if (!line) {
+        SimServer::log(error);
+        return kExitFailure;
+    }
+    const QByteArray linkPath = options->linkPath.toLocal8Bit();
+    const QByteArray target = line->path().toLocal8Bit();
+    if (!linkPath.isEmpty() && !makeLink(linkPath, target))
+        return kExitFailure;
+
+    // The contract with whoever started us: the device path alone on the first line, at once.
+    fprintf(stdout, "%s\n", target.constData());
+    fflush(stdout);
+    SimServer::log(describe(*options, line->path()));
+
+    SimDevice device(deviceSettings(*options));
+    SimServer server(*line, device,
+                     {options->silent, options->corruptEvery, options->exceptionEvery, options->delayMs,
+                      options->wireTiming, options->verbose});
+    const bool ok = server.run(stopRequested);
+
+    if (!linkPath.isEmpty())
+        removeLink(linkPath, target);
+    SimServer::log(QStringLiteral("indicator-sim: stopped"));
+    return ok ? 0 : kExitFailure;
+}

@@ -1,0 +1,149 @@
+#include "simoptions.h"
+
+#include "linesettings.h"
+#include "simdevice.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+
+namespace {
+
+// A turnaround longer than this is no longer a slow device but a dead one; --silent is that.
+constexpr int kLongestDelayMs = 10000;
+
+// A whole number within [lowest, highest], decimal or 0x-hexadecimal.
+std::optional<qint64> number(const QString &text, qint64 lowest, qint64 highest)
+{
+    bool ok = false;
+    const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    const qint64 value = hex ? text.mid(2).toLongLong(&ok, 16) : text.toLongLong(&ok, 10);
+    if (!ok || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+class Reader
+{
+public:
+    Reader(const QCommandLineParser &parser, QString *error) : m_parser(parser), m_error(error) {}
+
+    template <typename T>
+    void read(const QString &name, T &target, qint64 lowest, qint64 highest)
+    {
+        if (!m_parser.isSet(name))
+            return;
+        const QString text = m_parser.value(name);
+        if (const auto value = number(text, lowest, highest))
+            target = T(*value);
+        else
+            fail(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
+                     .arg(name).arg(lowest).arg(highest).arg(text));
+    }
+
+    void fail(const QString &message)
+    {
+        if (m_error->isEmpty())
+            *m_error = message;
+    }
+
+private:
+    const QCommandLineParser &m_parser;
+    QString *m_error;
+};
+
+} // namespace
+
+QString simUsage()
+{
+    return QStringLiteral(
+        "Usage: indicator-sim [options]\n"
+        "A simulated digital indicator: a Modbus RTU slave on a pseudo-terminal (default) or a\n"
+        "serial port. The first line on standard output is the device path for the master;\n"
+        "the log goes to standard error.\n"
+        "\n"
+        "Line:\n"
+        "  --link PATH           also make a symbolic link PATH to the pseudo-terminal\n"
+        "  --device PATH         serve this serial port instead of a pseudo-terminal\n"
+        "  --baud N              1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 (19200)\n"
+        "  --parity P            none, even or odd (none)\n"
+        "  --stop-bits N         1 or 2 (1)\n"
+        "  --slave N             address it answers to, 1..247 (1)\n"
+        "Device:\n"
+        "  --self-diag N         self-diagnostic flag word (0)\n"
+        "  --eeprom-err N        EEPROM error flag word (0)\n"
+        "Faults:\n"
+        "  --silent              never answer\n"
+        "  --corrupt-every N     give every N-th reply a wrong CRC\n"
+        "  --exception-every N   answer every N-th request with exception 04\n"
+        "  --delay MS            wait MS milliseconds before each reply (at most 10000)\n"
+        "  --wire-timing         take requests and give replies at the pace of the line:\n"
+        "                        11 bits a character at the baud rate\n"
+        "Log:\n"
+        "  --verbose             print every request and reply in hex with a time stamp\n"
+        "  --help                show this text\n");
+}
+
+std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString *error)
+{
+    error->clear();
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char *name : {"link", "device", "baud", "parity", "stop-bits", "slave", "corrupt-every",
+                             "exception-every", "delay", "self-diag", "eeprom-err"})
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
+    for (const char *name : {"silent", "wire-timing", "verbose", "help"})
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
+
+    // QCommandLineParser takes the first argument for the program name.
+    if (!parser.parse(QStringList{QStringLiteral("indicator-sim")} + arguments)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
+
+    SimOptions options;
+    Reader reader(parser, error);
+    options.help = parser.isSet(QStringLiteral("help"));
+    options.linkPath = parser.value(QStringLiteral("link"));
+    options.devicePath = parser.value(QStringLiteral("device"));
+    if (parser.isSet(QStringLiteral("link")) && options.linkPath.isEmpty())
+        reader.fail(QStringLiteral("--link takes a path"));
+    if (parser.isSet(QStringLiteral("device")) && options.devicePath.isEmpty())
+        reader.fail(QStringLiteral("--device takes a path"));
+    if (!options.linkPath.isEmpty() && !options.devicePath.isEmpty())
+        reader.fail(QStringLiteral("--link names a pseudo-terminal; with --device there is none"));
+
+    reader.read(QStringLiteral("baud"), options.baud, 0, 4000000);
+    const auto &rates = LineSettings::BaudRates;
+    if (std::find(rates.begin(), rates.end(), options.baud) == rates.end())
+        reader.fail(QStringLiteral("--baud takes one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200"));
+
+    if (parser.isSet(QStringLiteral("parity"))) {
+        const QString parity = parser.value(QStringLiteral("parity"));
+        const auto &names = SimDevice::kParityNames;
+        const auto found = std::find_if(names.begin(), names.end(),
+                                        [&](const char *name) { return parity == QLatin1StringView(name); });
+        if (found == names.end())
+            reader.fail(QStringLiteral("--parity takes none, even or odd, not \"%1\"").arg(parity));
+        else
+            options.parityCode = quint16(found - names.begin());
+    }
+    reader.read(QStringLiteral("stop-bits"), options.stopBits, 1, 2);
+    reader.read(QStringLiteral("slave"), options.slave, 1, SimDevice::kHighestSlaveAddress);
+    reader.read(QStringLiteral("corrupt-every"), options.corruptEvery, 1, INT_MAX);
+    reader.read(QStringLiteral("exception-every"), options.exceptionEvery, 1, INT_MAX);
+    reader.read(QStringLiteral("delay"), options.delayMs, 0, kLongestDelayMs);
+    reader.read(QStringLiteral("self-diag"), options.selfDiag, 0, 0xFFFF);
+    reader.read(QStringLiteral("eeprom-err"), options.eepromErrors, 0, 0xFFFF);
+    options.silent = parser.isSet(QStringLiteral("silent"));
+    options.wireTiming = parser.isSet(QStringLiteral("wire-timing"));
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
+
+    if (!error->isEmpty())
+        return std::nullopt;
+    return options;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <optional>
+
+// What the simulator was asked to be, from its command line.
+struct SimOptions
+{
+    QString linkPath;   // symbolic link to make to the pseudo-terminal; empty: none
+    QString devicePath; // real serial port to serve instead of a pseudo-terminal
+    quint32 baud = 19200;
+    quint16 parityCode = 0; // index of SimDevice::kParityNames
+    int stopBits = 1;
+    quint8 slave = 1;
+    bool silent = false;
+    int corruptEvery = 0;   // every N-th reply gets a wrong CRC; 0: none
+    int exceptionEvery = 0; // every N-th reply is an exception; 0: none
+    int delayMs = 0;        // turnaround before each reply
+    bool wireTiming = false;
+    quint16 selfDiag = 0;
+    quint16 eepromErrors = 0;
+    bool verbose = false;
+    bool help = false;
+};
+
+// The options of `arguments` (without the program name), or nothing with `error` set.
+std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString *error);
+
+QString simUsage();

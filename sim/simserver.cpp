@@ -1,0 +1,249 @@
+#include "simserver.h"
+
+#include "simdevice.h"
+#include "simline.h"
+
+#include <QTime>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// How often the loop looks at the stop flag when no signal interrupts it.
+constexpr int kStopCheckMs = 100;
+constexpr int kWriteWaitMs = 100;
+
+constexpr int kFunctionOffset = 1;
+constexpr int kFirstRegisterOffset = 2;
+constexpr int kCountOffset = 4;
+constexpr int kByteCountOffset = 6;
+constexpr int kValuesOffset = 7;
+
+quint16 bigEndianAt(const uint8_t *bytes, int offset) { return quint16(bytes[offset] << 8 | bytes[offset + 1]); }
+
+QString hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ')); }
+
+} // namespace
+
+SimServer::SimServer(SimLine &line, SimDevice &device, const Behaviour &behaviour)
+    : m_line(line), m_device(device), m_behaviour(behaviour)
+{
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_capture.data()) != 0)
+        qFatal("socketpair: %s", strerror(errno));
+    fcntl(m_capture[1], F_SETFL, O_NONBLOCK);
+}
+
+SimServer::~SimServer()
+{
+    for (int fd : m_capture)
+        ::close(fd);
+}
+
+void SimServer::log(const QString &text)
+{
+    const QByteArray line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")).toLocal8Bit()
+                            + text.toLocal8Bit() + '\n';
+    fwrite(line.constData(), 1, size_t(line.size()), stderr);
+}
+
+void SimServer::trace(const char *direction, const QByteArray &bytes, const QString &comment) const
+{
+    if (m_behaviour.verbose)
+        log(QStringLiteral("%1 %2%3").arg(QLatin1StringView(direction), hex(bytes),
+                                          comment.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(comment)));
+}
+
+bool SimServer::run(const std::atomic<bool> &stop)
+{
+    m_stop = &stop;
+    std::array<uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> request{};
+    while (!stop) {
+        pollfd line{m_line.descriptor(), POLLIN, 0};
+        const int ready = poll(&line, 1, kStopCheckMs);
+        if (ready < 0 && errno != EINTR) {
+            log(QStringLiteral("the line failed: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+            return false;
+        }
+        if (ready <= 0)
+            continue;
+        if (line.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            log(QStringLiteral("the line has gone away"));
+            return false;
+        }
+        const Clock::time_point arrived = Clock::now();
+        const int length = modbus_receive(m_line.modbus(), request.data());
+        if (length > 0)
+            serve(request.data(), length, arrived);
+        else
+            skipFrame(length);
+    }
+    return true;
+}
+
+// A frame that is not a request to this device: garbage, a cut-off frame, a wrong CRC, or a
+// request to another slave. What follows it up to the next silence belongs to it.
+void SimServer::skipFrame(int received)
+{
+    const int reason = errno;
+    trace("<-", {}, received == 0 ? QStringLiteral("a request to another slave: ignored")
+                                  : QStringLiteral("not a request: %1").arg(modbus_strerror(reason)));
+    discardUntilQuiet();
+    // After a request to another slave libmodbus takes the next frame for that slave's
+    // reply and drops it; on a line with no such slave that would be the master's next
+    // request. Let libmodbus's wait for that reply lapse now, on a quiet line.
+    if (received == 0) {
+        std::array<uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> lapsed{};
+        modbus_receive(m_line.modbus(), lapsed.data());
+    }
+}
+
+void SimServer::discardUntilQuiet()
+{
+    const int gapMs = int(std::chrono::ceil<std::chrono::milliseconds>(m_line.frameGap()).count());
+    char discarded[256];
+    pollfd line{m_line.descriptor(), POLLIN, 0};
+    while (!*m_stop && poll(&line, 1, gapMs) > 0 && (line.revents & POLLIN)) {
+        if (::read(m_line.descriptor(), discarded, sizeof discarded) <= 0)
+            return;
+    }
+}
+
+void SimServer::serve(const uint8_t *request, int length, Clock::time_point arrived)
+{
+    trace("<-", QByteArray(reinterpret_cast<const char *>(request), length));
+    // On a real line the request has only now finished arriving.
+    if (m_behaviour.wireTiming && !waitUntil(arrived + length * m_line.characterTime()))
+        return;
+    if (m_behaviour.silent) {
+        trace("  ", {}, QStringLiteral("silent: no reply"));
+        return;
+    }
+    if (request[0] == MODBUS_BROADCAST_ADDRESS) {
+        // Executed as any request, but a broadcast is never answered.
+        answer(request, length);
+        return;
+    }
+
+    ++m_replies;
+    QString fault;
+    QByteArray reply;
+    if (m_behaviour.exceptionEvery > 0 && m_replies % m_behaviour.exceptionEvery == 0) {
+        reply = exception(request, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
+        fault = QStringLiteral("exception on purpose");
+    } else {
+        reply = answer(request, length);
+    }
+    if (m_behaviour.corruptEvery > 0 && m_replies % m_behaviour.corruptEvery == 0 && !reply.isEmpty()) {
+        reply.back() = char(reply.back() ^ 0xFF);
+        fault = QStringLiteral("CRC spoilt on purpose");
+    }
+    if (m_behaviour.delayMs > 0 && !waitUntil(Clock::now() + std::chrono::milliseconds(m_behaviour.delayMs)))
+        return;
+    send(reply);
+    trace("->", reply, fault);
+}
+
+QByteArray SimServer::answer(const uint8_t *request, int length)
+{
+    const int function = request[kFunctionOffset];
+    const quint16 first = bigEndianAt(request, kFirstRegisterOffset);
+    const quint16 count = bigEndianAt(request, kCountOffset);
+    // Counts that Modbus itself forbids are libmodbus's to refuse (illegal data value); the
+    // device refuses registers it does not hold, and values it does not accept.
+    const bool readCountValid = count >= 1 && count <= MODBUS_MAX_READ_REGISTERS;
+    const bool writeCountValid = count >= 1 && count <= MODBUS_MAX_WRITE_REGISTERS
+                                 && request[kByteCountOffset] == 2 * count;
+
+    if (function == MODBUS_FC_READ_HOLDING_REGISTERS) {
+        if (const quint8 refusal = readCountValid ? m_device.refuseRead(first, count) : 0)
+            return exception(request, refusal);
+        m_device.updateLive(std::chrono::duration<double>(Clock::now() - m_started).count());
+    } else if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+        std::vector<quint16> values;
+        for (int k = 0; writeCountValid && k < count; ++k)
+            values.push_back(bigEndianAt(request, kValuesOffset + 2 * k));
+        if (const quint8 refusal = writeCountValid ? m_device.refuseWrite(first, values) : 0)
+            return exception(request, refusal);
+    } else {
+        return exception(request, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+    }
+
+    // libmodbus reads from and stores into the device's own registers.
+    modbus_mapping_t registers{};
+    registers.nb_registers = m_device.registerCount();
+    registers.tab_registers = m_device.registers();
+    const QByteArray reply = captured([&] { modbus_reply(m_line.modbus(), request, length, &registers); });
+    if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && writeCountValid) {
+        for (const QString &line : m_device.describeWrite(first, count))
+            log(line);
+    }
+    return reply;
+}
+
+QByteArray SimServer::exception(const uint8_t *request, int code)
+{
+    return captured([&] { modbus_reply_exception(m_line.modbus(), request, unsigned(code)); });
+}
+
+template <typename Produce>
+QByteArray SimServer::captured(Produce produce)
+{
+    modbus_set_socket(m_line.modbus(), m_capture[0]);
+    produce();
+    modbus_set_socket(m_line.modbus(), m_line.descriptor());
+
+    QByteArray reply;
+    char buffer[MODBUS_RTU_MAX_ADU_LENGTH];
+    ssize_t n;
+    while ((n = ::read(m_capture[1], buffer, sizeof buffer)) > 0)
+        reply.append(buffer, n);
+    return reply;
+}
+
+void SimServer::send(const QByteArray &reply)
+{
+    const int fd = m_line.descriptor();
+    const Clock::time_point start = Clock::now();
+    qsizetype sent = 0;
+    while (sent < reply.size()) {
+        // Paced, each character is handed over once it would have crossed the line.
+        qsizetype chunk = reply.size() - sent;
+        if (m_behaviour.wireTiming) {
+            if (!waitUntil(start + (sent + 1) * m_line.characterTime()))
+                return;
+            chunk = 1;
+        }
+        const ssize_t n = ::write(fd, reply.constData() + sent, size_t(chunk));
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd line{fd, POLLOUT, 0};
+            poll(&line, 1, kWriteWaitMs);
+        } else {
+            log(QStringLiteral("reply not sent: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+            return;
+        }
+    }
+}
+
+bool SimServer::waitUntil(Clock::time_point deadline) const
+{
+    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
+    timespec due{};
+    due.tv_sec = time_t(sinceEpoch.count() / 1000000000);
+    due.tv_nsec = long(sinceEpoch.count() % 1000000000);
+    // steady_clock is CLOCK_MONOTONIC; a signal wakes the sleep early.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+        if (*m_stop)
+            return false;
+    }
+    return !*m_stop;
+}

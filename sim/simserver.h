@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+class SimDevice;
+class SimLine;
+
+// The request loop: takes each frame off the line with libmodbus, lets the device refuse what
+// it does not hold, has libmodbus build the reply, and puts the reply on the line, with the
+// faults and the pacing asked for.
+class SimServer
+{
+public:
+    struct Behaviour
+    {
+        bool silent = false;
+        int corruptEvery = 0;
+        int exceptionEvery = 0;
+        int delayMs = 0;
+        bool wireTiming = false;
+        bool verbose = false;
+    };
+
+    SimServer(SimLine &line, SimDevice &device, const Behaviour &behaviour);
+    ~SimServer();
+    SimServer(const SimServer &) = delete;
+    SimServer &operator=(const SimServer &) = delete;
+
+    // Serves until `stop` is set (from a signal handler); false when the line failed.
+    bool run(const std::atomic<bool> &stop);
+
+    // One line of the log on standard error.
+    static void log(const QString &text);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void serve(const uint8_t *request, int length, Clock::time_point arrived);
+    QByteArray answer(const uint8_t *request, int length);
+    QByteArray exception(const uint8_t *request, int code);
+    template <typename Produce>
+    QByteArray captured(Produce produce);
+    void skipFrame(int received);
+    void discardUntilQuiet();
+    void send(const QByteArray &reply);
+    // False when a stop was asked for before `deadline`.
+    bool waitUntil(Clock::time_point deadline) const;
+    void trace(const char *direction, const QByteArray &bytes, const QString &comment = {}) const;
+
+    SimLine &m_line;
+    SimDevice &m_device;
+    Behaviour m_behaviour;
+    const std::atomic<bool> *m_stop = nullptr;
+    Clock::time_point m_started = Clock::now();
+    long long m_replies = 0;
+    // libmodbus writes its replies into the first socket; they are taken from the second,
+    // so that a fault can be laid on them before they reach the line.
+    std::array<int, 2> m_capture{-1, -1};
+};
