@@ -1,0 +1,678 @@
+// indicator-sim as a master sees it: CAdapter and raw frames on the simulator's pseudo-terminal.
+// The device's registers, what it refuses, the faults it plays on demand, noise on the line,
+// and its command line.
+#include "adapter.h"
+#include "parammap.h"
+#include "registercodec.h"
+#include "resultcodes.h"
+#include "rtuframe.h"
+#include "simdevice.h"
+#include "support/simprocess.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <array>
+#include <cmath>
+#include <csignal>
+
+#include <unistd.h>
+
+namespace {
+
+using Registers = std::array<quint16, Rtu::maxReadRegisters>;
+
+int registerCount(TParamId id) { return ParamMap[id].Bytes / 2; }
+
+QList<quint16> floatRegisters(float value)
+{
+    QList<quint16> registers(2);
+    RegisterCodec::putFloat(value, registers.data());
+    return registers;
+}
+
+QList<quint16> textRegisters(const QString &text, TParamId id)
+{
+    QList<quint16> registers(registerCount(id), 0);
+    RegisterCodec::putText(text, registers.data(), ParamMap[id].Bytes);
+    return registers;
+}
+
+// RTU frames ends after 3.5 characters of silence, and the simulator never waits less than
+// 20 ms for one: a request this long after noise starts a frame of its own.
+constexpr int kFrameSilenceMs = 100;
+
+// The line without CAdapter: any bytes out, whatever comes back.
+class RawLine
+{
+public:
+    explicit RawLine(const QString &path)
+    {
+        m_port.setPortName(path);
+        m_port.setBaudRate(19200);
+        QVERIFY(m_port.open(QIODevice::ReadWrite));
+    }
+
+    void write(const QByteArray &bytes)
+    {
+        m_port.write(bytes);
+        QVERIFY(m_port.waitForBytesWritten(1000));
+    }
+
+    // Sends `request` and collects the reply until `size` bytes are in or `timeoutMs` passes.
+    QByteArray exchange(const QByteArray &request, int size, int timeoutMs = 1000)
+    {
+        m_port.clear(QSerialPort::Input);
+        write(request);
+        QByteArray reply;
+        const QDeadlineTimer deadline(timeoutMs);
+        while (reply.size() < size && !deadline.hasExpired()) {
+            m_port.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+            reply += m_port.readAll();
+        }
+        return reply;
+    }
+
+private:
+    QSerialPort m_port;
+};
+
+// CPU time the process `pid` has used, from /proc.
+double cpuSecondsOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+} // namespace
+
+class TestSim : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<CAdapter> adapter;
+
+    void startSim(const QStringList &arguments = {})
+    {
+        sim = std::make_unique<SimProcess>(arguments);
+        QVERIFY2(sim->started(), "indicator-sim did not come up");
+    }
+
+    void connectAdapter(quint8 speedNumber = 4)
+    {
+        adapter = std::make_unique<CAdapter>();
+        adapter->PortName = sim->devicePath();
+        adapter->SpeedNumber = speedNumber;
+        adapter->Parity = 0;
+        QCOMPARE(adapter->Open(), 0);
+        adapter->Connected = true;
+    }
+
+    void disconnectAdapter()
+    {
+        if (adapter)
+            adapter->Close();
+        adapter.reset();
+    }
+
+    Registers read(TParamId id, quint8 slave = 1)
+    {
+        Registers registers{};
+        const qint16 result = adapter->ReadRegisters(slave, ParamMap[id].Register, registerCount(id), registers.data());
+        if (result != lrOk)
+            qWarning("reading parameter %d: result %d", int(id), int(result));
+        return registers;
+    }
+
+    qint16 write(TParamId id, const QList<quint16> &values, quint8 slave = 1)
+    {
+        return adapter->WriteRegisters(slave, ParamMap[id].Register, quint16(values.size()), values.data());
+    }
+
+    // The live registers 0x0000..0x0009, read in one exchange so that they belong together.
+    Registers readLive()
+    {
+        Registers registers{};
+        const quint16 count = ParamMap[prmDataTxt].Register + registerCount(prmDataTxt);
+        const qint16 result = adapter->ReadRegisters(1, 0, count, registers.data());
+        if (result != lrOk)
+            qWarning("reading the live registers: result %d", int(result));
+        return registers;
+    }
+
+    static const quint16 *at(const Registers &live, TParamId id) { return live.data() + ParamMap[id].Register; }
+
+private slots:
+    void cleanup()
+    {
+        disconnectAdapter();
+        // Every run ends cleanly: exit code 0, and under the sanitizers nothing leaked.
+        if (sim && sim->started())
+            QCOMPARE(sim->stop(SIGTERM), 0);
+        sim.reset();
+    }
+
+    void everyParameterHoldsAPlausibleValue_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QVariant>("expected"); // QString: register text; double: register float; int: code
+
+        QTest::newRow("firmware version") << int(prmInformationProgVer) << QVariant(QStringLiteral("v1.07 сборка 12"));
+        QTest::newRow("device name") << int(prmInformationDevName) << QVariant(QStringLiteral("Индикатор DI-4 sim"));
+        QTest::newRow("self-diagnostics") << int(prmSelfDiag) << QVariant(0);
+        QTest::newRow("EEPROM errors") << int(prmEEPROMErr) << QVariant(0);
+        QTest::newRow("network address") << int(prmPortNetAddr) << QVariant(1);
+        QTest::newRow("speed: 19200") << int(prmPortSpeed) << QVariant(4);
+        QTest::newRow("stop bits: 1") << int(prmPortStopBit) << QVariant(0);
+        QTest::newRow("parity: none") << int(prmPortParity) << QVariant(0);
+        QTest::newRow("calibration bottom") << int(prmClbrBottom) << QVariant(4000);
+        QTest::newRow("calibration top") << int(prmClbrTop) << QVariant(20000);
+        QTest::newRow("dead space") << int(prmModeDeadSpace) << QVariant(0.5);
+        QTest::newRow("set point") << int(prmModeRangeSet) << QVariant(80.0);
+        QTest::newRow("bottom of range") << int(prmModeBottomRange) << QVariant(0.0);
+        QTest::newRow("top of range") << int(prmModeTopRange) << QVariant(100.0);
+        QTest::newRow("signal bottom") << int(prmModeRElSignalBottomRange) << QVariant(4.0);
+        QTest::newRow("signal top") << int(prmModeRElSignalTopRange) << QVariant(20.0);
+        QTest::newRow("decimal point: one decimal") << int(prmModeDecimalPointPos) << QVariant(1);
+        QTest::newRow("brightness") << int(prmModeBrightness) << QVariant(1);
+        QTest::newRow("unit") << int(prmModeUnit) << QVariant(QStringLiteral("°C"));
+        QTest::newRow("scale type") << int(prmModeScaleType) << QVariant(0);
+        QTest::newRow("blink") << int(prmModeBlink) << QVariant(1);
+    }
+
+    void everyParameterHoldsAPlausibleValue()
+    {
+        QFETCH(int, id);
+        QFETCH(QVariant, expected);
+        startSim();
+        connectAdapter();
+        const Registers registers = read(TParamId(id));
+        switch (expected.typeId()) {
+        case QMetaType::QString:
+            QCOMPARE(RegisterCodec::textFrom(registers.data(), ParamMap[id].Bytes), expected.toString());
+            break;
+        case QMetaType::Double:
+            QCOMPARE(RegisterCodec::floatFrom(registers.data()), expected.toFloat());
+            break;
+        default:
+            QCOMPARE(int(registers[0]), expected.toInt());
+        }
+        // Nothing beyond the parameter's registers came back.
+        QCOMPARE(registers[registerCount(TParamId(id))], quint16(0));
+    }
+
+    void startupOptionsShowInTheDevice_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("slave");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("--slave 9") << QStringList{"--slave", "9"} << 9 << int(prmPortNetAddr) << 9;
+        QTest::newRow("--slave 247") << QStringList{"--slave", "247"} << 247 << int(prmPortNetAddr) << 247;
+        QTest::newRow("--baud 1200") << QStringList{"--baud", "1200"} << 1 << int(prmPortSpeed) << 0;
+        QTest::newRow("--baud 115200") << QStringList{"--baud", "115200"} << 1 << int(prmPortSpeed) << 7;
+        QTest::newRow("--parity even") << QStringList{"--parity", "even"} << 1 << int(prmPortParity) << 1;
+        QTest::newRow("--parity odd") << QStringList{"--parity", "odd"} << 1 << int(prmPortParity) << 2;
+        QTest::newRow("--stop-bits 2") << QStringList{"--stop-bits", "2"} << 1 << int(prmPortStopBit) << 1;
+        QTest::newRow("--self-diag 5") << QStringList{"--self-diag", "5"} << 1 << int(prmSelfDiag) << 5;
+        QTest::newRow("--eeprom-err 0x10") << QStringList{"--eeprom-err", "0x10"} << 1 << int(prmEEPROMErr) << 16;
+    }
+
+    void startupOptionsShowInTheDevice()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, slave);
+        QFETCH(int, id);
+        QFETCH(int, expected);
+        startSim(arguments);
+        connectAdapter();
+        QCOMPARE(int(read(TParamId(id), quint8(slave))[0]), expected);
+    }
+
+    void liveReadingFollowsTheInput()
+    {
+        startSim();
+        connectAdapter();
+        const Registers live = readLive();
+        const float reading = RegisterCodec::floatFrom(at(live, prmDataCur));
+        const float input = RegisterCodec::floatFrom(at(live, prmData2));
+        const int counts = *at(live, prmClbrData);
+        const QByteArray text = RegisterCodec::textBytesFrom(at(live, prmDataTxt), ParamMap[prmDataTxt].Bytes);
+
+        // 4..20 mA calibrated at 4000 and 20000 counts, shown as 0..100 with one decimal.
+        QVERIFY2(input >= 4.0f && input <= 20.0f, qPrintable(QString::number(input)));
+        QVERIFY2(std::abs(counts - input * 1000) <= 1, qPrintable(QString::number(counts)));
+        QVERIFY2(std::abs(reading - (input - 4) / 16 * 100) <= 0.05f + 1e-4f, qPrintable(QString::number(reading)));
+        QCOMPARE(text, QByteArray::number(reading, 'f', 1).rightJustified(6, ' '));
+
+        // The input moves, and the display with it.
+        QTRY_VERIFY_WITH_TIMEOUT(RegisterCodec::textBytesFrom(at(readLive(), prmDataTxt), 6) != text, 5000);
+    }
+
+    void displayFollowsRangeAndDecimalPoint_data()
+    {
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<float>("bottom");
+        QTest::addColumn<float>("top");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("no decimals, 0..1000") << 0 << 0.0f << 1000.0f << R"(^ *\d{1,4}$)";
+        QTest::newRow("two decimals, -50..50") << 2 << -50.0f << 50.0f << R"(^ *-?\d{1,2}\.\d\d$)";
+        QTest::newRow("three decimals, 0..5") << 3 << 0.0f << 5.0f << R"(^ \d\.\d{3}$)";
+        QTest::newRow("five digits do not fit") << 0 << 20000.0f << 30000.0f << R"(^  ----$)";
+    }
+
+    void displayFollowsRangeAndDecimalPoint()
+    {
+        QFETCH(int, decimals);
+        QFETCH(float, bottom);
+        QFETCH(float, top);
+        QFETCH(QString, pattern);
+        startSim();
+        connectAdapter();
+        QCOMPARE(write(prmModeDecimalPointPos, {quint16(decimals)}), lrOk);
+        QCOMPARE(write(prmModeBottomRange, floatRegisters(bottom)), lrOk);
+        QCOMPARE(write(prmModeTopRange, floatRegisters(top)), lrOk);
+
+        const Registers live = readLive();
+        const QString text = QString::fromLatin1(RegisterCodec::textBytesFrom(at(live, prmDataTxt), 6));
+        const float reading = RegisterCodec::floatFrom(at(live, prmDataCur));
+        QVERIFY2(QRegularExpression(pattern).match(text).hasMatch(), qPrintable(text));
+        QVERIFY2(reading >= bottom && reading <= top, qPrintable(QString::number(reading)));
+        if (!text.endsWith(QLatin1String("----")))
+            QVERIFY(std::abs(text.toDouble() - reading) < 0.5 * std::pow(10.0, -decimals));
+    }
+
+    void displayTextOfAFourDigitIndicator_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("-12.34") << -12.34 << 2 << QByteArray("-12.34");
+        QTest::newRow("80.0") << 80.0 << 1 << QByteArray("  80.0");
+        QTest::newRow("leading zero") << 0.05 << 2 << QByteArray("  0.05");
+        QTest::newRow("no minus on a zero") << -0.004 << 2 << QByteArray("  0.00");
+        QTest::newRow("rounded") << 1.2346 << 3 << QByteArray(" 1.235");
+        QTest::newRow("four digits") << 9999.4 << 0 << QByteArray("  9999");
+        QTest::newRow("rounds to a fifth digit") << 9999.5 << 0 << QByteArray("  ----");
+        QTest::newRow("negative, four digits") << -999.94 << 1 << QByteArray("-999.9");
+        QTest::newRow("negative, fifth digit") << -999.96 << 1 << QByteArray("  ----");
+        QTest::newRow("too large for three decimals") << 10.0 << 3 << QByteArray("  ----");
+        QTest::newRow("no value") << std::nan("") << 1 << QByteArray("  ----");
+    }
+
+    void displayTextOfAFourDigitIndicator()
+    {
+        QFETCH(double, value);
+        QFETCH(int, decimals);
+        QFETCH(QByteArray, text);
+        QCOMPARE(SimDevice::displayText(value, decimals), text);
+    }
+
+    void writableParametersReadBack_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QList<quint16>>("values");
+        QTest::newRow("network address") << int(prmPortNetAddr) << QList<quint16>{5};
+        QTest::newRow("speed") << int(prmPortSpeed) << QList<quint16>{3};
+        QTest::newRow("stop bits") << int(prmPortStopBit) << QList<quint16>{1};
+        QTest::newRow("parity") << int(prmPortParity) << QList<quint16>{2};
+        QTest::newRow("calibration bottom") << int(prmClbrBottom) << QList<quint16>{0x1234};
+        QTest::newRow("calibration top") << int(prmClbrTop) << QList<quint16>{0xFEDC};
+        QTest::newRow("dead space 1.5") << int(prmModeDeadSpace) << QList<quint16>{0x0000, 0x3FC0};
+        QTest::newRow("set point 4.2") << int(prmModeRangeSet) << QList<quint16>{0x6666, 0x4086};
+        QTest::newRow("bottom of range") << int(prmModeBottomRange) << floatRegisters(-50.0f);
+        QTest::newRow("top of range") << int(prmModeTopRange) << floatRegisters(9999.0f);
+        QTest::newRow("signal bottom") << int(prmModeRElSignalBottomRange) << floatRegisters(0.0f);
+        QTest::newRow("signal top") << int(prmModeRElSignalTopRange) << floatRegisters(10.0f);
+        QTest::newRow("decimal point") << int(prmModeDecimalPointPos) << QList<quint16>{3};
+        QTest::newRow("brightness") << int(prmModeBrightness) << QList<quint16>{2};
+        QTest::newRow("unit mA and blanks") << int(prmModeUnit) << QList<quint16>{0x416D, 0x2020, 0x2020};
+        QTest::newRow("scale type") << int(prmModeScaleType) << QList<quint16>{3};
+        QTest::newRow("blink off") << int(prmModeBlink) << QList<quint16>{0};
+        QTest::newRow("name ABC") << int(prmInformationDevName) << textRegisters("ABC", prmInformationDevName);
+        QTest::newRow("name of 20 letters")
+            << int(prmInformationDevName) << textRegisters(QStringLiteral("Прибор номер 12 ABCD"), prmInformationDevName);
+    }
+
+    void writableParametersReadBack()
+    {
+        QFETCH(int, id);
+        QFETCH(QList<quint16>, values);
+        startSim();
+        connectAdapter();
+        QCOMPARE(write(TParamId(id), values), lrOk);
+        const Registers registers = read(TParamId(id));
+        QCOMPARE(QList<quint16>(registers.begin(), registers.begin() + values.size()), values);
+    }
+
+    void refusedRequests_data()
+    {
+        QTest::addColumn<bool>("isWrite");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<QList<quint16>>("values"); // for a read, as many as it asks for
+        QTest::addColumn<int>("exception");
+
+        const int address = SimDevice::kIllegalDataAddress;
+        const QList<quint16> one{0};
+        const QList<quint16> two{0, 0};
+        QTest::newRow("read after the display text") << false << 0x000A << one << address;
+        QTest::newRow("read across the end of the display text") << false << 0x0009 << two << address;
+        QTest::newRow("read of 0x00FF") << false << 0x00FF << one << address;
+        QTest::newRow("read of 11 version registers") << false << 0x0100 << QList<quint16>(11) << address;
+        QTest::newRow("read before the device settings") << false << 0x07FF << one << address;
+        QTest::newRow("read after the calibration points") << false << 0x0902 << one << address;
+        QTest::newRow("read after the blink flag") << false << 0x0A13 << one << address;
+        QTest::newRow("read after the device name") << false << 0x0B0A << one << address;
+        QTest::newRow("read of 0xFFFF") << false << 0xFFFF << one << address;
+
+        QTest::newRow("write of the numeric reading") << true << 0x0000 << two << address;
+        QTest::newRow("write of the calibration value") << true << 0x0004 << one << address;
+        QTest::newRow("write of the self-diagnostics") << true << 0x0005 << one << address;
+        QTest::newRow("write of the EEPROM errors") << true << 0x0006 << one << address;
+        QTest::newRow("write of the display text") << true << 0x0007 << QList<quint16>(3) << address;
+        QTest::newRow("write of the firmware version") << true << 0x0100 << QList<quint16>(10) << address;
+        QTest::newRow("write across the end of the settings") << true << 0x0803 << two << address;
+        QTest::newRow("write across the end of the mode") << true << 0x0A12 << two << address;
+
+        const int value = SimDevice::kIllegalDataValue;
+        QTest::newRow("network address 0") << true << 0x0800 << one << value;
+        QTest::newRow("network address 248") << true << 0x0800 << QList<quint16>{248} << value;
+        QTest::newRow("speed code 8") << true << 0x0801 << QList<quint16>{8} << value;
+        QTest::newRow("stop-bits code 2") << true << 0x0802 << QList<quint16>{2} << value;
+        QTest::newRow("parity code 3") << true << 0x0803 << QList<quint16>{3} << value;
+        QTest::newRow("decimal point 4") << true << 0x0A0C << QList<quint16>{4} << value;
+        QTest::newRow("brightness 3") << true << 0x0A0D << QList<quint16>{3} << value;
+        QTest::newRow("scale type 4") << true << 0x0A11 << QList<quint16>{4} << value;
+        QTest::newRow("dead space NaN") << true << 0x0A00 << QList<quint16>{0x0000, 0x7FC0} << value;
+        // The high half alone, on the stored low half 0x0000: +infinity.
+        QTest::newRow("half a float that makes infinity") << true << 0x0A05 << QList<quint16>{0x7F80} << value;
+    }
+
+    void refusedRequests()
+    {
+        QFETCH(bool, isWrite);
+        QFETCH(int, first);
+        QFETCH(QList<quint16>, values);
+        QFETCH(int, exception);
+        startSim();
+        const quint16 count = quint16(values.size());
+
+        {
+            RawLine line(sim->devicePath());
+            const QByteArray request = isWrite ? Rtu::writeRequest(1, quint16(first), count, values.data())
+                                               : Rtu::readRequest(1, quint16(first), count);
+            const QByteArray reply = line.exchange(request, Rtu::exceptionReplySize);
+            const quint8 function = isWrite ? Rtu::fnWriteMultipleRegisters : Rtu::fnReadHoldingRegisters;
+            QCOMPARE(int(reply.size()), Rtu::exceptionReplySize);
+            QCOMPARE(quint8(reply[0]), quint8(1));
+            QCOMPARE(quint8(reply[1]), quint8(function | Rtu::exceptionFlag));
+            QCOMPARE(int(reply[2]), exception);
+            QVERIFY(Rtu::crcVerifies(reply));
+        }
+
+        connectAdapter();
+        const bool valueRefused = exception == SimDevice::kIllegalDataValue;
+        Registers before{};
+        if (valueRefused)
+            QCOMPARE(adapter->ReadRegisters(1, quint16(first), count, before.data()), lrOk);
+        Registers registers{};
+        QCOMPARE(isWrite ? adapter->WriteRegisters(1, quint16(first), count, values.data())
+                         : adapter->ReadRegisters(1, quint16(first), count, registers.data()),
+                 lrDeviceError);
+        if (valueRefused) {
+            QCOMPARE(adapter->ReadRegisters(1, quint16(first), count, registers.data()), lrOk);
+            QVERIFY(registers == before);
+        }
+    }
+
+    void faultsOnDemand_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QList<int>>("slaves"); // one read each
+        QTest::addColumn<QList<int>>("results");
+        QTest::newRow("silent") << QStringList{"--silent"} << QList<int>{1} << QList<int>{lrNoAnswer};
+        QTest::newRow("wrong CRC on every reply")
+            << QStringList{"--corrupt-every", "1"} << QList<int>{1, 1} << QList<int>{lrBadCrc, lrBadCrc};
+        QTest::newRow("wrong CRC on every third reply")
+            << QStringList{"--corrupt-every", "3"} << QList<int>{1, 1, 1, 1} << QList<int>{lrOk, lrOk, lrBadCrc, lrOk};
+        QTest::newRow("exception on every second reply")
+            << QStringList{"--exception-every", "2"} << QList<int>{1, 1, 1} << QList<int>{lrOk, lrDeviceError, lrOk};
+        // After a request to another slave, the next request to this one is still answered.
+        QTest::newRow("--slave 7 answers 7 alone")
+            << QStringList{"--slave", "7"} << QList<int>{1, 7, 2, 7, 7} << QList<int>{lrNoAnswer, lrOk, lrNoAnswer, lrOk, lrOk};
+        QTest::newRow("broadcast is never answered") << QStringList{} << QList<int>{0, 1} << QList<int>{lrNoAnswer, lrOk};
+    }
+
+    void faultsOnDemand()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QList<int>, slaves);
+        QFETCH(QList<int>, results);
+        startSim(arguments);
+        connectAdapter();
+        for (int i = 0; i < slaves.size(); ++i) {
+            Registers registers{};
+            QCOMPARE(int(adapter->ReadRegisters(quint8(slaves[i]), ParamMap[prmModeBrightness].Register, 1,
+                                                registers.data())),
+                     results[i]);
+        }
+    }
+
+    void exceptionOnPurposeLeavesTheValue()
+    {
+        startSim({"--exception-every", "1"});
+        connectAdapter();
+        QCOMPARE(write(prmModeBrightness, {2}), lrDeviceError);
+        QCOMPARE(sim->stop(SIGTERM), 0);
+        // The same device without the fault shows what was stored: nothing.
+        startSim();
+        connectAdapter();
+        QCOMPARE(int(read(prmModeBrightness)[0]), 1);
+    }
+
+    void broadcastWriteIsCarriedOutUnanswered()
+    {
+        startSim();
+        connectAdapter();
+        QCOMPARE(write(prmModeBrightness, {2}, 0), lrNoAnswer);
+        QCOMPARE(int(read(prmModeBrightness)[0]), 2);
+    }
+
+    void deviceSettingsWaitForARestart()
+    {
+        startSim();
+        connectAdapter();
+        QCOMPARE(write(prmPortNetAddr, {5}), lrOk);
+        QCOMPARE(write(prmPortSpeed, {0}), lrOk);
+        QCOMPARE(int(read(prmPortNetAddr)[0]), 5);
+        Registers registers{};
+        QCOMPARE(adapter->ReadRegisters(5, ParamMap[prmPortNetAddr].Register, 1, registers.data()), lrNoAnswer);
+        QCOMPARE(int(read(prmPortSpeed)[0]), 0);
+    }
+
+    void delayIsATurnaround()
+    {
+        startSim({"--delay", "150"});
+        connectAdapter();
+        // A write waits 500 ms for its reply, a read 100 ms.
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(write(prmModeBlink, {0}), lrOk);
+        QVERIFY2(elapsed.elapsed() >= 150, qPrintable(QString::number(elapsed.elapsed())));
+        Registers registers{};
+        QCOMPARE(adapter->ReadRegisters(1, ParamMap[prmModeBlink].Register, 1, registers.data()), lrNoAnswer);
+    }
+
+    void wireTimingAt1200Baud()
+    {
+        startSim({"--wire-timing", "--baud", "1200"});
+        connectAdapter(0);
+        // 11 bits a character at 1200 baud: 9.17 ms. A 10-register read is an 8-byte request
+        // and a 25-byte reply, 302 ms; the write is 29 bytes out and 8 back, 339 ms.
+        const QList<quint16> name = textRegisters(QStringLiteral("Линия 1200"), prmInformationDevName);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(write(prmInformationDevName, name), lrOk);
+        QVERIFY2(elapsed.elapsed() >= 330, qPrintable(QString::number(elapsed.elapsed())));
+        elapsed.restart();
+        const Registers registers = read(prmInformationDevName);
+        QVERIFY2(elapsed.elapsed() >= 295, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(RegisterCodec::textFrom(registers.data(), ParamMap[prmInformationDevName].Bytes),
+                 QStringLiteral("Линия 1200"));
+    }
+
+    void noiseOnTheLineIsSurvived()
+    {
+        startSim();
+        const QByteArray valid = Rtu::readRequest(1, ParamMap[prmModeBrightness].Register, 1);
+        const std::array<quint16, 3> values{1, 2, 3};
+        const QByteArray write = Rtu::writeRequest(1, ParamMap[prmModeUnit].Register, 3, values.data());
+        QRandomGenerator random(20261208);
+        RawLine line(sim->devicePath());
+        for (int round = 0; round < 12; ++round) {
+            QByteArray noise;
+            for (int i = 0, n = random.bounded(1, 300); i < n; ++i)
+                noise.append(char(random.bounded(256)));
+            switch (round % 4) {
+            case 0: // a request cut short, then nothing
+                noise = valid.left(random.bounded(1, int(valid.size())));
+                break;
+            case 1: // a write whose byte count runs past the longest frame
+                noise = write.left(6) + char(0xFE) + noise;
+                break;
+            case 2: // a request with its CRC spoilt, then random bytes
+                noise = valid.chopped(1) + char(~valid.back()) + noise;
+                break;
+            default: // random bytes alone
+                break;
+            }
+            line.write(noise);
+            QTest::qWait(kFrameSilenceMs);
+            const QByteArray reply = line.exchange(valid, 7);
+            QCOMPARE(reply.left(5).toHex(), QByteArray("0103020001"));
+            QVERIFY(Rtu::crcVerifies(reply));
+        }
+    }
+
+    void requestInsideABurstIsNotAnswered()
+    {
+        // One burst is one frame: a request that follows a broken header without a pause is
+        // part of the broken frame, as a device on a real line would take it.
+        startSim();
+        const QByteArray valid = Rtu::readRequest(1, ParamMap[prmModeBrightness].Register, 1);
+        const QByteArray brokenHeader = QByteArray::fromHex("01100b000001fe");
+        RawLine line(sim->devicePath());
+        QCOMPARE(line.exchange(brokenHeader + valid, 1, 300), QByteArray());
+        QTest::qWait(kFrameSilenceMs);
+        QCOMPARE(line.exchange(valid, 7).size(), 7);
+    }
+
+    void masterMayCloseAndReopen()
+    {
+        startSim();
+        for (int round = 0; round < 3; ++round) {
+            connectAdapter();
+            QCOMPARE(int(read(prmModeBrightness)[0]), 1);
+            disconnectAdapter();
+        }
+        // With no master on the line the simulator waits, without spinning.
+        const double before = cpuSecondsOf(sim->processId());
+        QTest::qWait(500);
+        const double used = cpuSecondsOf(sim->processId()) - before;
+        QVERIFY2(used < 0.1, qPrintable(QString::number(used)));
+        connectAdapter();
+        QCOMPARE(int(read(prmModeBrightness)[0]), 1);
+    }
+
+    void badOptionsGiveUsageAndCode2_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown option") << QStringList{"--colour"};
+        QTest::newRow("stray argument") << QStringList{"/dev/ttyS0"};
+        QTest::newRow("option without its value") << QStringList{"--slave"};
+        QTest::newRow("slave 0") << QStringList{"--slave", "0"};
+        QTest::newRow("slave 248") << QStringList{"--slave", "248"};
+        QTest::newRow("slave abc") << QStringList{"--slave", "abc"};
+        QTest::newRow("baud 1234") << QStringList{"--baud", "1234"};
+        QTest::newRow("parity mark") << QStringList{"--parity", "mark"};
+        QTest::newRow("stop bits 3") << QStringList{"--stop-bits", "3"};
+        QTest::newRow("corrupt every 0") << QStringList{"--corrupt-every", "0"};
+        QTest::newRow("exception every -1") << QStringList{"--exception-every", "-1"};
+        QTest::newRow("delay -1") << QStringList{"--delay", "-1"};
+        QTest::newRow("self-diag 65536") << QStringList{"--self-diag", "65536"};
+        QTest::newRow("link with a device") << QStringList{"--link", "/tmp/x", "--device", "/dev/ttyS0"};
+    }
+
+    void badOptionsGiveUsageAndCode2()
+    {
+        QFETCH(QStringList, arguments);
+        QProcess process;
+        process.start(SimProcess::program(), arguments);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        const QByteArray message = process.readAllStandardError();
+        QVERIFY2(message.startsWith("indicator-sim: "), message.constData());
+        QVERIFY(message.contains("Usage: indicator-sim"));
+    }
+
+    void signalsEndItAndRemoveTheLink_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    void signalsEndItAndRemoveTheLink()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("indicator"));
+        startSim({"--link", link});
+        QCOMPARE(QFileInfo(link).symLinkTarget(), sim->devicePath());
+        connectAdapter();
+        QCOMPARE(int(read(prmModeBrightness)[0]), 1);
+        disconnectAdapter();
+        QCOMPARE(sim->stop(signal), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    void linkReplacesAStaleLinkButNoFile()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("indicator"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/no-such-device"), link));
+        startSim({"--link", link});
+        QCOMPARE(QFileInfo(link).symLinkTarget(), sim->devicePath());
+        QCOMPARE(sim->stop(SIGTERM), 0);
+
+        QFile file(link);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("keep");
+        file.close();
+        sim = std::make_unique<SimProcess>(QStringList{"--link", link});
+        QVERIFY(!sim->started());
+        QCOMPARE(sim->stop(SIGTERM), 1);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep"));
+        sim.reset();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSim)
+#include "tst_sim.moc"
