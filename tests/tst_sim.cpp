@@ -112,10 +112,10 @@ private:
         QVERIFY2(sim->started(), "indicator-sim did not come up");
     }
 
-    void connectAdapter(quint8 speedNumber = 4)
+    void connectAdapter(quint8 speedNumber = 4, const QString &path = {})
     {
         adapter = std::make_unique<CAdapter>();
-        adapter->PortName = sim->devicePath();
+        adapter->PortName = path.isEmpty() ? sim->devicePath() : path;
         adapter->SpeedNumber = speedNumber;
         adapter->Parity = 0;
         QCOMPARE(adapter->Open(), 0);
@@ -645,7 +645,7 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("indicator"));
         startSim({"--link", link});
         QCOMPARE(QFileInfo(link).symLinkTarget(), sim->devicePath());
-        connectAdapter();
+        connectAdapter(4, link);
         QCOMPARE(int(read(prmModeBrightness)[0]), 1);
         disconnectAdapter();
         QCOMPARE(sim->stop(signal), 0);
