@@ -23,6 +23,14 @@ std::optional<qint64> number(const QString &text, qint64 lowest, qint64 highest)
     return value;
 }
 
+QString baudRates()
+{
+    QStringList rates;
+    for (quint32 rate : LineSettings::BaudRates)
+        rates << QString::number(rate);
+    return rates.join(QStringLiteral(", "));
+}
+
 class Reader
 {
 public:
@@ -65,7 +73,7 @@ QString simUsage()
         "Line:\n"
         "  --link PATH           also make a symbolic link PATH to the pseudo-terminal\n"
         "  --device PATH         serve this serial port instead of a pseudo-terminal\n"
-        "  --baud N              1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 (19200)\n"
+        "  --baud N              one of %1 (19200)\n"
         "  --parity P            none, even or odd (none)\n"
         "  --stop-bits N         1 or 2 (1)\n"
         "  --slave N             address it answers to, 1..247 (1)\n"
@@ -81,7 +89,8 @@ QString simUsage()
         "                        11 bits a character at the baud rate\n"
         "Log:\n"
         "  --verbose             print every request and reply in hex with a time stamp\n"
-        "  --help                show this text\n");
+        "  --help                show this text\n")
+        .arg(baudRates());
 }
 
 std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString *error)
@@ -117,10 +126,10 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     if (!options.linkPath.isEmpty() && !options.devicePath.isEmpty())
         reader.fail(QStringLiteral("--link names a pseudo-terminal; with --device there is none"));
 
-    reader.read(QStringLiteral("baud"), options.baud, 0, 4000000);
+    reader.read(QStringLiteral("baud"), options.baud, 0, LineSettings::BaudRates.back());
     const auto &rates = LineSettings::BaudRates;
     if (std::find(rates.begin(), rates.end(), options.baud) == rates.end())
-        reader.fail(QStringLiteral("--baud takes one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200"));
+        reader.fail(QStringLiteral("--baud takes one of %1").arg(baudRates()));
 
     if (parser.isSet(QStringLiteral("parity"))) {
         const QString parity = parser.value(QStringLiteral("parity"));

@@ -36,15 +36,18 @@ QString hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' 
 SimServer::SimServer(SimLine &line, SimDevice &device, const Behaviour &behaviour)
     : m_line(line), m_device(device), m_behaviour(behaviour)
 {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_capture.data()) != 0)
-        qFatal("socketpair: %s", strerror(errno));
-    fcntl(m_capture[1], F_SETFL, O_NONBLOCK);
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_capture.data()) == 0)
+        fcntl(m_capture[1], F_SETFL, O_NONBLOCK);
+    else
+        log(QStringLiteral("no socket pair for the replies: %1").arg(QString::fromLocal8Bit(strerror(errno))));
 }
 
 SimServer::~SimServer()
 {
-    for (int fd : m_capture)
-        ::close(fd);
+    for (int fd : m_capture) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 void SimServer::log(const QString &text)
@@ -64,6 +67,8 @@ void SimServer::trace(const char *direction, const QByteArray &bytes, const QStr
 bool SimServer::run(const std::atomic<bool> &stop)
 {
     m_stop = &stop;
+    if (m_capture[0] < 0)
+        return false;
     std::array<uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> request{};
     while (!stop) {
         pollfd line{m_line.descriptor(), POLLIN, 0};
