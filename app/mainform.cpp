@@ -177,9 +177,9 @@ void TfrmMain::setUpPages()
 {
     m_pages = {{
         {ui->ActionMode, ui->sbMode, ui->gbMode, PageEntry::ReadAll, nullptr},
-        {ui->ActionPort, ui->sbPort, ui->gbPort, PageEntry::ReadAll, nullptr},
+        {ui->ActionPort, ui->sbPort, ui->gbPort, PageEntry::ReadAll, &TfrmMain::PortAllRd},
         {ui->ActionCalibration, ui->sbCalibration, ui->gbCalibration, PageEntry::Poll, nullptr},
-        {ui->ActionInformation, ui->sbInformation, ui->gbInformation, PageEntry::ReadAll, nullptr},
+        {ui->ActionInformation, ui->sbInformation, ui->gbInformation, PageEntry::ReadAll, &TfrmMain::InformationAllRd},
         {ui->ActionData, ui->sbData, ui->gbData, PageEntry::Poll, nullptr},
     }};
     // The page buttons stay pressed, one at a time; only a click presses one, never the menu.
@@ -207,6 +207,24 @@ void TfrmMain::connectSignals()
     ui->UpDownDevNumber->setBuddy(ui->edtDevNumber);
     ui->UpDownDevNumber->setCheck([this](int proposed) { return UpDownDevNumberChangingEx(proposed); });
     connect(ui->edtDevNumber, &QLineEdit::textChanged, this, &TfrmMain::edtDevNumberChange);
+
+    const std::pair<QPushButton *, void (TfrmMain::*)()> operations[] = {
+        {ui->btnPortNetAddrRd, &TfrmMain::PortNetAddrRd},
+        {ui->btnPortNetAddrWr, &TfrmMain::PortNetAddrWr},
+        {ui->btnPortSpeedRd, &TfrmMain::PortSpeedRd},
+        {ui->btnPortSpeedWr, &TfrmMain::PortSpeedWr},
+        {ui->btnPortStopBitRd, &TfrmMain::PortStopBitRd},
+        {ui->btnPortStopBitWr, &TfrmMain::PortStopBitWr},
+        {ui->btnPortParityRd, &TfrmMain::PortParityRd},
+        {ui->btnPortParityWr, &TfrmMain::PortParityWr},
+        {ui->btnInformationProgVerRd, &TfrmMain::InformationProgVerRd},
+        {ui->btnInformationDevNameRd, &TfrmMain::InformationDevNameRd},
+        {ui->btnInformationDevNameWr, &TfrmMain::InformationDevNameWr},
+    };
+    for (const auto &[button, operation] : operations)
+        connect(button, &QPushButton::clicked, this, operation);
+    ui->UpDownPortNetAddr->setBuddy(ui->edtPortNetAddr);
+    connect(ui->edtPortNetAddr, &QLineEdit::textChanged, this, &TfrmMain::edtPortNetAddrChange);
 }
 
 void TfrmMain::LoadSettings()
@@ -223,9 +241,14 @@ void TfrmMain::LoadSettings()
     SelectRow(ui->cmbPort, settings.readInteger(kComputer, kPortNumberKey, kDefaultPortNumber));
     cmbPortChange(ui->cmbPort->currentIndex());
 
+    // The device's speed code is a row of the same table, so its list gets the same rows.
     ui->cmbSpeed->clear();
+    ui->cmbPortSpeed->clear();
     for (quint8 i = 0; i < LineSettings::BaudRates.size(); ++i)
         ui->cmbSpeed->addItem(SpeedCaption(i));
+    for (int i = 0; i < ui->cmbSpeed->count(); ++i)
+        ui->cmbPortSpeed->addItem(ui->cmbSpeed->itemText(i));
+    SelectRow(ui->cmbPortSpeed, -1); // nothing until the device has been read
     SelectRow(ui->cmbSpeed, settings.readInteger(kComputer, kSpeedNumberKey, kDefaultSpeedNumber));
     cmbSpeedChange(ui->cmbSpeed->currentIndex());
 

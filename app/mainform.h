@@ -79,6 +79,23 @@ public:
     std::optional<qint16> WriteParameter(TParamId id, QWidget *valueControl, const Encode &put,
                                          const Decode &show);
 
+    // System parameters page: the device's own network address, speed, stop bits and parity.
+    void PortAllRd();
+    void PortNetAddrRd();
+    void PortNetAddrWr();
+    void PortSpeedRd();
+    void PortSpeedWr();
+    void PortStopBitRd();
+    void PortStopBitWr();
+    void PortParityRd();
+    void PortParityWr();
+
+    // Information page: the firmware version and the device's name.
+    void InformationAllRd();
+    void InformationProgVerRd();
+    void InformationDevNameRd();
+    void InformationDevNameWr();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool event(QEvent *event) override;
@@ -125,6 +142,13 @@ private:
     void HidePage();
     void ReleaseAdapter();
     void FormClose();
+
+    // Page building blocks
+    void edtPortNetAddrChange(const QString &text);
+    void ShowPortNetAddr();
+    void ListRd(TParamId id, QComboBox *list);
+    void ListWr(TParamId id, QComboBox *list);
+    void TextRd(TParamId id, QLineEdit *edit);
 
     // Exchanges and their outcome
     bool IsConnected() const;
