@@ -172,7 +172,8 @@ private slots:
         QFETCH(QString, settings);
         QCOMPARE(TfrmMain::SettingsFileName(executable), settings);
     }
-    // "paste" replaces the whole text in one change; "type" replaces it key by key.
+
+    // Entries as ConfigWindow::enterText takes them.
     void deviceNumberEditKeepsAWholeNumberWithinRange_data()
     {
         QTest::addColumn<QString>("how");
@@ -189,7 +190,7 @@ private slots:
         QTest::newRow("12 typed") << "type" << "12" << "12" << 12;
         QTest::newRow("007 typed") << "type" << "007" << "7" << 7;
         QTest::newRow("300 typed: the last key is refused") << "type" << "300" << "30" << 30;
-        QTest::newRow("cleared") << "type" << "\b" << "1" << 1;
+        QTest::newRow("cleared") << "clear" << "" << "1" << 1;
     }
 
     void deviceNumberEditKeepsAWholeNumberWithinRange()
@@ -201,14 +202,7 @@ private slots:
 
         ConfigWindow config;
         auto *edit = config.find<QLineEdit>("edtDevNumber");
-        edit->setFocus();
-        edit->selectAll();
-        if (how == "paste")
-            edit->insert(entry);
-        else if (entry == "\b")
-            QTest::keyClick(edit, Qt::Key_Backspace);
-        else
-            QTest::keyClicks(edit, entry);
+        ConfigWindow::enterText(edit, how, entry);
         QCOMPARE(edit->text(), shown);
         QCOMPARE(config.window().DeviceNumber(), quint16(deviceNumber));
         QCOMPARE(config.find<UpDown>("UpDownDevNumber")->position(), deviceNumber);
@@ -239,7 +233,7 @@ private slots:
         if (arrow.endsWith("Arrow"))
             QTest::mouseClick(config.find<UpDown>("UpDownDevNumber")->findChild<QToolButton *>(arrow), Qt::LeftButton);
         else
-            QTest::keyClick(edit, arrow == "Up" ? Qt::Key_Up : Qt::Key_Down);
+            ConfigWindow::enterText(edit, QStringLiteral("key"), arrow);
         QCOMPARE(edit->text(), QString::number(to));
         QCOMPARE(config.window().DeviceNumber(), quint16(to));
     }

@@ -202,17 +202,16 @@ private slots:
         QCOMPARE(config->find<QLineEdit>("edtPortNetAddr")->text(), QStringLiteral("1")); // as it was
     }
 
-    // "paste" replaces the whole text at once, "type" key by key.
     void addressEditKeepsAWholeNumberFrom1To247_data()
     {
-        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("how"); // as ConfigWindow::enterText takes it
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("shown");
         QTest::newRow("0") << "paste" << "0" << "1";
         QTest::newRow("999") << "paste" << "999" << "247";
         QTest::newRow("999 typed") << "type" << "999" << "247";
         QTest::newRow("letters") << "paste" << "abc" << "17";
-        QTest::newRow("cleared") << "type" << "\b" << "17";
+        QTest::newRow("cleared") << "clear" << "" << "17";
         QTest::newRow("up arrow key") << "key" << "Up" << "18";
     }
 
@@ -223,16 +222,7 @@ private slots:
         QFETCH(QString, shown);
         enterPortPage(17);
         auto *edit = config->find<QLineEdit>("edtPortNetAddr");
-        edit->setFocus();
-        edit->selectAll();
-        if (how == "paste")
-            edit->insert(entry);
-        else if (how == "key")
-            QTest::keyClick(edit, Qt::Key_Up);
-        else if (entry == "\b")
-            QTest::keyClick(edit, Qt::Key_Backspace);
-        else
-            QTest::keyClicks(edit, entry);
+        ConfigWindow::enterText(edit, how, entry);
         QCOMPARE(edit->text(), shown);
         QCOMPARE(config->find<UpDown>("UpDownPortNetAddr")->position(), shown.toInt());
     }

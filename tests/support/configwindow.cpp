@@ -65,6 +65,22 @@ bool ConfigWindow::start()
     return find<QAction>("ActionStop")->isEnabled();
 }
 
+void ConfigWindow::enterText(QLineEdit *edit, const QString &how, const QString &entry)
+{
+    edit->setFocus();
+    edit->selectAll();
+    if (how == QLatin1String("paste"))
+        edit->insert(entry);
+    else if (how == QLatin1String("type"))
+        QTest::keyClicks(edit, entry);
+    else if (how == QLatin1String("clear"))
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    else if (how == QLatin1String("key"))
+        QTest::keyClick(edit, entry == QLatin1String("Up") ? Qt::Key_Up : Qt::Key_Down);
+    else
+        qFatal("no way to enter text: %s", qPrintable(how));
+}
+
 QString ConfigWindow::statusText() const
 {
     return find<QStatusBar>("StatusBar1")->currentMessage();

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QLineEdit>
 #include <QList>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -53,6 +54,11 @@ public:
     // Clicks "Старт"; true when the connection is up.
     bool start();
     void stop() { click("sbStop"); }
+
+    // Changes an edit's text as a user would: "paste" puts entry in place of the whole text at
+    // once, "type" types it key by key over the selected text, "clear" deletes the text, "key"
+    // presses the key named by entry ("Up" or "Down").
+    static void enterText(QLineEdit *edit, const QString &how, const QString &entry);
 
     QString statusText() const;
     QString errorText() const;
