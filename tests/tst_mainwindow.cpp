@@ -7,7 +7,6 @@
 #include "modalbox.h"
 #include "portdevices.h"
 #include "registercodec.h"
-#include "resultcodes.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 #include "updown.h"
@@ -416,79 +415,6 @@ private slots:
 
         config.stop(); // the message stays
         QCOMPARE(config.errorText(), message);
-    }
-
-    void aFailureStaysRedAfterAnotherValueSucceeds()
-    {
-        ConfigWindow config;
-        auto *first = probeEdit(config, "first");
-        auto *second = probeEdit(config, "second");
-        QVERIFY(config.start());
-        config.window().ReadParameter(prmPortSpeed, first, [] {});
-        config.peer().queueReply(readReply(1, {3}));
-        config.window().ReadParameter(prmPortParity, second, [] {});
-        QCOMPARE(config.textColour("first"), ConfigWindow::failureColour());
-        QCOMPARE(config.textColour("second"), ConfigWindow::windowTextColour());
-        QCOMPARE(config.errorText(), QString());
-    }
-
-    void refusedInputIsNotSent()
-    {
-        ConfigWindow config;
-        auto *probe = probeEdit(config);
-        QVERIFY(config.start());
-        bool shown = false;
-        const auto code = config.window().WriteParameter(prmPortSpeed, probe, [] { return false; },
-                                                         [&shown] { shown = true; });
-        QCOMPARE(code, std::optional<qint16>(lrBadParameters));
-        QVERIFY(!shown);
-        QCOMPARE(config.errorText(), QStringLiteral("Ошибка! Неправильные параметры!"));
-        QCOMPARE(config.textColour("probe"), ConfigWindow::failureColour());
-        QVERIFY(config.requests().isEmpty());
-    }
-
-    void exchangesFollowTheParameterMap_data()
-    {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<bool>("write");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply");
-
-        QTest::newRow("display text read") << int(prmDataTxt) << false << readRequest(1, 0x0007, 3)
-                                           << readReply(1, {0x4241, 0, 0});
-        QTest::newRow("device name read") << int(prmInformationDevName) << false << readRequest(1, 0x0B00, 10)
-                                          << readReply(1, QList<quint16>(10, 0x4141));
-        QTest::newRow("unit write, short text zero-filled")
-            << int(prmModeUnit) << true << writeRequest(1, 0x0A0E, {0x4241, 0x0043, 0}) << writeEcho(1, 0x0A0E, 3);
-        QTest::newRow("float write") << int(prmModeTopRange) << true << writeRequest(1, 0x0A06, {0x0000, 0x3FC0})
-                                     << writeEcho(1, 0x0A06, 2);
-    }
-
-    void exchangesFollowTheParameterMap()
-    {
-        QFETCH(int, id);
-        QFETCH(bool, write);
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, reply);
-
-        ConfigWindow config;
-        TfrmMain &window = config.window();
-        QVERIFY(config.start());
-        config.peer().queueReply(reply);
-        std::optional<qint16> code;
-        if (!write) {
-            code = window.ReadParameter(TParamId(id), nullptr, [] {});
-        } else {
-            code = window.WriteParameter(TParamId(id), nullptr, [&] {
-                if (id == prmModeUnit)
-                    RegisterCodec::putText(QStringLiteral("ABC"), window.ExchangeBuffer.data(), window.ParamBytes);
-                else
-                    RegisterCodec::putFloat(1.5f, window.ExchangeBuffer.data());
-                return true;
-            }, [] {});
-        }
-        QCOMPARE(code, std::optional<qint16>(lrOk));
-        QCOMPARE(config.requests(), QList<QByteArray>{request});
     }
 
     // A reply shorter than the one before must not show the earlier reply's tail.
