@@ -2,6 +2,7 @@
 // result of every kind of reply, and the time each exchange takes.
 #include "adapter.h"
 #include "resultcodes.h"
+#include "support/frames.h"
 #include "support/ptypeer.h"
 
 #include <QElapsedTimer>
@@ -18,21 +19,8 @@ using Reply = PtyPeer::Reply;
 
 namespace {
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-
-// CRC-16/MODBUS written out again here, so that the tests do not trust the code under test.
-QByteArray withCrc(QByteArray frame)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : frame) {
-        crc ^= quint8(c);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
+using Frames::hex;
+using Frames::withCrc;
 
 QByteArray withBadCrc(QByteArray frame)
 {

@@ -1,0 +1,210 @@
+// The left panel's connection settings, Start and Stop, and moving between the pages.
+#include "mainform.h"
+
+#include "adapter.h"
+#include "linesettings.h"
+#include "portdevices.h"
+#include "ui_mainform.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+constexpr int kPageTag = 1;       // the five page actions
+constexpr int kConnectionTag = 2; // Start and Stop
+constexpr int kPollIntervalMs = 100;
+
+int tagOf(const QAction *action)
+{
+    return action->property("Tag").toInt();
+}
+} // namespace
+
+QString TfrmMain::PortCaption(quint8 index)
+{
+    return QStringLiteral("COM%1").arg(int(index) + 1);
+}
+
+quint32 TfrmMain::BaudRate(quint8 index)
+{
+    return LineSettings::baudRate(index).value_or(0);
+}
+
+QString TfrmMain::SpeedCaption(quint8 index)
+{
+    return QString::number(BaudRate(index));
+}
+
+// A list without a selection gives -1, which the 8-bit settings hold as 255.
+void TfrmMain::cmbPortChange(int index)
+{
+    m_portNumber = quint8(index);
+}
+
+void TfrmMain::cmbSpeedChange(int index)
+{
+    m_speedNumber = quint8(index);
+}
+
+void TfrmMain::cmbParityChange(int index)
+{
+    m_parity = quint8(index);
+}
+
+void TfrmMain::cmbStopBitChange(int index)
+{
+    m_stopBits = quint8(index);
+}
+
+// The edit and its spinner always agree on DeviceNumber: a typed number outside 0..255 or no
+// number at all gives way at once to the number before.
+void TfrmMain::edtDevNumberChange(const QString &text)
+{
+    UpDown *spinner = ui->UpDownDevNumber;
+    spinner->propose(WholeNumberOr(text, spinner->position()));
+    ShowNumber(ui->edtDevNumber, spinner->position());
+}
+
+bool TfrmMain::UpDownDevNumberChangingEx(int proposed)
+{
+    if (proposed < ui->UpDownDevNumber->minimum() || proposed > ui->UpDownDevNumber->maximum())
+        return false;
+    m_deviceNumber = quint16(proposed);
+    return true;
+}
+
+QString TfrmMain::PortDevice(quint8 portNumber, const QStringList &systemPorts) const
+{
+    const QString mapped = portNumber < m_mappedPorts.size() ? m_mappedPorts[portNumber] : QString();
+    return PortDevices::resolve(portNumber, mapped, systemPorts);
+}
+
+void TfrmMain::ShowPortDevices(const QStringList &systemPorts)
+{
+    for (int i = 0; i < ui->cmbPort->count(); ++i)
+        ui->cmbPort->setItemData(i, PortDevice(quint8(i), systemPorts), Qt::ToolTipRole);
+}
+
+void TfrmMain::Action2Execute(QAction *action)
+{
+    if (tagOf(action) != kConnectionTag)
+        return;
+    if (action == ui->ActionStart)
+        StartConnection();
+    else
+        StopConnection();
+}
+
+void TfrmMain::StartConnection()
+{
+    ReleaseAdapter(); // one left by a failed Start
+    // The system's ports as they are now: an adapter plugged in since the last look counts.
+    const QStringList systemPorts = PortDevices::systemPorts();
+    ShowPortDevices(systemPorts);
+
+    Adapter = std::make_unique<CAdapter>();
+    Adapter->PortNumber = m_portNumber;
+    Adapter->SpeedNumber = m_speedNumber;
+    Adapter->TimeOut = m_timeOut;
+    Adapter->Parity = m_parity;
+    Adapter->StopBits = m_stopBits;
+    Adapter->PortName = PortDevice(m_portNumber, systemPorts);
+    if (Adapter->Open() != 0) {
+        ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2)")
+                                        .arg(PortCaption(m_portNumber), Adapter->PortName));
+        return;
+    }
+    Adapter->Connected = true;
+    EnableConnectedActions(true);
+
+    // The page chosen before the connection is entered again, its values read or its polling started.
+    const auto pressed = std::find_if(m_pages.begin(), m_pages.end(),
+                                      [](const Page &page) { return page.button->isChecked(); });
+    if (pressed != m_pages.end())
+        pressed->action->trigger();
+    ui->StatusBar1->showMessage(QStringLiteral("Старт"));
+}
+
+// The page shown stays, with its last values and colours.
+void TfrmMain::StopConnection()
+{
+    StopTimer();
+    ReleaseAdapter();
+    EnableConnectedActions(false);
+    ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
+}
+
+void TfrmMain::EnableConnectedActions(bool connected)
+{
+    ui->ActionStart->setEnabled(!connected);
+    ui->ActionStop->setEnabled(connected);
+    for (const Page &page : m_pages)
+        page.action->setEnabled(connected);
+}
+
+void TfrmMain::ReleaseAdapter()
+{
+    if (!Adapter)
+        return;
+    Adapter->Close();
+    Adapter.reset();
+}
+
+void TfrmMain::Action1Execute(QAction *action)
+{
+    if (tagOf(action) != kPageTag)
+        return;
+    StopTimer();
+    HidePage();
+    const auto page = std::find_if(m_pages.begin(), m_pages.end(),
+                                   [action](const Page &candidate) { return candidate.action == action; });
+    if (page == m_pages.end())
+        return;
+    if (page->entry == PageEntry::ReadAll) {
+        if (page->work)
+            (this->*page->work)();
+    } else {
+        Timer->setInterval(kPollIntervalMs);
+        if (IsConnected()) {
+            TimerHandler = page->work;
+            Timer->start();
+        }
+    }
+    page->box->setTitle(action->text());
+    ShowPage(page->box);
+    ui->StatusBar1->showMessage(action->text());
+}
+
+void TfrmMain::StopTimer()
+{
+    Timer->stop();
+    Timer->setInterval(0);
+    TimerHandler = nullptr;
+}
+
+void TfrmMain::TimerTick()
+{
+    if (TimerHandler)
+        (this->*TimerHandler)();
+}
+
+// The page area's layout gives a shown page the room that the tool bar, the left panel and the
+// status bar leave free.
+void TfrmMain::ShowPage(QGroupBox *box)
+{
+    if (!box) {
+        HidePage();
+        return;
+    }
+    box->show();
+    CurrentPage = box;
+}
+
+void TfrmMain::HidePage()
+{
+    if (!CurrentPage)
+        return;
+    CurrentPage->hide();
+    CurrentPage = nullptr;
+}

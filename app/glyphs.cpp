@@ -1,0 +1,172 @@
+#include "glyphs.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+#include <functional>
+
+namespace Glyphs {
+
+namespace {
+
+constexpr int kSize = 32;
+
+QIcon drawn(const std::function<void(QPainter &)> &draw)
+{
+    QPixmap pixmap(kSize, kSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    draw(painter);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+void disc(QPainter &p, const QColor &colour)
+{
+    p.setPen(QPen(colour.darker(140), 1.5));
+    p.setBrush(colour);
+    p.drawEllipse(QRectF(3, 3, 26, 26));
+}
+
+void start(QPainter &p)
+{
+    disc(p, QColor(40, 160, 60));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawPolygon(QPolygonF{QPointF(12, 9), QPointF(23, 16), QPointF(12, 23)});
+}
+
+void stop(QPainter &p)
+{
+    disc(p, QColor(200, 40, 40));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(11, 11, 10, 10));
+}
+
+// Three sliders with their knobs.
+void mode(QPainter &p)
+{
+    const int knobs[] = {10, 20, 14};
+    for (int row = 0; row < 3; ++row) {
+        const qreal y = 8 + row * 8;
+        p.setPen(QPen(QColor(70, 70, 90), 2));
+        p.drawLine(QPointF(4, y), QPointF(28, y));
+        p.setPen(QPen(QColor(30, 30, 50), 1));
+        p.setBrush(QColor(240, 170, 40));
+        p.drawRect(QRectF(knobs[row] - 2.5, y - 4, 5, 8));
+    }
+}
+
+// A nine-pin serial connector.
+void port(QPainter &p)
+{
+    QPainterPath shell;
+    shell.moveTo(3, 9);
+    shell.lineTo(29, 9);
+    shell.lineTo(25, 24);
+    shell.lineTo(7, 24);
+    shell.closeSubpath();
+    p.setPen(QPen(QColor(40, 40, 60), 1.5));
+    p.setBrush(QColor(170, 180, 200));
+    p.drawPath(shell);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 40, 60));
+    for (int i = 0; i < 5; ++i)
+        p.drawEllipse(QPointF(8 + i * 4, 14), 1.4, 1.4);
+    for (int i = 0; i < 4; ++i)
+        p.drawEllipse(QPointF(10 + i * 4, 19), 1.4, 1.4);
+}
+
+// A dial with its scale and needle.
+void calibration(QPainter &p)
+{
+    p.setPen(QPen(QColor(40, 40, 60), 1.5));
+    p.setBrush(QColor(250, 250, 235));
+    p.drawPie(QRectF(3, 6, 26, 26), 0, 180 * 16);
+    p.setPen(QPen(QColor(40, 40, 60), 1));
+    for (int tick = 0; tick <= 6; ++tick) {
+        p.save();
+        p.translate(16, 19);
+        p.rotate(-180 + tick * 30);
+        p.drawLine(QPointF(9, 0), QPointF(12, 0));
+        p.restore();
+    }
+    p.setPen(QPen(QColor(200, 30, 30), 2));
+    p.drawLine(QPointF(16, 19), QPointF(23, 11));
+}
+
+void information(QPainter &p)
+{
+    disc(p, QColor(40, 100, 200));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(16, 10), 2.2, 2.2);
+    p.drawRoundedRect(QRectF(14, 14, 4, 10), 1, 1);
+}
+
+// Red digits on a dark face, as the indicator shows its reading.
+void display(QPainter &p, const QString &digits)
+{
+    p.setPen(QPen(QColor(20, 20, 20), 1));
+    p.setBrush(QColor(45, 45, 50));
+    p.drawRoundedRect(QRectF(1.5, 7.5, 29, 17), 3, 3);
+    const QRectF face(1.5, 7.5, 29, 17);
+    QFont font(QStringLiteral("Monospace"));
+    font.setStyleHint(QFont::Monospace);
+    font.setBold(true);
+    for (int pixels = 13; pixels > 6; --pixels) {
+        font.setPixelSize(pixels);
+        if (QFontMetricsF(font).horizontalAdvance(digits) <= face.width() - 3)
+            break;
+    }
+    p.setFont(font);
+    p.setPen(QColor(255, 40, 30));
+    p.drawText(face, Qt::AlignCenter, digits);
+}
+
+// A door with an arrow leaving through it.
+void exit(QPainter &p)
+{
+    p.setPen(QPen(QColor(90, 60, 30), 1.5));
+    p.setBrush(QColor(190, 140, 80));
+    p.drawRect(QRectF(5, 4, 14, 24));
+    p.setPen(QPen(QColor(200, 30, 30), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawLine(QPointF(13, 16), QPointF(28, 16));
+    p.drawPolyline(QPolygonF{QPointF(23, 11), QPointF(28, 16), QPointF(23, 21)});
+}
+
+} // namespace
+
+QIcon toolGlyph(Glyph glyph)
+{
+    switch (glyph) {
+    case Glyph::Start:
+        return drawn(start);
+    case Glyph::Stop:
+        return drawn(stop);
+    case Glyph::Mode:
+        return drawn(mode);
+    case Glyph::Port:
+        return drawn(port);
+    case Glyph::Calibration:
+        return drawn(calibration);
+    case Glyph::Information:
+        return drawn(information);
+    case Glyph::Data:
+        return drawn([](QPainter &p) { display(p, QStringLiteral("12.3")); });
+    case Glyph::Exit:
+        return drawn(exit);
+    }
+    return {};
+}
+
+QIcon applicationIcon()
+{
+    return drawn([](QPainter &p) { display(p, QStringLiteral("8.8.8")); });
+}
+
+} // namespace Glyphs

@@ -1,0 +1,316 @@
+#include "mainform.h"
+
+#include "aboutform.h"
+#include "adapter.h"
+#include "glyphs.h"
+#include "iniprofile.h"
+#include "linesettings.h"
+#include "modalbox.h"
+#include "portdevices.h"
+#include "ui_mainform.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+TfrmMain *frmMain = nullptr;
+
+namespace {
+
+constexpr QSize kClientSize(750, 423); // below the menu bar, the status bar included
+constexpr QSize kToolButtonSize(74, 46);
+constexpr QSize kToolGlyphSize(24, 24);
+constexpr int kPortCount = 8; // COM1..COM8
+
+// The settings file.
+constexpr char kComputer[] = "COMP";
+constexpr char kDevice[] = "DEVS";
+constexpr char kPorts[] = "PORTS"; // only read
+constexpr char kPortNumberKey[] = "PortNumber";
+constexpr char kSpeedNumberKey[] = "SpeedNumber";
+constexpr char kParityKey[] = "Parity";
+constexpr char kStopBitsKey[] = "StopBits";
+constexpr char kTimeOutKey[] = "TimeOut";
+constexpr char kDeviceNumberKey[] = "DeviceNumber";
+constexpr qint64 kDefaultPortNumber = 1;  // COM2
+constexpr qint64 kDefaultSpeedNumber = 3; // 9600 baud
+constexpr qint64 kDefaultParity = 0;      // none
+constexpr qint64 kDefaultStopBits = 0;    // one
+constexpr qint64 kDefaultDeviceNumber = 1;
+
+// A tool-bar button or a menu entry that stands for an action: it shows the action's caption,
+// picture and enabled state and executes the action, while its own pressed state stays its own
+// (a button bound with setDefaultAction would lose it whenever the action is disabled).
+template <typename Item, typename Activated>
+void followAction(Item *item, Activated activated, QAction *action)
+{
+    const auto update = [item, action] {
+        item->setText(action->text());
+        item->setIcon(action->icon());
+        item->setEnabled(action->isEnabled());
+    };
+    update();
+    QObject::connect(action, &QAction::changed, item, update);
+    QObject::connect(item, activated, action, &QAction::trigger);
+}
+
+} // namespace
+
+void SetTextColour(QWidget *control, const QColor &colour)
+{
+    QPalette palette = control->palette();
+    // Edits draw their text in Text, labels in WindowText, closed lists in ButtonText.
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        palette.setColor(role, colour);
+    control->setPalette(palette);
+}
+
+void SelectRow(QComboBox *list, qint64 row)
+{
+    list->setCurrentIndex(row >= 0 && row < list->count() ? int(row) : -1);
+}
+
+int WholeNumberOr(const QString &text, int fallback)
+{
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber);
+    return isNumber ? number : fallback;
+}
+
+void ShowNumber(QLineEdit *edit, int number)
+{
+    const QString text = QString::number(number);
+    if (edit->text() != text)
+        edit->setText(text);
+}
+
+TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
+    : QMainWindow(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TfrmMain>()),
+      m_settingsPath(settingsPath.isEmpty() ? SettingsFileName(QCoreApplication::applicationFilePath())
+                                            : settingsPath),
+      Timer(new QTimer(this))
+{
+    ui->setupUi(this);
+    ui->ClientArea->setFixedSize(kClientSize.width(), kClientSize.height() - ui->StatusBar1->maximumHeight());
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowTitle(QCoreApplication::applicationName());
+    Timer->setObjectName(QStringLiteral("Timer"));
+    if (!frmMain)
+        frmMain = this;
+
+    setUpToolBar();
+    setUpPages();
+    connectSignals();
+    LoadSettings();
+}
+
+TfrmMain::~TfrmMain()
+{
+    StopTimer();
+    ReleaseAdapter();
+    if (frmMain == this)
+        frmMain = nullptr;
+}
+
+QString TfrmMain::SettingsFileName(const QString &executablePath)
+{
+    const QFileInfo executable(executablePath);
+    const QString name = executable.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString base = dot < 0 ? name : name.first(dot);
+    return executable.dir().filePath(base + QStringLiteral(".ini"));
+}
+
+void TfrmMain::setUpToolBar()
+{
+    using Glyphs::Glyph;
+    const std::pair<QAction *, Glyph> glyphs[] = {
+        {ui->ActionStart, Glyph::Start},
+        {ui->ActionStop, Glyph::Stop},
+        {ui->ActionMode, Glyph::Mode},
+        {ui->ActionPort, Glyph::Port},
+        {ui->ActionCalibration, Glyph::Calibration},
+        {ui->ActionInformation, Glyph::Information},
+        {ui->ActionData, Glyph::Data},
+        {ui->ActionExit, Glyph::Exit},
+    };
+    for (const auto &[action, glyph] : glyphs)
+        action->setIcon(Glyphs::toolGlyph(glyph));
+
+    const std::pair<QToolButton *, QAction *> buttons[] = {
+        {ui->sbStart, ui->ActionStart},
+        {ui->sbStop, ui->ActionStop},
+        {ui->sbMode, ui->ActionMode},
+        {ui->sbPort, ui->ActionPort},
+        {ui->sbCalibration, ui->ActionCalibration},
+        {ui->sbInformation, ui->ActionInformation},
+        {ui->sbData, ui->ActionData},
+        {ui->sbExit, ui->ActionExit},
+    };
+    for (const auto &[button, action] : buttons) {
+        button->setFixedSize(kToolButtonSize);
+        button->setIconSize(kToolGlyphSize);
+        button->setAutoRaise(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        followAction(button, &QToolButton::clicked, action);
+    }
+
+    const std::pair<QAction *, QAction *> menuEntries[] = {
+        {ui->mnuMode, ui->ActionMode},
+        {ui->mnuPort, ui->ActionPort},
+        {ui->mnuParameters, ui->ActionCalibration},
+        {ui->mnuInformation, ui->ActionInformation},
+        {ui->mnuData, ui->ActionData},
+    };
+    for (const auto &[entry, action] : menuEntries)
+        followAction(entry, &QAction::triggered, action);
+}
+
+// The pages in the order in which Start looks for a pressed button. Each page's entry work
+// joins the table when the page's unit does.
+void TfrmMain::setUpPages()
+{
+    m_pages = {{
+        {ui->ActionMode, ui->sbMode, ui->gbMode, PageEntry::ReadAll, nullptr},
+        {ui->ActionPort, ui->sbPort, ui->gbPort, PageEntry::ReadAll, &TfrmMain::PortAllRd},
+        {ui->ActionCalibration, ui->sbCalibration, ui->gbCalibration, PageEntry::Poll, nullptr},
+        {ui->ActionInformation, ui->sbInformation, ui->gbInformation, PageEntry::ReadAll, &TfrmMain::InformationAllRd},
+        {ui->ActionData, ui->sbData, ui->gbData, PageEntry::Poll, nullptr},
+    }};
+    // The page buttons stay pressed, one at a time; only a click presses one, never the menu.
+    auto *group = new QButtonGroup(this);
+    for (const Page &page : m_pages) {
+        page.button->setCheckable(true);
+        group->addButton(page.button);
+    }
+}
+
+void TfrmMain::connectSignals()
+{
+    for (QAction *action : {ui->ActionStart, ui->ActionStop})
+        connect(action, &QAction::triggered, this, [this, action] { Action2Execute(action); });
+    for (const Page &page : m_pages)
+        connect(page.action, &QAction::triggered, this, [this, action = page.action] { Action1Execute(action); });
+    connect(ui->ActionExit, &QAction::triggered, this, &TfrmMain::ActionExitExecute);
+    connect(ui->mnuAbout, &QAction::triggered, this, &TfrmMain::mnuAboutClick);
+    connect(Timer, &QTimer::timeout, this, &TfrmMain::TimerTick);
+
+    connect(ui->cmbPort, &QComboBox::activated, this, &TfrmMain::cmbPortChange);
+    connect(ui->cmbSpeed, &QComboBox::activated, this, &TfrmMain::cmbSpeedChange);
+    connect(ui->cmbParity, &QComboBox::activated, this, &TfrmMain::cmbParityChange);
+    connect(ui->cmbStopBit, &QComboBox::activated, this, &TfrmMain::cmbStopBitChange);
+    ui->UpDownDevNumber->setBuddy(ui->edtDevNumber);
+    ui->UpDownDevNumber->setCheck([this](int proposed) { return UpDownDevNumberChangingEx(proposed); });
+    connect(ui->edtDevNumber, &QLineEdit::textChanged, this, &TfrmMain::edtDevNumberChange);
+
+    const std::pair<QPushButton *, void (TfrmMain::*)()> operations[] = {
+        {ui->btnPortNetAddrRd, &TfrmMain::PortNetAddrRd},
+        {ui->btnPortNetAddrWr, &TfrmMain::PortNetAddrWr},
+        {ui->btnPortSpeedRd, &TfrmMain::PortSpeedRd},
+        {ui->btnPortSpeedWr, &TfrmMain::PortSpeedWr},
+        {ui->btnPortStopBitRd, &TfrmMain::PortStopBitRd},
+        {ui->btnPortStopBitWr, &TfrmMain::PortStopBitWr},
+        {ui->btnPortParityRd, &TfrmMain::PortParityRd},
+        {ui->btnPortParityWr, &TfrmMain::PortParityWr},
+        {ui->btnInformationProgVerRd, &TfrmMain::InformationProgVerRd},
+        {ui->btnInformationDevNameRd, &TfrmMain::InformationDevNameRd},
+        {ui->btnInformationDevNameWr, &TfrmMain::InformationDevNameWr},
+    };
+    for (const auto &[button, operation] : operations)
+        connect(button, &QPushButton::clicked, this, operation);
+    ui->UpDownPortNetAddr->setBuddy(ui->edtPortNetAddr);
+    connect(ui->edtPortNetAddr, &QLineEdit::textChanged, this, &TfrmMain::edtPortNetAddrChange);
+}
+
+void TfrmMain::LoadSettings()
+{
+    const IniProfile settings(m_settingsPath);
+
+    ui->cmbPort->clear();
+    for (int i = 0; i < kPortCount; ++i) {
+        ui->cmbPort->addItem(PortCaption(quint8(i)));
+        const auto mapped = settings.value(kPorts, PortCaption(quint8(i)).toLatin1());
+        m_mappedPorts[i] = mapped ? QString::fromLocal8Bit(*mapped) : QString();
+    }
+    ShowPortDevices(PortDevices::systemPorts());
+    SelectRow(ui->cmbPort, settings.readInteger(kComputer, kPortNumberKey, kDefaultPortNumber));
+    cmbPortChange(ui->cmbPort->currentIndex());
+
+    // The device's speed code is a row of the same table, so its list gets the same rows.
+    ui->cmbSpeed->clear();
+    ui->cmbPortSpeed->clear();
+    for (quint8 i = 0; i < LineSettings::BaudRates.size(); ++i)
+        ui->cmbSpeed->addItem(SpeedCaption(i));
+    for (int i = 0; i < ui->cmbSpeed->count(); ++i)
+        ui->cmbPortSpeed->addItem(ui->cmbSpeed->itemText(i));
+    SelectRow(ui->cmbPortSpeed, -1); // nothing until the device has been read
+    SelectRow(ui->cmbSpeed, settings.readInteger(kComputer, kSpeedNumberKey, kDefaultSpeedNumber));
+    cmbSpeedChange(ui->cmbSpeed->currentIndex());
+
+    SelectRow(ui->cmbParity, settings.readInteger(kComputer, kParityKey, kDefaultParity));
+    cmbParityChange(ui->cmbParity->currentIndex());
+    SelectRow(ui->cmbStopBit, settings.readInteger(kComputer, kStopBitsKey, kDefaultStopBits));
+    cmbStopBitChange(ui->cmbStopBit->currentIndex());
+
+    // Through the spinner's maximum first, so that a stored 0, the edit's first text, still
+    // reaches DeviceNumber, and a refused value leaves 255.
+    ui->edtDevNumber->setText(QString::number(ui->UpDownDevNumber->maximum()));
+    ui->edtDevNumber->setText(
+        QString::number(settings.readInteger(kDevice, kDeviceNumberKey, kDefaultDeviceNumber)));
+}
+
+bool TfrmMain::SaveSettings(QString *error)
+{
+    IniProfile settings(m_settingsPath);
+    settings.writeInteger(kComputer, kPortNumberKey, m_portNumber);
+    settings.writeInteger(kComputer, kSpeedNumberKey, m_speedNumber);
+    settings.writeInteger(kComputer, kParityKey, m_parity);
+    settings.writeInteger(kComputer, kStopBitsKey, m_stopBits);
+    settings.writeInteger(kComputer, kTimeOutKey, m_timeOut);
+    settings.writeInteger(kDevice, kDeviceNumberKey, m_deviceNumber);
+    if (settings.save())
+        return true;
+    *error = settings.errorString();
+    return false;
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmMain::FormClose()
+{
+    StopTimer(); // no tick may reach the adapter that goes next
+    ReleaseAdapter();
+    QString reason;
+    if (!SaveSettings(&reason))
+        ModalBox::warning(this, QStringLiteral("Не удалось сохранить настройки в файл %1:\n%2")
+                                    .arg(QDir::toNativeSeparators(m_settingsPath), reason));
+}
+
+// Menus send status tips as the mouse passes over them; an empty tip would wipe the status
+// bar's text, which only Start, Stop and the pages set.
+bool TfrmMain::event(QEvent *event)
+{
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
+void TfrmMain::ActionExitExecute()
+{
+    close();
+}
+
+void TfrmMain::mnuAboutClick()
+{
+    TfrmAbout about(this);
+    ModalBox::exec(about);
+}

@@ -1,0 +1,190 @@
+#pragma once
+
+#include "parammap.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CAdapter;
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QTimer;
+class QToolButton;
+
+namespace Ui {
+class TfrmMain;
+}
+
+// The configurator's window: the connection settings and their file, Start and Stop, the five
+// device pages, and the one exchange buffer through which every page talks to the device.
+//
+// Page operations are defined in the pages' own units and built from ReadParameter and
+// WriteParameter alone.
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // settingsPath: the settings file; empty for the one beside the executable.
+    explicit TfrmMain(QWidget *parent = nullptr, const QString &settingsPath = {});
+    ~TfrmMain() override;
+
+    // Connection settings. The four indexes are rows of the left panel's lists, 255 for none.
+    quint8 PortNumber() const { return m_portNumber; }
+    quint8 SpeedNumber() const { return m_speedNumber; }
+    quint16 TimeOut() const { return m_timeOut; }
+    quint16 DeviceNumber() const { return m_deviceNumber; }
+    quint8 Parity() const { return m_parity; }
+    quint8 StopBits() const { return m_stopBits; }
+
+    static QString PortCaption(quint8 index);
+    static quint32 BaudRate(quint8 index);
+    static QString SpeedCaption(quint8 index);
+    // The message shown in the error area for a result code; empty for success and unknown codes.
+    static QString ResultText(qint16 code);
+
+    // The settings file of an executable: its path with the extension replaced by ".ini".
+    static QString SettingsFileName(const QString &executablePath);
+
+    // Parameter selection and the buffer shared by every exchange.
+    static constexpr int kExchangeRegisters = 100;
+    static constexpr int kExchangeBytes = 2 * kExchangeRegisters;
+    std::array<quint16, kExchangeRegisters> ExchangeBuffer{}; // host order
+    qint16 CurrentParameter = 0;
+    quint16 ParamRegister = 0;
+    quint8 ParamBytes = 0;
+
+    // Takes the parameter's register and length from the map and zeroes the buffer. An id
+    // outside the map keeps the previous register and length.
+    void SelectParameter(qint16 id);
+
+    // Puts the value to send into ExchangeBuffer; false refuses the input (nothing is sent).
+    using Encode = std::function<bool()>;
+    // Shows the value held in ExchangeBuffer in the page's controls.
+    using Decode = std::function<void()>;
+
+    // The common read and write procedures: one exchange for parameter id with the device of
+    // DeviceNumber, reported in the error area and in valueControl's text colour (none: no
+    // colour); show runs after a success. While not connected nothing at all happens, and they
+    // return nothing; otherwise the exchange's result code (lrBadParameters when put refused).
+    std::optional<qint16> ReadParameter(TParamId id, QWidget *valueControl, const Decode &show);
+    std::optional<qint16> WriteParameter(TParamId id, QWidget *valueControl, const Encode &put,
+                                         const Decode &show);
+
+    // System parameters page: the device's own network address, speed, stop bits and parity.
+    void PortAllRd();
+    void PortNetAddrRd();
+    void PortNetAddrWr();
+    void PortSpeedRd();
+    void PortSpeedWr();
+    void PortStopBitRd();
+    void PortStopBitWr();
+    void PortParityRd();
+    void PortParityWr();
+
+    // Information page: the firmware version and the device's name.
+    void InformationAllRd();
+    void InformationProgVerRd();
+    void InformationDevNameRd();
+    void InformationDevNameWr();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    // What entering a page does after the timer has stopped and before the page shows.
+    enum class PageEntry { ReadAll, Poll };
+    struct Page
+    {
+        QAction *action;
+        QToolButton *button;
+        QGroupBox *box;
+        PageEntry entry;
+        void (TfrmMain::*work)(); // the read-all or the timer handler; none until the page has one
+    };
+
+    void setUpToolBar();
+    void setUpPages();
+    void connectSignals();
+    void LoadSettings();
+    bool SaveSettings(QString *error);
+
+    // Left panel
+    void cmbPortChange(int index);
+    void cmbSpeedChange(int index);
+    void cmbParityChange(int index);
+    void cmbStopBitChange(int index);
+    void edtDevNumberChange(const QString &text);
+    bool UpDownDevNumberChangingEx(int proposed);
+    QString PortDevice(quint8 portNumber, const QStringList &systemPorts) const;
+    void ShowPortDevices(const QStringList &systemPorts);
+
+    // Connection and navigation
+    void Action1Execute(QAction *action);
+    void Action2Execute(QAction *action);
+    void ActionExitExecute();
+    void mnuAboutClick();
+    void StartConnection();
+    void StopConnection();
+    void EnableConnectedActions(bool connected);
+    void StopTimer();
+    void TimerTick();
+    void ShowPage(QGroupBox *box);
+    void HidePage();
+    void ReleaseAdapter();
+    void FormClose();
+
+    // Page building blocks
+    void edtPortNetAddrChange(const QString &text);
+    void ShowPortNetAddr();
+    void ListRd(TParamId id, QComboBox *list);
+    void ListWr(TParamId id, QComboBox *list);
+    void TextRd(TParamId id, QLineEdit *edit);
+
+    // Exchanges and their outcome
+    bool IsConnected() const;
+    quint8 SlaveAddress() const;
+    qint16 Finish(qint16 code, QWidget *valueControl, const Decode &show);
+    void ShowOutcome(qint16 code, QWidget *valueControl);
+
+    std::unique_ptr<Ui::TfrmMain> ui;
+    QString m_settingsPath;
+    std::array<QString, 8> m_mappedPorts; // [PORTS] COM1..COM8 of the settings file, empty if none
+
+    quint8 m_portNumber = 0;
+    quint8 m_speedNumber = 0;
+    quint16 m_timeOut = 0; // handed to the adapter at Start; nothing ever changes it
+    quint16 m_deviceNumber = 0;
+    quint8 m_parity = 0;
+    quint8 m_stopBits = 0;
+
+    std::unique_ptr<CAdapter> Adapter; // none while stopped
+    QGroupBox *CurrentPage = nullptr;
+    std::array<Page, 5> m_pages{};
+    QTimer *Timer;
+    void (TfrmMain::*TimerHandler)() = nullptr;
+};
+
+// The configurator's main window, once the program has created it.
+extern TfrmMain *frmMain;
+
+// Colours a control's text: the one place where outcome colours are applied.
+void SetTextColour(QWidget *control, const QColor &colour);
+
+// Selects the row of a list, or no row when there is no such row.
+void SelectRow(QComboBox *list, qint64 row);
+
+// The text of an edit read as a whole decimal number, or fallback when it is none.
+int WholeNumberOr(const QString &text, int fallback);
+// Puts a number into an edit, touching it only when its text differs, so that a change
+// handler that calls this does not run again for nothing.
+void ShowNumber(QLineEdit *edit, int number);

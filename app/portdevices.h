@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Which device each entry COM1..COM8 of the port list opens on this system.
+namespace PortDevices {
+
+// The serial ports the system reports, in an order that does not change between runs:
+// by name, numbers compared as numbers (ttyS2 before ttyS10).
+QStringList systemPorts();
+QStringList stableOrder(QStringList devices);
+
+// COM port portNumber + 1: the device mapped to it in the settings file when there is one,
+// else the system's port of the same position, else the platform's name for that port.
+QString resolve(quint8 portNumber, const QString &mapped, const QStringList &systemPorts);
+
+} // namespace PortDevices

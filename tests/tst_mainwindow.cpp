@@ -1,0 +1,566 @@
+// The configurator's window as a user meets it: the settings file before and after a run, the
+// connection controls, Start and Stop, moving between pages, and how the exchanges behind every
+// page report their outcome. The device is a scripted peer on a pseudo-terminal.
+#include "aboutform.h"
+#include "iniprofile.h"
+#include "mainform.h"
+#include "modalbox.h"
+#include "portdevices.h"
+#include "registercodec.h"
+#include "support/configwindow.h"
+#include "support/frames.h"
+#include "updown.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <termios.h>
+
+using namespace Frames;
+
+namespace {
+
+const char *const kPageButtons[] = {"sbMode", "sbPort", "sbCalibration", "sbInformation", "sbData"};
+const char *const kPages[] = {"gbMode", "gbPort", "gbCalibration", "gbInformation", "gbData"};
+
+QByteArray savedSettings(int port, int speed, int parity, int stopBits, int device)
+{
+    return QStringLiteral("[COMP]\nPortNumber=%1\nSpeedNumber=%2\nParity=%3\nStopBits=%4\nTimeOut=0\n"
+                          "[DEVS]\nDeviceNumber=%5\n")
+        .arg(port).arg(speed).arg(parity).arg(stopBits).arg(device)
+        .toLatin1();
+}
+
+// A control of the window for the common procedures to report on.
+QLineEdit *probeEdit(ConfigWindow &config, const char *name = "probe")
+{
+    auto *edit = new QLineEdit(&config.window());
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+}
+
+// The page shown, or an empty name.
+QByteArray shownPage(ConfigWindow &config)
+{
+    QByteArray shown;
+    for (const char *page : kPages)
+        if (config.find<QGroupBox>(page)->isVisible())
+            shown += page;
+    return shown;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startupTakesTheSettingsFileAndCloseWritesItBack_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QList<int>>("rows"); // cmbPort, cmbSpeed, cmbParity, cmbStopBit
+        QTest::addColumn<QString>("deviceNumber");
+        QTest::addColumn<QList<int>>("saved"); // PortNumber .. StopBits, DeviceNumber
+
+        QTest::newRow("no file") << QByteArray() << QList<int>{1, 3, 0, 0} << "1" << QList<int>{1, 3, 0, 0, 1};
+        QTest::newRow("PortNumber 7 is COM8") << QByteArray("[COMP]\nPortNumber=7\n") << QList<int>{7, 3, 0, 0}
+                                              << "1" << QList<int>{7, 3, 0, 0, 1};
+        QTest::newRow("PortNumber 8 is no port") << QByteArray("[COMP]\nPortNumber=8\n") << QList<int>{-1, 3, 0, 0}
+                                                 << "1" << QList<int>{255, 3, 0, 0, 1};
+        QTest::newRow("SpeedNumber 0x7 is 115200") << QByteArray("[COMP]\nSpeedNumber=0x7\n")
+                                                   << QList<int>{1, 7, 0, 0} << "1" << QList<int>{1, 7, 0, 0, 1};
+        QTest::newRow("SpeedNumber -1 is no speed") << QByteArray("[COMP]\nSpeedNumber=-1\n")
+                                                    << QList<int>{1, -1, 0, 0} << "1" << QList<int>{1, 255, 0, 0, 1};
+        QTest::newRow("Parity 2 is odd") << QByteArray("[COMP]\nParity=2\n") << QList<int>{1, 3, 2, 0} << "1"
+                                         << QList<int>{1, 3, 2, 0, 1};
+        QTest::newRow("Parity 3 is none of the rows") << QByteArray("[COMP]\nParity=3\n") << QList<int>{1, 3, -1, 0}
+                                                      << "1" << QList<int>{1, 3, 255, 0, 1};
+        QTest::newRow("StopBits $2") << QByteArray("[COMP]\nStopBits=$2\n") << QList<int>{1, 3, 0, 2} << "1"
+                                     << QList<int>{1, 3, 0, 2, 1};
+        QTest::newRow("TimeOut 500 ignored, written as 0") << QByteArray("[COMP]\nTimeOut=500\n")
+                                                           << QList<int>{1, 3, 0, 0} << "1" << QList<int>{1, 3, 0, 0, 1};
+        QTest::newRow("letters give the default") << QByteArray("[COMP]\nPortNumber=two\n[DEVS]\nDeviceNumber=x\n")
+                                                  << QList<int>{1, 3, 0, 0} << "1" << QList<int>{1, 3, 0, 0, 1};
+        for (const auto &[stored, shown] : {std::pair{"0", 0}, {"255", 255}, {"256", 255}, {"-1", 255}, {"0x10", 16}})
+            QTest::addRow("DeviceNumber %s", stored)
+                << QByteArray("[DEVS]\nDeviceNumber=") + stored + "\n" << QList<int>{1, 3, 0, 0}
+                << QString::number(shown) << QList<int>{1, 3, 0, 0, shown};
+    }
+
+    void startupTakesTheSettingsFileAndCloseWritesItBack()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, deviceNumber);
+        QFETCH(QList<int>, saved);
+
+        ConfigWindow config(settings);
+        const char *lists[] = {"cmbPort", "cmbSpeed", "cmbParity", "cmbStopBit"};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(config.find<QComboBox>(lists[i])->currentIndex(), rows[i]);
+        QCOMPARE(config.find<QLineEdit>("edtDevNumber")->text(), deviceNumber);
+        QCOMPARE(config.settingsFile(), settings.isNull() ? QByteArray("<none>") : settings);
+
+        config.window().close();
+        const IniProfile file(config.settingsPath());
+        const char *keys[] = {"PortNumber", "SpeedNumber", "Parity", "StopBits"};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(file.readInteger("COMP", keys[i], -1000), qint64(saved[i]));
+        QCOMPARE(file.readInteger("COMP", "TimeOut", -1000), qint64(0));
+        QCOMPARE(file.readInteger("DEVS", "DeviceNumber", -1000), qint64(saved[4]));
+        if (settings.isNull())
+            QCOMPARE(config.settingsFile(), savedSettings(1, 3, 0, 0, 1));
+        QVERIFY(config.boxes().isEmpty());
+    }
+
+    void closingWhilePollingStopsTheTimerAndKeepsOtherLines()
+    {
+        const QByteArray before = "; indicator-config\n[DEVS]\nDeviceNumber=7\nSerial=A17\n\n"
+                                  "[PORTS]\nCOM2=%PTY%\n; USB adapter\nCOM3=/dev/ttyUSB0\n\n"
+                                  "[COMP]\nStopBits=1\nTimeOut=500\nPortNumber=1\n";
+        ConfigWindow config(before);
+        QVERIFY(config.start());
+        config.click("sbData");
+        auto *timer = config.find<QTimer>("Timer");
+        QVERIFY(timer->isActive());
+
+        config.window().close();
+        QVERIFY(!timer->isActive());
+        QByteArray after = "; indicator-config\n[DEVS]\nDeviceNumber=7\nSerial=A17\n\n"
+                           "[PORTS]\nCOM2=%PTY%\n; USB adapter\nCOM3=/dev/ttyUSB0\n\n"
+                           "[COMP]\nStopBits=1\nTimeOut=0\nPortNumber=1\nSpeedNumber=3\nParity=0\n";
+        after.replace("%PTY%", config.peer().devicePath().toLocal8Bit());
+        QCOMPARE(config.settingsFile(), after);
+    }
+
+    void unwritableSettingsAreReportedAndTheWindowStillCloses()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("gone/indicator-config.ini"));
+        ConfigWindow config(QByteArray(), path);
+        config.window().close();
+        QVERIFY(!config.window().isVisible());
+        QCOMPARE(config.boxes().size(), 1);
+        const ConfigWindow::Box box = config.boxes().first();
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QVERIFY2(box.text.contains(path), qPrintable(box.text));
+        QVERIFY2(!box.text.section(u'\n', 1).isEmpty(), qPrintable(box.text)); // the reason
+    }
+
+    void settingsFileLiesBesideTheExecutable_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("settings");
+        QTest::newRow("no extension") << "/opt/tools/indicator-config" << "/opt/tools/indicator-config.ini";
+        QTest::newRow("extension") << "/opt/tools/config.exe" << "/opt/tools/config.ini";
+        QTest::newRow("two dots") << "/opt/tools/config.v1.bin" << "/opt/tools/config.v1.ini";
+        QTest::newRow("dot in a folder") << "/opt/my.tools/config" << "/opt/my.tools/config.ini";
+    }
+
+    void settingsFileLiesBesideTheExecutable()
+    {
+        QFETCH(QString, executable);
+        QFETCH(QString, settings);
+        QCOMPARE(TfrmMain::SettingsFileName(executable), settings);
+    }
+
+    // Entries as ConfigWindow::enterText takes them.
+    void deviceNumberEditKeepsAWholeNumberWithinRange_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("deviceNumber");
+
+        QTest::newRow("300 refused") << "paste" << "300" << "1" << 1;
+        QTest::newRow("256 refused") << "paste" << "256" << "1" << 1;
+        QTest::newRow("-1 refused") << "paste" << "-1" << "1" << 1;
+        QTest::newRow("letters refused") << "paste" << "abc" << "1" << 1;
+        QTest::newRow("255 taken") << "paste" << "255" << "255" << 255;
+        QTest::newRow("0 taken") << "paste" << "0" << "0" << 0;
+        QTest::newRow("12 typed") << "type" << "12" << "12" << 12;
+        QTest::newRow("007 typed") << "type" << "007" << "7" << 7;
+        QTest::newRow("300 typed: the last key is refused") << "type" << "300" << "30" << 30;
+        QTest::newRow("cleared") << "clear" << "" << "1" << 1;
+    }
+
+    void deviceNumberEditKeepsAWholeNumberWithinRange()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, entry);
+        QFETCH(QString, shown);
+        QFETCH(int, deviceNumber);
+
+        ConfigWindow config;
+        auto *edit = config.find<QLineEdit>("edtDevNumber");
+        ConfigWindow::enterText(edit, how, entry);
+        QCOMPARE(edit->text(), shown);
+        QCOMPARE(config.window().DeviceNumber(), quint16(deviceNumber));
+        QCOMPARE(config.find<UpDown>("UpDownDevNumber")->position(), deviceNumber);
+    }
+
+    void deviceNumberSpinnerStopsAtItsBounds_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("arrow"); // a button of the spinner, or a key in the edit
+        QTest::addColumn<int>("to");
+
+        QTest::newRow("up at 255") << "255" << "upArrow" << 255;
+        QTest::newRow("down at 0") << "0" << "downArrow" << 0;
+        QTest::newRow("up at 254") << "254" << "upArrow" << 255;
+        QTest::newRow("down at 1") << "1" << "downArrow" << 0;
+        QTest::newRow("Up key") << "7" << "Up" << 8;
+        QTest::newRow("Down key at 0") << "0" << "Down" << 0;
+    }
+
+    void deviceNumberSpinnerStopsAtItsBounds()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, arrow);
+        QFETCH(int, to);
+
+        ConfigWindow config(QByteArray("[DEVS]\nDeviceNumber=") + from.toLatin1() + "\n");
+        auto *edit = config.find<QLineEdit>("edtDevNumber");
+        if (arrow.endsWith("Arrow"))
+            QTest::mouseClick(config.find<UpDown>("UpDownDevNumber")->findChild<QToolButton *>(arrow), Qt::LeftButton);
+        else
+            ConfigWindow::enterText(edit, QStringLiteral("key"), arrow);
+        QCOMPARE(edit->text(), QString::number(to));
+        QCOMPARE(config.window().DeviceNumber(), quint16(to));
+    }
+
+    void startAndStopSwitchTheActions()
+    {
+        ConfigWindow config;
+        const auto enabled = [&config] {
+            QString states;
+            for (const char *button : {"sbStart", "sbStop", "sbMode", "sbPort", "sbCalibration", "sbInformation",
+                                       "sbData", "sbExit"})
+                states += config.find<QToolButton>(button)->isEnabled() ? u'1' : u'0';
+            return states;
+        };
+        QCOMPARE(enabled(), QStringLiteral("10000001"));
+        QCOMPARE(config.find<QAction>("mnuPort")->isEnabled(), false);
+        QCOMPARE(shownPage(config), QByteArray());
+
+        QVERIFY(config.start());
+        QCOMPARE(enabled(), QStringLiteral("01111111"));
+        QCOMPARE(config.find<QAction>("mnuPort")->isEnabled(), true);
+        QCOMPARE(config.statusText(), QStringLiteral("Старт"));
+        QCOMPARE(shownPage(config), QByteArray());
+        QVERIFY(!config.find<QTimer>("Timer")->isActive());
+        const termios line = config.peer().lineSettings(); // 9600 baud, no parity, one stop bit
+        QCOMPARE(cfgetospeed(&line), speed_t(B9600));
+        QCOMPARE(line.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
+
+        config.stop();
+        QCOMPARE(enabled(), QStringLiteral("10000001"));
+        QCOMPARE(config.statusText(), QStringLiteral("Стоп"));
+        QVERIFY(config.requests().isEmpty());
+    }
+
+    void failedStartNamesThePortAndStartCanBeRetried()
+    {
+        ConfigWindow config("[PORTS]\nCOM2=%PTY%-missing\nCOM3=%PTY%\n");
+        const QString missing = config.peer().devicePath() + QStringLiteral("-missing");
+        auto *ports = config.find<QComboBox>("cmbPort");
+        QCOMPARE(ports->itemData(1, Qt::ToolTipRole).toString(), missing);
+        QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), config.peer().devicePath());
+
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            QVERIFY(!config.start());
+            QCOMPARE(config.statusText(), QStringLiteral("Ошибка! Порт COM2 не открыт (%1)").arg(missing));
+            QVERIFY(config.find<QToolButton>("sbStart")->isEnabled());
+            QVERIFY(!config.find<QToolButton>("sbPort")->isEnabled());
+        }
+        ports->setFocus();
+        QTest::keyClick(ports, Qt::Key_Down); // COM3
+        QVERIFY(config.start());
+        QCOMPARE(config.statusText(), QStringLiteral("Старт"));
+    }
+
+    void enteringAPageShowsItAndPollsOnlyTheLivePages_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("polls");
+        QTest::newRow("Mode") << 0 << "Режим" << false;
+        QTest::newRow("System parameters") << 1 << "Порт" << false;
+        QTest::newRow("Calibration") << 2 << "Калибровка" << true;
+        QTest::newRow("Information") << 3 << "Информация" << false;
+        QTest::newRow("Readings") << 4 << "Показания" << true;
+    }
+
+    void enteringAPageShowsItAndPollsOnlyTheLivePages()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, caption);
+        QFETCH(bool, polls);
+
+        ConfigWindow config;
+        QVERIFY(config.start());
+        auto *timer = config.find<QTimer>("Timer");
+        for (int round = 0; round < 2; ++round) { // the same page again is entered again
+            config.click(kPageButtons[page]);
+            QCOMPARE(shownPage(config), QByteArray(kPages[page]));
+            QCOMPARE(config.find<QGroupBox>(kPages[page])->title(), caption);
+            QCOMPARE(config.statusText(), caption);
+            QCOMPARE(timer->isActive(), polls);
+            QCOMPARE(timer->interval(), polls ? 100 : 0);
+            QVERIFY(config.find<QToolButton>(kPageButtons[page])->isChecked());
+        }
+        config.click(page == 0 ? "sbPort" : "sbMode");
+        QVERIFY(!timer->isActive());
+        config.click(kPageButtons[page]);
+
+        config.stop();
+        QVERIFY(!timer->isActive());
+        QCOMPARE(shownPage(config), QByteArray(kPages[page]));
+        QVERIFY(config.find<QToolButton>(kPageButtons[page])->isChecked());
+    }
+
+    void startEntersThePressedButtonsPageNotTheMenusPage()
+    {
+        ConfigWindow config;
+        QVERIFY(config.start());
+        config.click("sbData");
+        config.click("sbData"); // a pressed page button stays pressed
+        QVERIFY(config.find<QToolButton>("sbData")->isChecked());
+
+        config.trigger("mnuPort");
+        QCOMPARE(shownPage(config), QByteArray("gbPort"));
+        QVERIFY(config.find<QToolButton>("sbData")->isChecked());
+        QVERIFY(!config.find<QToolButton>("sbPort")->isChecked());
+        QVERIFY(!config.find<QTimer>("Timer")->isActive());
+
+        config.stop();
+        QVERIFY(config.start());
+        QCOMPARE(shownPage(config), QByteArray("gbData"));
+        QVERIFY(config.find<QTimer>("Timer")->isActive());
+        QCOMPARE(config.statusText(), QStringLiteral("Старт"));
+    }
+
+    void exitClosesTheWindow()
+    {
+        ConfigWindow config;
+        config.click("sbExit");
+        QVERIFY(!config.window().isVisible());
+        QCOMPARE(config.settingsFile(), "[PORTS]\nCOM2=" + config.peer().devicePath().toLocal8Bit() + "\n"
+                                            + savedSettings(1, 3, 0, 0, 1));
+    }
+
+    void stoppedExchangesDoNothingAtAll()
+    {
+        ConfigWindow config;
+        auto *probe = probeEdit(config);
+        config.find<QLabel>("lblErrors")->setText(QStringLiteral("earlier"));
+        const QColor before = config.textColour("probe");
+        for (const bool startedAndStopped : {false, true}) {
+            if (startedAndStopped) {
+                QVERIFY(config.start());
+                config.stop();
+            }
+            bool shown = false;
+            const auto show = [&shown] { shown = true; };
+            QVERIFY(!config.window().ReadParameter(prmPortNetAddr, probe, show));
+            QVERIFY(!config.window().WriteParameter(prmPortNetAddr, probe, [] { return true; }, show));
+            QVERIFY(!shown);
+        }
+        QVERIFY(config.requests().isEmpty());
+        QCOMPARE(config.errorText(), QStringLiteral("earlier"));
+        QCOMPARE(config.textColour("probe"), before);
+    }
+
+    void outcomeShowsInTheErrorAreaAndTheValueColour_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("value") << readReply(1, {0x0102}) << "";
+        QTest::newRow("silence") << QByteArray() << "Ошибка! Нет овета!";
+        QTest::newRow("header only") << hex("010302") << "Ошибка! Сообщение принято не полностью!";
+        QTest::newRow("bad crc") << readReply(1, {0x0102}).chopped(1) + '\0' << "Ошибка! Неверная контрольная сумма!";
+        QTest::newRow("exception") << withCrc(hex("018302")) << "Ошибка! Прибор отклонил запрос!";
+    }
+
+    void outcomeShowsInTheErrorAreaAndTheValueColour()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, message);
+
+        ConfigWindow config;
+        auto *probe = probeEdit(config);
+        QVERIFY(config.start());
+        config.find<QLabel>("lblErrors")->setText(QStringLiteral("earlier"));
+        probe->setText(QStringLiteral("old"));
+        if (!reply.isEmpty())
+            config.peer().queueReply(reply);
+        const auto show = [&] { probe->setText(QString::number(config.window().ExchangeBuffer[0], 16)); };
+        const auto code = config.window().ReadParameter(prmPortNetAddr, probe, show);
+
+        QVERIFY(code.has_value());
+        QCOMPARE(config.errorText(), message);
+        QCOMPARE(probe->text(), message.isEmpty() ? QStringLiteral("102") : QStringLiteral("old"));
+        QCOMPARE(config.textColour("probe"),
+                 message.isEmpty() ? ConfigWindow::windowTextColour() : ConfigWindow::failureColour());
+        QCOMPARE(config.requests(), QList<QByteArray>{readRequest(1, 0x0800, 1)});
+
+        config.stop(); // the message stays
+        QCOMPARE(config.errorText(), message);
+    }
+
+    // A reply shorter than the one before must not show the earlier reply's tail.
+    void eachExchangeStartsFromAnEmptyBuffer()
+    {
+        ConfigWindow config;
+        TfrmMain &window = config.window();
+        QVERIFY(config.start());
+        QString name;
+        const auto show = [&] { name = RegisterCodec::textFrom(window.ExchangeBuffer.data(), window.ParamBytes); };
+        config.peer().queueReply(readReply(1, QList<quint16>(10, 0x4241)));
+        window.ReadParameter(prmInformationDevName, nullptr, show);
+        QCOMPARE(name, QStringLiteral("ABABABABABABABABABAB"));
+        QVERIFY(config.peer().settle(3000));
+        config.peer().queueReply(readReply(1, {0x5958}));
+        window.ReadParameter(prmInformationDevName, nullptr, show);
+        QCOMPARE(name, QStringLiteral("XY"));
+    }
+
+    void deviceNumberCountsFromTheNextExchange()
+    {
+        ConfigWindow config;
+        QVERIFY(config.start());
+        auto *edit = config.find<QLineEdit>("edtDevNumber");
+        for (const char *number : {"1", "5", "0"}) {
+            edit->selectAll();
+            edit->insert(QString::fromLatin1(number));
+            config.window().ReadParameter(prmPortNetAddr, nullptr, [] {});
+        }
+        QCOMPARE(config.requests(), (QList<QByteArray>{readRequest(1, 0x0800, 1), readRequest(5, 0x0800, 1),
+                                                       readRequest(0, 0x0800, 1)}));
+    }
+
+    void resultCodesHaveTheirMessages_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("not connected") << -1 << "Ошибка! Соединение не установлено!";
+        QTest::newRow("write failed") << -2 << "Ошибка записи в ПОРТ";
+        QTest::newRow("bad crc") << -3 << "Ошибка! Неверная контрольная сумма!";
+        QTest::newRow("device error") << -4 << "Ошибка! Прибор отклонил запрос!";
+        QTest::newRow("incomplete") << -5 << "Ошибка! Сообщение принято не полностью!";
+        QTest::newRow("no answer") << -6 << "Ошибка! Нет овета!";
+        QTest::newRow("bad parameters") << -100 << "Ошибка! Неправильные параметры!";
+        QTest::newRow("ok") << 0 << "";
+        QTest::newRow("-7") << -7 << "";
+        QTest::newRow("5") << 5 << "";
+    }
+
+    void resultCodesHaveTheirMessages()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QCOMPARE(TfrmMain::ResultText(qint16(code)), text);
+    }
+
+    void comPortsResolveToDevices_data()
+    {
+        QTest::addColumn<int>("portNumber");
+        QTest::addColumn<QString>("mapped");
+        QTest::addColumn<QStringList>("system");
+        QTest::addColumn<QString>("device");
+
+        const QStringList system{"/dev/ttyACM0", "/dev/ttyUSB0"};
+        QTest::newRow("mapped wins") << 0 << "/dev/ttyUSB3" << system << "/dev/ttyUSB3";
+        QTest::newRow("second system port") << 1 << "" << system << "/dev/ttyUSB0";
+        QTest::newRow("beyond the system's ports") << 2 << "" << system << "/dev/ttyS2";
+        QTest::newRow("no port selected") << 255 << "" << system << "/dev/ttyS255";
+    }
+
+    void comPortsResolveToDevices()
+    {
+        QFETCH(int, portNumber);
+        QFETCH(QString, mapped);
+        QFETCH(QStringList, system);
+        QFETCH(QString, device);
+        QCOMPARE(PortDevices::resolve(quint8(portNumber), mapped, system), device);
+    }
+
+    void systemPortsKeepAStableOrder()
+    {
+        const QStringList found{"/dev/ttyUSB10", "/dev/ttyS2", "/dev/ttyUSB2", "/dev/ttyS10", "/dev/ttyACM0"};
+        const QStringList ordered{"/dev/ttyACM0", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB2", "/dev/ttyUSB10"};
+        QCOMPARE(PortDevices::stableOrder(found), ordered);
+        QCOMPARE(PortDevices::stableOrder(ordered), ordered);
+    }
+
+    void aboutDialogShowsTheProductAndCloses_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Enter") << "Enter";
+        QTest::newRow("Esc") << "Esc";
+        QTest::newRow("OK") << "OK";
+    }
+
+    void aboutDialogShowsTheProductAndCloses()
+    {
+        QFETCH(QString, how);
+        ConfigWindow config;
+        int shown = 0;
+        ModalBox::setInterceptor([&](QDialog &dialog) {
+            ++shown;
+            dialog.show();
+            [&] {
+                QVERIFY(qobject_cast<TfrmAbout *>(&dialog));
+                QCOMPARE(dialog.windowTitle(), QStringLiteral("О программе"));
+                QCOMPARE(dialog.size(), QSize(298, 173));
+                QCOMPARE(dialog.findChild<QLabel *>("ProductName")->text(), QCoreApplication::applicationName());
+                QCOMPARE(dialog.findChild<QLabel *>("Version")->text(), QStringLiteral("Версия 1.0 от 28.05.2008 г."));
+                QVERIFY(!dialog.findChild<QLabel *>("Image1")->pixmap().isNull());
+            }();
+            if (how == "OK")
+                QTest::mouseClick(dialog.findChild<QPushButton *>("OKButton"), Qt::LeftButton);
+            else
+                QTest::keyClick(&dialog, how == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
+            return dialog.result();
+        });
+        for (int click = 1; click <= 2; ++click) {
+            config.trigger("mnuAbout");
+            QCOMPARE(shown, click);
+            QVERIFY(config.window().findChildren<TfrmAbout *>().isEmpty());
+        }
+    }
+
+    void errorBoxEndsItsMessageWithAFullStop_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("without") << "'1,2.3' is not a valid floating point value" << "'1,2.3' is not a valid floating point value.";
+        QTest::newRow("with") << "Done." << "Done.";
+        QTest::newRow("empty") << "" << ".";
+    }
+
+    void errorBoxEndsItsMessageWithAFullStop()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        ConfigWindow config;
+        ModalBox::error(&config.window(), message);
+        QCOMPARE(config.boxes().size(), 1);
+        QCOMPARE(config.boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(config.boxes().first().title, QCoreApplication::applicationName());
+        QCOMPARE(config.boxes().first().text, shown);
+    }
+
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
