@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
-options=(-DCMAKE_BUILD_TYPE=Debug)
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${1:-}" = "--sanitize" ]; then
     build=build-sanitize
+    options=(-DCMAKE_BUILD_TYPE=Debug)
     options+=(-DINDICATOR_SANITIZE=ON)
 fi
 
