@@ -310,6 +310,17 @@ private slots:
         QCOMPARE(config->textColour("edtInformationDevName"), ConfigWindow::windowTextColour());
         QCOMPARE(config->errorText(), QString());
     }
+
+    void informationEditsKeepTheirTextUnselectedOnEntry()
+    {
+        for (const char *name : {"edtInformationDevName", "edtInformationProgVer"}) {
+            auto *edit = config->find<QLineEdit>(name);
+            edit->setText(QStringLiteral("Имя"));
+            QFocusEvent tabbedInto(QEvent::FocusIn, Qt::TabFocusReason);
+            QApplication::sendEvent(edit, &tabbedInto);
+            QVERIFY(!edit->hasSelectedText());
+        }
+    }
 };
 
 QTEST_MAIN(TestPages)
