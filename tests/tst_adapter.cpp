@@ -403,12 +403,20 @@ private slots:
         adapter.reset();
     }
 
-    void missingDevice()
+    void deviceThatIsNoSerialPort_data()
     {
-        CAdapter missing;
-        missing.PortName = QStringLiteral("/dev/no-such-serial-port");
-        QCOMPARE(missing.Open(), -1);
-        QCOMPARE(missing.Close(), -1);
+        QTest::addColumn<QString>("device");
+        QTest::newRow("missing") << "/dev/no-such-serial-port";
+        QTest::newRow("not a terminal: takes no line settings") << "/dev/null";
+    }
+
+    void deviceThatIsNoSerialPort()
+    {
+        QFETCH(QString, device);
+        CAdapter adapter;
+        adapter.PortName = device;
+        QCOMPARE(adapter.Open(), -1);
+        QCOMPARE(adapter.Close(), -1);
     }
 
     void openThenCloseLeavesConnectedAlone()
