@@ -1,5 +1,7 @@
 #include "linesettings.h"
 
+#include <algorithm>
+
 namespace LineSettings {
 
 namespace {
@@ -13,6 +15,14 @@ std::optional<typename Table::value_type> entry(const Table &table, quint8 index
 } // namespace
 
 std::optional<quint32> baudRate(quint8 index) { return entry(BaudRates, index); }
+std::optional<quint8> speedNumber(quint32 baud)
+{
+    const auto row = std::find(BaudRates.begin(), BaudRates.end(), baud);
+    if (row == BaudRates.end())
+        return std::nullopt;
+    return quint8(row - BaudRates.begin());
+}
+
 std::optional<QSerialPort::Parity> parity(quint8 index) { return entry(Parities, index); }
 std::optional<QSerialPort::StopBits> stopBits(quint8 index) { return entry(StopBits, index); }
 

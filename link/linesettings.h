@@ -29,6 +29,8 @@ inline constexpr std::array<QSerialPort::StopBits, 3> StopBits{
     QSerialPort::TwoStop};
 
 std::optional<quint32> baudRate(quint8 index);
+// The row of a baud rate in the baud-rate table, or nothing for a rate the table lacks.
+std::optional<quint8> speedNumber(quint32 baud);
 std::optional<QSerialPort::Parity> parity(quint8 index);
 std::optional<QSerialPort::StopBits> stopBits(quint8 index);
 

@@ -8,7 +8,6 @@
 
 #include <QStringList>
 
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -70,10 +69,9 @@ void removeLink(const QByteArray &path, const QByteArray &target)
 
 SimDevice::Settings deviceSettings(const SimOptions &options)
 {
-    const auto &rates = LineSettings::BaudRates;
     SimDevice::Settings settings;
     settings.netAddress = options.slave;
-    settings.speedCode = quint16(std::find(rates.begin(), rates.end(), options.baud) - rates.begin());
+    settings.speedCode = LineSettings::speedNumber(options.baud).value_or(0); // options checked the rate
     settings.stopBitsCode = quint16(options.stopBits - 1);
     settings.parityCode = options.parityCode;
     settings.selfDiag = options.selfDiag;

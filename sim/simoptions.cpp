@@ -127,8 +127,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
         reader.fail(QStringLiteral("--link names a pseudo-terminal; with --device there is none"));
 
     reader.read(QStringLiteral("baud"), options.baud, 0, LineSettings::BaudRates.back());
-    const auto &rates = LineSettings::BaudRates;
-    if (std::find(rates.begin(), rates.end(), options.baud) == rates.end())
+    if (!LineSettings::speedNumber(options.baud))
         reader.fail(QStringLiteral("--baud takes one of %1").arg(baudRates()));
 
     if (parser.isSet(QStringLiteral("parity"))) {
