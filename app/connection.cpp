@@ -62,8 +62,8 @@ void TfrmMain::cmbStopBitChange(int index)
 void TfrmMain::edtDevNumberChange(const QString &text)
 {
     UpDown *spinner = ui->UpDownDevNumber;
-    spinner->propose(WholeNumberOr(text, spinner->position()));
-    ShowNumber(ui->edtDevNumber, spinner->position());
+    spinner->propose(wholeNumberOr(text, spinner->position()));
+    showNumber(ui->edtDevNumber, spinner->position());
 }
 
 bool TfrmMain::UpDownDevNumberChangingEx(int proposed)
@@ -74,16 +74,16 @@ bool TfrmMain::UpDownDevNumberChangingEx(int proposed)
     return true;
 }
 
-QString TfrmMain::PortDevice(quint8 portNumber, const QStringList &systemPorts) const
+QString TfrmMain::portDevice(quint8 portNumber, const QStringList &systemPorts) const
 {
     const QString mapped = portNumber < m_mappedPorts.size() ? m_mappedPorts[portNumber] : QString();
     return PortDevices::resolve(portNumber, mapped, systemPorts);
 }
 
-void TfrmMain::ShowPortDevices(const QStringList &systemPorts)
+void TfrmMain::showPortDevices(const QStringList &systemPorts)
 {
     for (int i = 0; i < ui->cmbPort->count(); ++i)
-        ui->cmbPort->setItemData(i, PortDevice(quint8(i), systemPorts), Qt::ToolTipRole);
+        ui->cmbPort->setItemData(i, portDevice(quint8(i), systemPorts), Qt::ToolTipRole);
 }
 
 void TfrmMain::Action2Execute(QAction *action)
@@ -91,17 +91,17 @@ void TfrmMain::Action2Execute(QAction *action)
     if (tagOf(action) != kConnectionTag)
         return;
     if (action == ui->ActionStart)
-        StartConnection();
+        startConnection();
     else
-        StopConnection();
+        stopConnection();
 }
 
-void TfrmMain::StartConnection()
+void TfrmMain::startConnection()
 {
-    ReleaseAdapter(); // one left by a failed Start
+    releaseAdapter(); // one left by a failed Start
     // The system's ports as they are now: an adapter plugged in since the last look counts.
     const QStringList systemPorts = PortDevices::systemPorts();
-    ShowPortDevices(systemPorts);
+    showPortDevices(systemPorts);
 
     Adapter = std::make_unique<CAdapter>();
     Adapter->PortNumber = m_portNumber;
@@ -109,14 +109,14 @@ void TfrmMain::StartConnection()
     Adapter->TimeOut = m_timeOut;
     Adapter->Parity = m_parity;
     Adapter->StopBits = m_stopBits;
-    Adapter->PortName = PortDevice(m_portNumber, systemPorts);
+    Adapter->PortName = portDevice(m_portNumber, systemPorts);
     if (Adapter->Open() != 0) {
         ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2)")
                                         .arg(PortCaption(m_portNumber), Adapter->PortName));
         return;
     }
     Adapter->Connected = true;
-    EnableConnectedActions(true);
+    enableConnectedActions(true);
 
     // The page chosen before the connection is entered again, its values read or its polling started.
     const auto pressed = std::find_if(m_pages.begin(), m_pages.end(),
@@ -127,15 +127,15 @@ void TfrmMain::StartConnection()
 }
 
 // The page shown stays, with its last values and colours.
-void TfrmMain::StopConnection()
+void TfrmMain::stopConnection()
 {
-    StopTimer();
-    ReleaseAdapter();
-    EnableConnectedActions(false);
+    stopTimer();
+    releaseAdapter();
+    enableConnectedActions(false);
     ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
 }
 
-void TfrmMain::EnableConnectedActions(bool connected)
+void TfrmMain::enableConnectedActions(bool connected)
 {
     ui->ActionStart->setEnabled(!connected);
     ui->ActionStop->setEnabled(connected);
@@ -143,7 +143,7 @@ void TfrmMain::EnableConnectedActions(bool connected)
         page.action->setEnabled(connected);
 }
 
-void TfrmMain::ReleaseAdapter()
+void TfrmMain::releaseAdapter()
 {
     if (!Adapter)
         return;
@@ -155,7 +155,7 @@ void TfrmMain::Action1Execute(QAction *action)
 {
     if (tagOf(action) != kPageTag)
         return;
-    StopTimer();
+    stopTimer();
     HidePage();
     const auto page = std::find_if(m_pages.begin(), m_pages.end(),
                                    [action](const Page &candidate) { return candidate.action == action; });
@@ -166,8 +166,8 @@ void TfrmMain::Action1Execute(QAction *action)
             (this->*page->work)();
     } else {
         Timer->setInterval(kPollIntervalMs);
-        if (IsConnected()) {
-            TimerHandler = page->work;
+        if (isConnected()) {
+            m_timerHandler = page->work;
             Timer->start();
         }
     }
@@ -176,17 +176,17 @@ void TfrmMain::Action1Execute(QAction *action)
     ui->StatusBar1->showMessage(action->text());
 }
 
-void TfrmMain::StopTimer()
+void TfrmMain::stopTimer()
 {
     Timer->stop();
     Timer->setInterval(0);
-    TimerHandler = nullptr;
+    m_timerHandler = nullptr;
 }
 
-void TfrmMain::TimerTick()
+void TfrmMain::timerTick()
 {
-    if (TimerHandler)
-        (this->*TimerHandler)();
+    if (m_timerHandler)
+        (this->*m_timerHandler)();
 }
 
 // The page area's layout gives a shown page the room that the tool bar, the left panel and the

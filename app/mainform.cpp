@@ -3,6 +3,7 @@
 #include "aboutform.h"
 #include "adapter.h"
 #include "glyphs.h"
+#include "handlers.h"
 #include "iniprofile.h"
 #include "linesettings.h"
 #include "modalbox.h"
@@ -58,7 +59,7 @@ void followAction(Item *item, Activated activated, QAction *action)
 
 } // namespace
 
-void SetTextColour(QWidget *control, const QColor &colour)
+void setTextColour(QWidget *control, const QColor &colour)
 {
     QPalette palette = control->palette();
     // Edits draw their text in Text, labels in WindowText, closed lists in ButtonText.
@@ -67,19 +68,19 @@ void SetTextColour(QWidget *control, const QColor &colour)
     control->setPalette(palette);
 }
 
-void SelectRow(QComboBox *list, qint64 row)
+void selectRow(QComboBox *list, qint64 row)
 {
     list->setCurrentIndex(row >= 0 && row < list->count() ? int(row) : -1);
 }
 
-int WholeNumberOr(const QString &text, int fallback)
+int wholeNumberOr(const QString &text, int fallback)
 {
     bool isNumber = false;
     const int number = text.toInt(&isNumber);
     return isNumber ? number : fallback;
 }
 
-void ShowNumber(QLineEdit *edit, int number)
+void showNumber(QLineEdit *edit, int number)
 {
     const QString text = QString::number(number);
     if (edit->text() != text)
@@ -91,7 +92,7 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
                               | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                               | Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TfrmMain>()),
-      m_settingsPath(settingsPath.isEmpty() ? SettingsFileName(QCoreApplication::applicationFilePath())
+      m_settingsPath(settingsPath.isEmpty() ? settingsFileName(QCoreApplication::applicationFilePath())
                                             : settingsPath),
       Timer(new QTimer(this))
 {
@@ -106,18 +107,18 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
     setUpToolBar();
     setUpPages();
     connectSignals();
-    LoadSettings();
+    loadSettings();
 }
 
 TfrmMain::~TfrmMain()
 {
-    StopTimer();
-    ReleaseAdapter();
+    stopTimer();
+    releaseAdapter();
     if (frmMain == this)
         frmMain = nullptr;
 }
 
-QString TfrmMain::SettingsFileName(const QString &executablePath)
+QString TfrmMain::settingsFileName(const QString &executablePath)
 {
     const QFileInfo executable(executablePath);
     const QString name = executable.fileName();
@@ -192,13 +193,14 @@ void TfrmMain::setUpPages()
 
 void TfrmMain::connectSignals()
 {
+    using Handlers::connect;
     for (QAction *action : {ui->ActionStart, ui->ActionStop})
         connect(action, &QAction::triggered, this, [this, action] { Action2Execute(action); });
     for (const Page &page : m_pages)
         connect(page.action, &QAction::triggered, this, [this, action = page.action] { Action1Execute(action); });
     connect(ui->ActionExit, &QAction::triggered, this, &TfrmMain::ActionExitExecute);
     connect(ui->mnuAbout, &QAction::triggered, this, &TfrmMain::mnuAboutClick);
-    connect(Timer, &QTimer::timeout, this, &TfrmMain::TimerTick);
+    connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
 
     connect(ui->cmbPort, &QComboBox::activated, this, &TfrmMain::cmbPortChange);
     connect(ui->cmbSpeed, &QComboBox::activated, this, &TfrmMain::cmbSpeedChange);
@@ -208,26 +210,11 @@ void TfrmMain::connectSignals()
     ui->UpDownDevNumber->setCheck([this](int proposed) { return UpDownDevNumberChangingEx(proposed); });
     connect(ui->edtDevNumber, &QLineEdit::textChanged, this, &TfrmMain::edtDevNumberChange);
 
-    const std::pair<QPushButton *, void (TfrmMain::*)()> operations[] = {
-        {ui->btnPortNetAddrRd, &TfrmMain::PortNetAddrRd},
-        {ui->btnPortNetAddrWr, &TfrmMain::PortNetAddrWr},
-        {ui->btnPortSpeedRd, &TfrmMain::PortSpeedRd},
-        {ui->btnPortSpeedWr, &TfrmMain::PortSpeedWr},
-        {ui->btnPortStopBitRd, &TfrmMain::PortStopBitRd},
-        {ui->btnPortStopBitWr, &TfrmMain::PortStopBitWr},
-        {ui->btnPortParityRd, &TfrmMain::PortParityRd},
-        {ui->btnPortParityWr, &TfrmMain::PortParityWr},
-        {ui->btnInformationProgVerRd, &TfrmMain::InformationProgVerRd},
-        {ui->btnInformationDevNameRd, &TfrmMain::InformationDevNameRd},
-        {ui->btnInformationDevNameWr, &TfrmMain::InformationDevNameWr},
-    };
-    for (const auto &[button, operation] : operations)
-        connect(button, &QPushButton::clicked, this, operation);
-    ui->UpDownPortNetAddr->setBuddy(ui->edtPortNetAddr);
-    connect(ui->edtPortNetAddr, &QLineEdit::textChanged, this, &TfrmMain::edtPortNetAddrChange);
+    connectPortPage();
+    connectInformationPage();
 }
 
-void TfrmMain::LoadSettings()
+void TfrmMain::loadSettings()
 {
     const IniProfile settings(m_settingsPath);
 
@@ -237,8 +224,8 @@ void TfrmMain::LoadSettings()
         const auto mapped = settings.value(kPorts, PortCaption(quint8(i)).toLatin1());
         m_mappedPorts[i] = mapped ? QString::fromLocal8Bit(*mapped) : QString();
     }
-    ShowPortDevices(PortDevices::systemPorts());
-    SelectRow(ui->cmbPort, settings.readInteger(kComputer, kPortNumberKey, kDefaultPortNumber));
+    showPortDevices(PortDevices::systemPorts());
+    selectRow(ui->cmbPort, settings.readInteger(kComputer, kPortNumberKey, kDefaultPortNumber));
     cmbPortChange(ui->cmbPort->currentIndex());
 
     // The device's speed code is a row of the same table, so its list gets the same rows.
@@ -248,13 +235,13 @@ void TfrmMain::LoadSettings()
         ui->cmbSpeed->addItem(SpeedCaption(i));
     for (int i = 0; i < ui->cmbSpeed->count(); ++i)
         ui->cmbPortSpeed->addItem(ui->cmbSpeed->itemText(i));
-    SelectRow(ui->cmbPortSpeed, -1); // nothing until the device has been read
-    SelectRow(ui->cmbSpeed, settings.readInteger(kComputer, kSpeedNumberKey, kDefaultSpeedNumber));
+    selectRow(ui->cmbPortSpeed, -1); // nothing until the device has been read
+    selectRow(ui->cmbSpeed, settings.readInteger(kComputer, kSpeedNumberKey, kDefaultSpeedNumber));
     cmbSpeedChange(ui->cmbSpeed->currentIndex());
 
-    SelectRow(ui->cmbParity, settings.readInteger(kComputer, kParityKey, kDefaultParity));
+    selectRow(ui->cmbParity, settings.readInteger(kComputer, kParityKey, kDefaultParity));
     cmbParityChange(ui->cmbParity->currentIndex());
-    SelectRow(ui->cmbStopBit, settings.readInteger(kComputer, kStopBitsKey, kDefaultStopBits));
+    selectRow(ui->cmbStopBit, settings.readInteger(kComputer, kStopBitsKey, kDefaultStopBits));
     cmbStopBitChange(ui->cmbStopBit->currentIndex());
 
     // Through the spinner's maximum first, so that a stored 0, the edit's first text, still
@@ -264,7 +251,7 @@ void TfrmMain::LoadSettings()
         QString::number(settings.readInteger(kDevice, kDeviceNumberKey, kDefaultDeviceNumber)));
 }
 
-bool TfrmMain::SaveSettings(QString *error)
+bool TfrmMain::saveSettings(QString *error)
 {
     IniProfile settings(m_settingsPath);
     settings.writeInteger(kComputer, kPortNumberKey, m_portNumber);
@@ -287,10 +274,10 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 void TfrmMain::FormClose()
 {
-    StopTimer(); // no tick may reach the adapter that goes next
-    ReleaseAdapter();
+    stopTimer(); // no tick may reach the adapter that goes next
+    releaseAdapter();
     QString reason;
-    if (!SaveSettings(&reason))
+    if (!saveSettings(&reason))
         ModalBox::warning(this, QStringLiteral("Не удалось сохранить настройки в файл %1:\n%2")
                                     .arg(QDir::toNativeSeparators(m_settingsPath), reason));
 }

@@ -26,8 +26,10 @@ class TfrmMain;
 // The configurator's window: the connection settings and their file, Start and Stop, the five
 // device pages, and the one exchange buffer through which every page talks to the device.
 //
-// Page operations are defined in the pages' own units and built from ReadParameter and
-// WriteParameter alone.
+// Page operations are defined in the pages' own units and built from readParameter and
+// writeParameter alone. Names in PascalCase are the window's operations, handlers and fields as
+// the program knows them; our own building blocks follow Qt's naming (lowerCamelCase, fields
+// with m_).
 class TfrmMain : public QMainWindow
 {
     Q_OBJECT
@@ -52,7 +54,7 @@ public:
     static QString ResultText(qint16 code);
 
     // The settings file of an executable: its path with the extension replaced by ".ini".
-    static QString SettingsFileName(const QString &executablePath);
+    static QString settingsFileName(const QString &executablePath);
 
     // Parameter selection and the buffer shared by every exchange.
     static constexpr int kExchangeRegisters = 100;
@@ -75,9 +77,11 @@ public:
     // DeviceNumber, reported in the error area and in valueControl's text colour (none: no
     // colour); show runs after a success. While not connected nothing at all happens, and they
     // return nothing; otherwise the exchange's result code (lrBadParameters when put refused).
-    std::optional<qint16> ReadParameter(TParamId id, QWidget *valueControl, const Decode &show);
-    std::optional<qint16> WriteParameter(TParamId id, QWidget *valueControl, const Encode &put,
+    std::optional<qint16> readParameter(TParamId id, QWidget *valueControl, const Decode &show);
+    std::optional<qint16> writeParameter(TParamId id, QWidget *valueControl, const Encode &put,
                                          const Decode &show);
+
+    // ---- Device pages, one unit each under pages/. Each page connects its own controls. ----
 
     // System parameters page: the device's own network address, speed, stop bits and parity.
     void PortAllRd();
@@ -115,8 +119,8 @@ private:
     void setUpToolBar();
     void setUpPages();
     void connectSignals();
-    void LoadSettings();
-    bool SaveSettings(QString *error);
+    void loadSettings();
+    bool saveSettings(QString *error);
 
     // Left panel
     void cmbPortChange(int index);
@@ -125,36 +129,40 @@ private:
     void cmbStopBitChange(int index);
     void edtDevNumberChange(const QString &text);
     bool UpDownDevNumberChangingEx(int proposed);
-    QString PortDevice(quint8 portNumber, const QStringList &systemPorts) const;
-    void ShowPortDevices(const QStringList &systemPorts);
+    QString portDevice(quint8 portNumber, const QStringList &systemPorts) const;
+    void showPortDevices(const QStringList &systemPorts);
 
     // Connection and navigation
     void Action1Execute(QAction *action);
     void Action2Execute(QAction *action);
     void ActionExitExecute();
     void mnuAboutClick();
-    void StartConnection();
-    void StopConnection();
-    void EnableConnectedActions(bool connected);
-    void StopTimer();
-    void TimerTick();
+    void startConnection();
+    void stopConnection();
+    void enableConnectedActions(bool connected);
+    void stopTimer();
+    void timerTick();
     void ShowPage(QGroupBox *box);
     void HidePage();
-    void ReleaseAdapter();
+    void releaseAdapter();
     void FormClose();
 
-    // Page building blocks
+    // System parameters page
+    void connectPortPage();
     void edtPortNetAddrChange(const QString &text);
-    void ShowPortNetAddr();
-    void ListRd(TParamId id, QComboBox *list);
-    void ListWr(TParamId id, QComboBox *list);
-    void TextRd(TParamId id, QLineEdit *edit);
+    void showPortNetAddr();
+    void readList(TParamId id, QComboBox *list);
+    void writeList(TParamId id, QComboBox *list);
+
+    // Information page
+    void connectInformationPage();
+    void readText(TParamId id, QLineEdit *edit);
 
     // Exchanges and their outcome
-    bool IsConnected() const;
-    quint8 SlaveAddress() const;
-    qint16 Finish(qint16 code, QWidget *valueControl, const Decode &show);
-    void ShowOutcome(qint16 code, QWidget *valueControl);
+    bool isConnected() const;
+    quint8 slaveAddress() const;
+    qint16 finish(qint16 code, QWidget *valueControl, const Decode &show);
+    void showOutcome(qint16 code, QWidget *valueControl);
 
     std::unique_ptr<Ui::TfrmMain> ui;
     QString m_settingsPath;
@@ -171,20 +179,20 @@ private:
     QGroupBox *CurrentPage = nullptr;
     std::array<Page, 5> m_pages{};
     QTimer *Timer;
-    void (TfrmMain::*TimerHandler)() = nullptr;
+    void (TfrmMain::*m_timerHandler)() = nullptr;
 };
 
 // The configurator's main window, once the program has created it.
 extern TfrmMain *frmMain;
 
 // Colours a control's text: the one place where outcome colours are applied.
-void SetTextColour(QWidget *control, const QColor &colour);
+void setTextColour(QWidget *control, const QColor &colour);
 
 // Selects the row of a list, or no row when there is no such row.
-void SelectRow(QComboBox *list, qint64 row);
+void selectRow(QComboBox *list, qint64 row);
 
 // The text of an edit read as a whole decimal number, or fallback when it is none.
-int WholeNumberOr(const QString &text, int fallback);
+int wholeNumberOr(const QString &text, int fallback);
 // Puts a number into an edit, touching it only when its text differs, so that a change
 // handler that calls this does not run again for nothing.
-void ShowNumber(QLineEdit *edit, int number);
+void showNumber(QLineEdit *edit, int number);

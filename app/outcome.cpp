@@ -33,10 +33,10 @@ QString TfrmMain::ResultText(qint16 code)
     }
 }
 
-void TfrmMain::ShowOutcome(qint16 code, QWidget *valueControl)
+void TfrmMain::showOutcome(qint16 code, QWidget *valueControl)
 {
     const bool failed = code < lrOk;
     if (valueControl)
-        SetTextColour(valueControl, failed ? kFailureColour : QApplication::palette().color(QPalette::WindowText));
+        setTextColour(valueControl, failed ? kFailureColour : QApplication::palette().color(QPalette::WindowText));
     ui->lblErrors->setText(failed ? ResultText(code) : QString());
 }

@@ -2,7 +2,20 @@
 #include "mainform.h"
 
 #include "registercodec.h"
+#include "handlers.h"
 #include "ui_mainform.h"
+
+void TfrmMain::connectInformationPage()
+{
+    using Handlers::connect;
+    const std::pair<QPushButton *, void (TfrmMain::*)()> operations[] = {
+        {ui->btnInformationProgVerRd, &TfrmMain::InformationProgVerRd},
+        {ui->btnInformationDevNameRd, &TfrmMain::InformationDevNameRd},
+        {ui->btnInformationDevNameWr, &TfrmMain::InformationDevNameWr},
+    };
+    for (const auto &[button, operation] : operations)
+        connect(button, &QPushButton::clicked, this, operation);
+}
 
 void TfrmMain::InformationAllRd()
 {
@@ -13,12 +26,12 @@ void TfrmMain::InformationAllRd()
 // The version edit takes typing, but nothing writes it back; the next read replaces it.
 void TfrmMain::InformationProgVerRd()
 {
-    TextRd(prmInformationProgVer, ui->edtInformationProgVer);
+    readText(prmInformationProgVer, ui->edtInformationProgVer);
 }
 
 void TfrmMain::InformationDevNameRd()
 {
-    TextRd(prmInformationDevName, ui->edtInformationDevName);
+    readText(prmInformationDevName, ui->edtInformationDevName);
 }
 
 // The whole name goes into the buffer, its last byte left as the terminating zero, and the
@@ -32,10 +45,10 @@ void TfrmMain::InformationDevNameWr()
         return true;
     };
     const auto show = [this, edit] { edit->setText(RegisterCodec::textFrom(ExchangeBuffer.data(), kExchangeBytes)); };
-    WriteParameter(prmInformationDevName, edit, put, show);
+    writeParameter(prmInformationDevName, edit, put, show);
 }
 
-void TfrmMain::TextRd(TParamId id, QLineEdit *edit)
+void TfrmMain::readText(TParamId id, QLineEdit *edit)
 {
-    ReadParameter(id, edit, [this, edit] { edit->setText(RegisterCodec::textFrom(ExchangeBuffer.data(), ParamBytes)); });
+    readParameter(id, edit, [this, edit] { edit->setText(RegisterCodec::textFrom(ExchangeBuffer.data(), ParamBytes)); });
 }

@@ -2,7 +2,27 @@
 // They are not the computer's: nothing here changes DeviceNumber or the left panel's lists.
 #include "mainform.h"
 
+#include "handlers.h"
 #include "ui_mainform.h"
+
+void TfrmMain::connectPortPage()
+{
+    using Handlers::connect;
+    const std::pair<QPushButton *, void (TfrmMain::*)()> operations[] = {
+        {ui->btnPortNetAddrRd, &TfrmMain::PortNetAddrRd},
+        {ui->btnPortNetAddrWr, &TfrmMain::PortNetAddrWr},
+        {ui->btnPortSpeedRd, &TfrmMain::PortSpeedRd},
+        {ui->btnPortSpeedWr, &TfrmMain::PortSpeedWr},
+        {ui->btnPortStopBitRd, &TfrmMain::PortStopBitRd},
+        {ui->btnPortStopBitWr, &TfrmMain::PortStopBitWr},
+        {ui->btnPortParityRd, &TfrmMain::PortParityRd},
+        {ui->btnPortParityWr, &TfrmMain::PortParityWr},
+    };
+    for (const auto &[button, operation] : operations)
+        connect(button, &QPushButton::clicked, this, operation);
+    ui->UpDownPortNetAddr->setBuddy(ui->edtPortNetAddr);
+    connect(ui->edtPortNetAddr, &QLineEdit::textChanged, this, &TfrmMain::edtPortNetAddrChange);
+}
 
 void TfrmMain::PortAllRd()
 {
@@ -14,7 +34,7 @@ void TfrmMain::PortAllRd()
 
 void TfrmMain::PortNetAddrRd()
 {
-    ReadParameter(prmPortNetAddr, ui->edtPortNetAddr, [this] { ShowPortNetAddr(); });
+    readParameter(prmPortNetAddr, ui->edtPortNetAddr, [this] { showPortNetAddr(); });
 }
 
 void TfrmMain::PortNetAddrWr()
@@ -23,11 +43,11 @@ void TfrmMain::PortNetAddrWr()
         ExchangeBuffer[0] = quint16(ui->UpDownPortNetAddr->position());
         return true;
     };
-    WriteParameter(prmPortNetAddr, ui->edtPortNetAddr, put, [this] { ShowPortNetAddr(); });
+    writeParameter(prmPortNetAddr, ui->edtPortNetAddr, put, [this] { showPortNetAddr(); });
 }
 
 // Through the edit's rule, so that an address outside 1..247 shows as the nearer bound.
-void TfrmMain::ShowPortNetAddr()
+void TfrmMain::showPortNetAddr()
 {
     ui->edtPortNetAddr->setText(QString::number(ExchangeBuffer[0]));
     ui->UpDownPortNetAddr->setPosition(ExchangeBuffer[0]);
@@ -36,48 +56,48 @@ void TfrmMain::ShowPortNetAddr()
 void TfrmMain::edtPortNetAddrChange(const QString &text)
 {
     UpDown *spinner = ui->UpDownPortNetAddr;
-    spinner->setPosition(WholeNumberOr(text, spinner->position()));
-    ShowNumber(ui->edtPortNetAddr, spinner->position());
+    spinner->setPosition(wholeNumberOr(text, spinner->position()));
+    showNumber(ui->edtPortNetAddr, spinner->position());
 }
 
 void TfrmMain::PortSpeedRd()
 {
-    ListRd(prmPortSpeed, ui->cmbPortSpeed);
+    readList(prmPortSpeed, ui->cmbPortSpeed);
 }
 
 void TfrmMain::PortSpeedWr()
 {
-    ListWr(prmPortSpeed, ui->cmbPortSpeed);
+    writeList(prmPortSpeed, ui->cmbPortSpeed);
 }
 
 void TfrmMain::PortStopBitRd()
 {
-    ListRd(prmPortStopBit, ui->cmbPortStopBit);
+    readList(prmPortStopBit, ui->cmbPortStopBit);
 }
 
 void TfrmMain::PortStopBitWr()
 {
-    ListWr(prmPortStopBit, ui->cmbPortStopBit);
+    writeList(prmPortStopBit, ui->cmbPortStopBit);
 }
 
 void TfrmMain::PortParityRd()
 {
-    ListRd(prmPortParity, ui->cmbPortParity);
+    readList(prmPortParity, ui->cmbPortParity);
 }
 
 void TfrmMain::PortParityWr()
 {
-    ListWr(prmPortParity, ui->cmbPortParity);
+    writeList(prmPortParity, ui->cmbPortParity);
 }
 
 // A code is the row of its list; a code beyond the last row leaves no row selected.
-void TfrmMain::ListRd(TParamId id, QComboBox *list)
+void TfrmMain::readList(TParamId id, QComboBox *list)
 {
-    ReadParameter(id, list, [this, list] { SelectRow(list, ExchangeBuffer[0]); });
+    readParameter(id, list, [this, list] { selectRow(list, ExchangeBuffer[0]); });
 }
 
 // With no row selected there is no code to send, and an invalid one must never reach the device.
-void TfrmMain::ListWr(TParamId id, QComboBox *list)
+void TfrmMain::writeList(TParamId id, QComboBox *list)
 {
     const auto put = [this, list] {
         if (list->currentIndex() < 0)
@@ -85,5 +105,5 @@ void TfrmMain::ListWr(TParamId id, QComboBox *list)
         ExchangeBuffer[0] = quint16(list->currentIndex());
         return true;
     };
-    WriteParameter(id, list, put, [this, list] { SelectRow(list, ExchangeBuffer[0]); });
+    writeParameter(id, list, put, [this, list] { selectRow(list, ExchangeBuffer[0]); });
 }

@@ -169,7 +169,7 @@ private slots:
     {
         QFETCH(QString, executable);
         QFETCH(QString, settings);
-        QCOMPARE(TfrmMain::SettingsFileName(executable), settings);
+        QCOMPARE(TfrmMain::settingsFileName(executable), settings);
     }
 
     // Entries as ConfigWindow::enterText takes them.
@@ -370,8 +370,8 @@ private slots:
             }
             bool shown = false;
             const auto show = [&shown] { shown = true; };
-            QVERIFY(!config.window().ReadParameter(prmPortNetAddr, probe, show));
-            QVERIFY(!config.window().WriteParameter(prmPortNetAddr, probe, [] { return true; }, show));
+            QVERIFY(!config.window().readParameter(prmPortNetAddr, probe, show));
+            QVERIFY(!config.window().writeParameter(prmPortNetAddr, probe, [] { return true; }, show));
             QVERIFY(!shown);
         }
         QVERIFY(config.requests().isEmpty());
@@ -404,7 +404,7 @@ private slots:
         if (!reply.isEmpty())
             config.peer().queueReply(reply);
         const auto show = [&] { probe->setText(QString::number(config.window().ExchangeBuffer[0], 16)); };
-        const auto code = config.window().ReadParameter(prmPortNetAddr, probe, show);
+        const auto code = config.window().readParameter(prmPortNetAddr, probe, show);
 
         QVERIFY(code.has_value());
         QCOMPARE(config.errorText(), message);
@@ -426,11 +426,11 @@ private slots:
         QString name;
         const auto show = [&] { name = RegisterCodec::textFrom(window.ExchangeBuffer.data(), window.ParamBytes); };
         config.peer().queueReply(readReply(1, QList<quint16>(10, 0x4241)));
-        window.ReadParameter(prmInformationDevName, nullptr, show);
+        window.readParameter(prmInformationDevName, nullptr, show);
         QCOMPARE(name, QStringLiteral("ABABABABABABABABABAB"));
         QVERIFY(config.peer().settle(3000));
         config.peer().queueReply(readReply(1, {0x5958}));
-        window.ReadParameter(prmInformationDevName, nullptr, show);
+        window.readParameter(prmInformationDevName, nullptr, show);
         QCOMPARE(name, QStringLiteral("XY"));
     }
 
@@ -442,7 +442,7 @@ private slots:
         for (const char *number : {"1", "5", "0"}) {
             edit->selectAll();
             edit->insert(QString::fromLatin1(number));
-            config.window().ReadParameter(prmPortNetAddr, nullptr, [] {});
+            config.window().readParameter(prmPortNetAddr, nullptr, [] {});
         }
         QCOMPARE(config.requests(), (QList<QByteArray>{readRequest(1, 0x0800, 1), readRequest(5, 0x0800, 1),
                                                        readRequest(0, 0x0800, 1)}));

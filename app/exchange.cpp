@@ -14,41 +14,41 @@ void TfrmMain::SelectParameter(qint16 id)
     ParamBytes = ParamMap[id].Bytes;
 }
 
-bool TfrmMain::IsConnected() const
+bool TfrmMain::isConnected() const
 {
     return Adapter && Adapter->Connected;
 }
 
 // Read afresh for every exchange, so that a new device number counts from the next one on.
-quint8 TfrmMain::SlaveAddress() const
+quint8 TfrmMain::slaveAddress() const
 {
     return quint8(DeviceNumber() & 0xFF);
 }
 
-std::optional<qint16> TfrmMain::ReadParameter(TParamId id, QWidget *valueControl, const Decode &show)
+std::optional<qint16> TfrmMain::readParameter(TParamId id, QWidget *valueControl, const Decode &show)
 {
-    if (!IsConnected())
+    if (!isConnected())
         return std::nullopt;
     SelectParameter(id);
-    const qint16 code = Adapter->ReadRegisters(SlaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data());
-    return Finish(code, valueControl, show);
+    const qint16 code = Adapter->ReadRegisters(slaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data());
+    return finish(code, valueControl, show);
 }
 
-std::optional<qint16> TfrmMain::WriteParameter(TParamId id, QWidget *valueControl, const Encode &put,
+std::optional<qint16> TfrmMain::writeParameter(TParamId id, QWidget *valueControl, const Encode &put,
                                                const Decode &show)
 {
-    if (!IsConnected())
+    if (!isConnected())
         return std::nullopt;
     SelectParameter(id);
-    const qint16 code = put() ? Adapter->WriteRegisters(SlaveAddress(), ParamRegister, ParamBytes / 2,
+    const qint16 code = put() ? Adapter->WriteRegisters(slaveAddress(), ParamRegister, ParamBytes / 2,
                                                         ExchangeBuffer.data())
                               : qint16(lrBadParameters);
-    return Finish(code, valueControl, show);
+    return finish(code, valueControl, show);
 }
 
-qint16 TfrmMain::Finish(qint16 code, QWidget *valueControl, const Decode &show)
+qint16 TfrmMain::finish(qint16 code, QWidget *valueControl, const Decode &show)
 {
-    ShowOutcome(code, valueControl);
+    showOutcome(code, valueControl);
     if (code >= lrOk)
         show();
     return code;
