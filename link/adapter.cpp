@@ -7,7 +7,11 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
+#include <QDeadlineTimer>
+#include <QThread>
+
 #ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
 #include <termios.h>
 #endif
 
@@ -24,15 +28,29 @@ constexpr int kWriteTotalTimeoutMs = 500;
 // A request must have left within this time plus its own duration on the wire.
 constexpr int kSendTimeoutMs = 1000;
 
-// Letting the request leave the computer before the reply's budget starts: at 1200 baud an
-// 8-byte request alone takes 74 ms on the wire.
-void drainOutput(QSerialPort &port)
+constexpr int kOutputPollMs = 1;
+
+// Lets the request leave the computer before the reply's budget starts: at 1200 baud an 8-byte
+// request alone takes 74 ms on the wire. tcdrain alone has no deadline and would freeze the
+// window behind a driver that stalls (flow control held off, a hung USB adapter), so the
+// driver's queue is watched until the deadline first; once it is empty, tcdrain only waits for
+// the last bytes in the UART, which the drivers bound themselves.
+bool drainOutput(QSerialPort &port, const QDeadlineTimer &deadline)
 {
 #ifdef Q_OS_UNIX
-    tcdrain(int(port.handle()));
+    const int fd = int(port.handle());
+    int queued = 0;
+    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(kOutputPollMs);
+    }
+    tcdrain(fd);
 #else
     Q_UNUSED(port);
+    Q_UNUSED(deadline);
 #endif
+    return true;
 }
 
 } // namespace
@@ -182,16 +200,12 @@ bool CAdapter::send(const QByteArray &request)
         return false;
     if (PortHandle->write(request) != request.size())
         return false;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const int budgetMs = kSendTimeoutMs + int(request.size()) * MultiplierMs;
+    const QDeadlineTimer deadline(kSendTimeoutMs + qint64(request.size()) * MultiplierMs);
     while (PortHandle->bytesToWrite() > 0) {
-        const qint64 left = budgetMs - elapsed.elapsed();
-        if (left <= 0 || !PortHandle->waitForBytesWritten(int(left)))
+        if (deadline.hasExpired() || !PortHandle->waitForBytesWritten(int(deadline.remainingTime())))
             return false;
     }
-    drainOutput(*PortHandle);
-    return true;
+    return drainOutput(*PortHandle, deadline);
 }
 
 // One read of `count` bytes under the current time-outs; returns what arrived, possibly nothing.
