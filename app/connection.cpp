@@ -19,6 +19,27 @@ int tagOf(const QAction *action)
 {
     return action->property("Tag").toInt();
 }
+
+// Why Start failed, in the words a user on site needs: on a fresh Linux system a serial port
+// is open only to the group dialout.
+QString openFailureText(const CAdapter &adapter)
+{
+    using Failure = CAdapter::OpenFailure;
+    switch (adapter.OpenError) {
+    case Failure::NoDevice:
+        return QStringLiteral("нет такого устройства");
+    case Failure::Busy:
+        return QStringLiteral("порт занят другой программой");
+    case Failure::NoPermission:
+        return QStringLiteral("нет доступа к порту; пользователь должен входить в группу dialout");
+    case Failure::LineSettings:
+        return QStringLiteral("не выбраны параметры линии");
+    case Failure::None:
+    case Failure::SystemError:
+        break;
+    }
+    return adapter.OpenErrorText;
+}
 } // namespace
 
 QString TfrmMain::PortCaption(quint8 index)
@@ -111,8 +132,8 @@ void TfrmMain::startConnection()
     Adapter->StopBits = m_stopBits;
     Adapter->PortName = portDevice(m_portNumber, systemPorts);
     if (Adapter->Open() != 0) {
-        ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2)")
-                                        .arg(PortCaption(m_portNumber), Adapter->PortName));
+        ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2): %3")
+                                        .arg(PortCaption(m_portNumber), Adapter->PortName, openFailureText(*Adapter)));
         return;
     }
     Adapter->Connected = true;

@@ -5,6 +5,7 @@
 #include "rtuframe.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSerialPort>
 
 #include <QDeadlineTimer>
@@ -72,20 +73,27 @@ int CAdapter::Open()
     const auto baud = LineSettings::baudRate(SpeedNumber);
     const auto parity = LineSettings::parity(Parity);
     const auto stopBits = LineSettings::stopBits(StopBits);
-    if (!baud || !parity || !stopBits)
+    OpenError = OpenFailure::None;
+    OpenErrorText.clear();
+    if (!baud || !parity || !stopBits) {
+        OpenError = OpenFailure::LineSettings;
         return -1;
+    }
 
     // Given before opening, the settings reach the port together as the port opens, and a
     // setting the port rejects makes the opening fail. One by one, a pseudo-terminal would
     // refuse even parity: it drops the parity-enable bit, so that request changes nothing.
     auto port = std::make_unique<QSerialPort>();
-    port->setPortName(PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName);
+    const QString path = PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName;
+    port->setPortName(path);
     port->setBaudRate(qint32(*baud));
     port->setDataBits(QSerialPort::Data8);
     port->setParity(*parity);
     port->setStopBits(*stopBits);
-    if (!port->open(QIODevice::ReadWrite))
+    if (!port->open(QIODevice::ReadWrite)) {
+        noteOpenFailure(*port, path);
         return -1;
+    }
     // Pseudo-terminals and some adapters have no modem lines; that does not make the port unusable.
     port->setDataTerminalReady(true);
     port->setRequestToSend(true);
@@ -104,6 +112,27 @@ int CAdapter::Open()
     MultiplierMs = LineSettings::characterTimeMs(*baud);
     PortHandle = std::move(port);
     return 0;
+}
+
+// The port refuses both a user without the right to the device and a device that another
+// program holds (its lock file, or the exclusive mode of the terminal); the device's own
+// permissions tell the two apart.
+void CAdapter::noteOpenFailure(const QSerialPort &port, const QString &path)
+{
+    OpenErrorText = port.errorString();
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        OpenError = OpenFailure::NoDevice;
+        break;
+    case QSerialPort::PermissionError: {
+        const QFileInfo device(path);
+        OpenError = device.isReadable() && device.isWritable() ? OpenFailure::Busy : OpenFailure::NoPermission;
+        break;
+    }
+    default:
+        OpenError = OpenFailure::SystemError;
+        break;
+    }
 }
 
 int CAdapter::Close()

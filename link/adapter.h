@@ -36,6 +36,12 @@ public:
     // Set by the owner once Open has succeeded; exchanges refuse to touch the line without it.
     bool Connected = false;
 
+    // Why the last Open returned -1; SystemError for a reason without a name of its own, with
+    // the system's words in OpenErrorText.
+    enum class OpenFailure { None, LineSettings, NoDevice, Busy, NoPermission, SystemError };
+    OpenFailure OpenError = OpenFailure::None;
+    QString OpenErrorText;
+
     // 0 when the port is open and configured, -1 otherwise (nothing is left open then).
     int Open();
     // 0 when the port was closed, -1 when none had been opened.
@@ -59,6 +65,7 @@ private:
     bool send(const QByteArray &request);
     QByteArray receive(int count, const EarlyEnd &earlyEnd = {});
     qint16 finishExceptionReply(QByteArray reply);
+    void noteOpenFailure(const QSerialPort &port, const QString &path);
 
     std::unique_ptr<QSerialPort> PortHandle; // null until Open succeeds
     // What a serial port's read time-outs do: a read ends when its bytes are in, when more
