@@ -24,3 +24,8 @@ void TfrmAbout::OKButtonClick()
 {
     accept();
 }
+
+void TfrmAbout::reject()
+{
+    OKButtonClick();
+}

@@ -17,6 +17,10 @@ public:
     explicit TfrmAbout(QWidget *parent);
     ~TfrmAbout() override;
 
+protected:
+    // Esc closes the dialog as OK does: it only informs, there is nothing to cancel.
+    void reject() override;
+
 private:
     void OKButtonClick();
 

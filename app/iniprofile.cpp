@@ -169,6 +169,9 @@ bool IniProfile::save()
     if (m_unreadable)
         return false; // writing now would lose the lines that could not be read
     QSaveFile file(m_path);
+    // Where the folder takes no new file but the file itself may be written, it is written in
+    // place: the folder of an installed program is often locked while its settings file is not.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         m_error = file.errorString();
         return false;

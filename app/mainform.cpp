@@ -42,10 +42,10 @@ constexpr qint64 kDefaultStopBits = 0;    // one
 constexpr qint64 kDefaultDeviceNumber = 1;
 
 // A tool-bar button or a menu entry that stands for an action: it shows the action's caption,
-// picture and enabled state and executes the action, while its own pressed state stays its own
-// (a button bound with setDefaultAction would lose it whenever the action is disabled).
-template <typename Item, typename Activated>
-void followAction(Item *item, Activated activated, QAction *action)
+// picture and enabled state, while its own pressed state stays its own (a button bound with
+// setDefaultAction would lose it whenever the action is disabled).
+template <typename Item>
+void showAction(Item *item, QAction *action)
 {
     const auto update = [item, action] {
         item->setText(action->text());
@@ -54,7 +54,24 @@ void followAction(Item *item, Activated activated, QAction *action)
     };
     update();
     QObject::connect(action, &QAction::changed, item, update);
-    QObject::connect(item, activated, action, &QAction::trigger);
+}
+
+// A page button enters its page when it becomes pressed, however that happens: a click, the
+// keyboard, or an assistive tool's toggle. A click on the button already pressed enters the
+// page again and so reads it afresh.
+void enterPageWhenPressed(QToolButton *button, QAction *action)
+{
+    auto wasPressed = std::make_shared<bool>(false);
+    QObject::connect(button, &QAbstractButton::pressed, action,
+                     [button, wasPressed] { *wasPressed = button->isChecked(); });
+    QObject::connect(button, &QAbstractButton::toggled, action, [action](bool pressed) {
+        if (pressed)
+            action->trigger();
+    });
+    QObject::connect(button, &QAbstractButton::clicked, action, [action, wasPressed] {
+        if (*wasPressed)
+            action->trigger();
+    });
 }
 
 } // namespace
@@ -158,8 +175,12 @@ void TfrmMain::setUpToolBar()
         button->setIconSize(kToolGlyphSize);
         button->setAutoRaise(true);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        followAction(button, &QToolButton::clicked, action);
+        showAction(button, action);
     }
+    // The page buttons enter their pages as they become pressed (setUpPages).
+    for (const auto &[button, action] : {std::pair{ui->sbStart, ui->ActionStart}, std::pair{ui->sbStop, ui->ActionStop},
+                                         std::pair{ui->sbExit, ui->ActionExit}})
+        connect(button, &QToolButton::clicked, action, &QAction::trigger);
 
     const std::pair<QAction *, QAction *> menuEntries[] = {
         {ui->mnuMode, ui->ActionMode},
@@ -168,8 +189,10 @@ void TfrmMain::setUpToolBar()
         {ui->mnuInformation, ui->ActionInformation},
         {ui->mnuData, ui->ActionData},
     };
-    for (const auto &[entry, action] : menuEntries)
-        followAction(entry, &QAction::triggered, action);
+    for (const auto &[entry, action] : menuEntries) {
+        showAction(entry, action);
+        connect(entry, &QAction::triggered, action, &QAction::trigger);
+    }
 }
 
 // The pages in the order in which Start looks for a pressed button. Each page's entry work
@@ -188,6 +211,7 @@ void TfrmMain::setUpPages()
     for (const Page &page : m_pages) {
         page.button->setCheckable(true);
         group->addButton(page.button);
+        enterPageWhenPressed(page.button, page.action);
     }
 }
 
