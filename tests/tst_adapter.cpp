@@ -231,8 +231,8 @@ private slots:
     {
         QTest::addColumn<int>("gapMs");
         QTest::addColumn<int>("result");
-        QTest::newRow("40 ms passes") << 40 << int(lrOk);
-        QTest::newRow("60 ms fails") << 60 << int(lrIncomplete);
+        QTest::newRow("20 ms passes") << 20 << int(lrOk);
+        QTest::newRow("80 ms fails") << 80 << int(lrIncomplete);
     }
 
     void gapsBetweenBytes()

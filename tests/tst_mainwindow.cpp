@@ -2,6 +2,7 @@
 // connection controls, Start and Stop, moving between pages, and how the exchanges behind every
 // page report their outcome. The device is a scripted peer on a pseudo-terminal.
 #include "aboutform.h"
+#include "handlers.h"
 #include "iniprofile.h"
 #include "mainform.h"
 #include "modalbox.h"
@@ -11,17 +12,21 @@
 #include "support/frames.h"
 #include "updown.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include <termios.h>
+#include <unistd.h>
 
 using namespace Frames;
 
@@ -54,6 +59,19 @@ QByteArray shownPage(ConfigWindow &config)
         if (config.find<QGroupBox>(page)->isVisible())
             shown += page;
     return shown;
+}
+
+// Runs work with the rights of an ordinary user, so that folder and file permissions count also
+// when the tests run as root.
+void asUnprivilegedUser(const std::function<void()> &work)
+{
+    constexpr uid_t kNobody = 65534;
+    const bool root = geteuid() == 0;
+    if (root && seteuid(kNobody) != 0)
+        qFatal("cannot take an ordinary user's rights");
+    work();
+    if (root && seteuid(0) != 0)
+        qFatal("cannot take root's rights back");
 }
 
 } // namespace
@@ -153,6 +171,25 @@ private slots:
         QCOMPARE(box.icon, QMessageBox::Warning);
         QVERIFY2(box.text.contains(path), qPrintable(box.text));
         QVERIFY2(!box.text.section(u'\n', 1).isEmpty(), qPrintable(box.text)); // the reason
+    }
+
+    // The folder takes no new file, the file itself may be written: it is written in place.
+    void settingsAreWrittenInPlaceInAFolderThatIsLocked()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("indicator-config.ini"));
+        ConfigWindow config("; kept\n[DEVS]\nDeviceNumber=9\n", path);
+        using P = QFile::Permission;
+        QVERIFY(QFile::setPermissions(path, P::ReadOwner | P::WriteOwner | P::ReadGroup | P::WriteGroup | P::ReadOther
+                                                | P::WriteOther));
+        QVERIFY(QFile::setPermissions(dir.path(), P::ReadOwner | P::ExeOwner | P::ReadGroup | P::ExeGroup | P::ReadOther
+                                                      | P::ExeOther));
+        asUnprivilegedUser([&] { config.window().close(); });
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY2(config.boxes().isEmpty(), qPrintable(config.boxes().value(0).text));
+        QCOMPARE(config.settingsFile(), "; kept\n[DEVS]\nDeviceNumber=9\n[COMP]\nPortNumber=1\nSpeedNumber=3\n"
+                                        "Parity=0\nStopBits=0\nTimeOut=0\n");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"indicator-config.ini"});
     }
 
     void settingsFileLiesBesideTheExecutable_data()
@@ -267,22 +304,39 @@ private slots:
         QVERIFY(config.requests().isEmpty());
     }
 
-    void failedStartNamesThePortAndStartCanBeRetried()
+    void failedStartSaysWhyAndStartCanBeRetried_data()
     {
-        ConfigWindow config("[PORTS]\nCOM2=%PTY%-missing\nCOM3=%PTY%\n");
-        const QString missing = config.peer().devicePath() + QStringLiteral("-missing");
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no device") << "missing" << "нет такого устройства";
+        QTest::newRow("busy") << "busy" << "порт занят другой программой";
+    }
+
+    void failedStartSaysWhyAndStartCanBeRetried()
+    {
+        QFETCH(QString, cause);
+        QFETCH(QString, reason);
+        const bool missing = cause == QLatin1String("missing");
+        ConfigWindow config(missing ? "[PORTS]\nCOM2=%PTY%-missing\nCOM3=%PTY%\n" : "[PORTS]\nCOM2=%PTY%\nCOM3=%PTY%\n");
+        const QString path = config.peer().devicePath() + (missing ? QStringLiteral("-missing") : QString());
         auto *ports = config.find<QComboBox>("cmbPort");
-        QCOMPARE(ports->itemData(1, Qt::ToolTipRole).toString(), missing);
+        QCOMPARE(ports->itemData(1, Qt::ToolTipRole).toString(), path);
         QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), config.peer().devicePath());
+        QSerialPort otherProgram(config.peer().devicePath());
+        if (!missing)
+            QVERIFY(otherProgram.open(QIODevice::ReadWrite));
 
         for (int attempt = 0; attempt < 2; ++attempt) {
             QVERIFY(!config.start());
-            QCOMPARE(config.statusText(), QStringLiteral("Ошибка! Порт COM2 не открыт (%1)").arg(missing));
+            QCOMPARE(config.statusText(), QStringLiteral("Ошибка! Порт COM2 не открыт (%1): %2").arg(path, reason));
             QVERIFY(config.find<QToolButton>("sbStart")->isEnabled());
             QVERIFY(!config.find<QToolButton>("sbPort")->isEnabled());
         }
-        ports->setFocus();
-        QTest::keyClick(ports, Qt::Key_Down); // COM3
+        otherProgram.close();
+        if (missing) {
+            ports->setFocus();
+            QTest::keyClick(ports, Qt::Key_Down); // COM3
+        }
         QVERIFY(config.start());
         QCOMPARE(config.statusText(), QStringLiteral("Старт"));
     }
@@ -346,6 +400,64 @@ private slots:
         QCOMPARE(shownPage(config), QByteArray("gbData"));
         QVERIFY(config.find<QTimer>("Timer")->isActive());
         QCOMPARE(config.statusText(), QStringLiteral("Старт"));
+    }
+
+    // A number that does not convert abandons the rest of its handler, shows the standard error
+    // box, and the window goes on exchanging.
+    void aFailedNumberConversionInAHandlerShowsTheErrorBoxAndTheWindowGoesOn()
+    {
+        ConfigWindow config;
+        auto *button = new QPushButton(&config.window());
+        bool abandoned = true;
+        Handlers::connect(button, &QPushButton::clicked, &config.window(), [&] {
+            RegionalNumber::read(QStringLiteral("12x"));
+            abandoned = false;
+        });
+        button->show();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(abandoned);
+        QCOMPARE(config.boxes().size(), 1);
+        QCOMPARE(config.boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(config.boxes().first().title, QCoreApplication::applicationName());
+        QCOMPARE(config.boxes().first().text, QStringLiteral("'12x' is not a valid floating point value."));
+
+        QVERIFY(config.start());
+        config.peer().queueReply(readReply(1, {0x0005}));
+        config.click("btnPortNetAddrRd");
+        QCOMPARE(config.requests(), QList<QByteArray>{readRequest(1, 0x0800, 1)});
+        QCOMPARE(config.find<QLineEdit>("edtPortNetAddr")->text(), QStringLiteral("5"));
+    }
+
+    void pageButtonsEnterTheirPageHoweverTheyArePressed_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("space key") << "key";
+        QTest::newRow("assistive toggle") << "toggle";
+        QTest::newRow("assistive press") << "press";
+    }
+
+    void pageButtonsEnterTheirPageHoweverTheyArePressed()
+    {
+        QFETCH(QString, how);
+        ConfigWindow config;
+        QVERIFY(config.start());
+        auto *button = config.find<QToolButton>("sbInformation");
+        for (int time = 0; time < 2; ++time) { // the second time on the button already pressed
+            if (how == QLatin1String("key")) {
+                button->setFocus();
+                QTest::keyClick(button, Qt::Key_Space);
+            } else {
+                QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
+                QVERIFY(actions);
+                actions->doAction(how == QLatin1String("toggle") ? QAccessibleActionInterface::toggleAction()
+                                                                 : QAccessibleActionInterface::pressAction());
+            }
+            QCOMPARE(shownPage(config), QByteArray("gbInformation"));
+            QVERIFY(button->isChecked());
+        }
+        // A toggle cannot release the pressed button, so it enters the page only once.
+        const int entries = how == QLatin1String("toggle") ? 1 : 2;
+        QCOMPARE(config.requests().size(), 2 * entries);
     }
 
     void exitClosesTheWindow()
@@ -530,6 +642,7 @@ private slots:
                 QTest::mouseClick(dialog.findChild<QPushButton *>("OKButton"), Qt::LeftButton);
             else
                 QTest::keyClick(&dialog, how == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
+            [&] { QCOMPARE(dialog.result(), int(QDialog::Accepted)); }();
             return dialog.result();
         });
         for (int click = 1; click <= 2; ++click) {

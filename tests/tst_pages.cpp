@@ -202,6 +202,31 @@ private slots:
         QCOMPARE(config->find<QLineEdit>("edtPortNetAddr")->text(), QStringLiteral("1")); // as it was
     }
 
+    // Red after the failure and back to the window's text colour after the next success: the
+    // colour must really change both ways, not stay black all along.
+    void aFailureThenASuccessTurnsTheValueRedAndBack_data()
+    {
+        QTest::addColumn<QByteArray>("control");
+        QTest::addColumn<QByteArray>("readButton");
+        QTest::newRow("edit") << QByteArray("edtPortNetAddr") << QByteArray("btnPortNetAddrRd");
+        QTest::newRow("list") << QByteArray("cmbPortSpeed") << QByteArray("btnPortSpeedRd");
+    }
+
+    void aFailureThenASuccessTurnsTheValueRedAndBack()
+    {
+        QFETCH(QByteArray, control);
+        QFETCH(QByteArray, readButton);
+        enterPortPage();
+        config->peer().queueReply(withCrc(hex("018302")));
+        config->click(readButton);
+        QCOMPARE(config->textColour(control), ConfigWindow::failureColour());
+        QVERIFY(config->peer().settle(3000));
+        config->peer().queueReply(readReply(1, {4}));
+        config->click(readButton);
+        QCOMPARE(config->textColour(control), ConfigWindow::windowTextColour());
+        QVERIFY(ConfigWindow::windowTextColour() != ConfigWindow::failureColour());
+    }
+
     void addressEditKeepsAWholeNumberFrom1To247_data()
     {
         QTest::addColumn<QString>("how"); // as ConfigWindow::enterText takes it

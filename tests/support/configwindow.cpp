@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QStatusBar>
@@ -91,9 +92,17 @@ QString ConfigWindow::errorText() const
     return find<QLabel>("lblErrors")->text();
 }
 
+// In the role that the control draws its text with: edits in Text, labels in WindowText, closed
+// lists and button captions in ButtonText.
 QColor ConfigWindow::textColour(const char *name) const
 {
-    return find<QWidget>(name)->palette().color(QPalette::Text);
+    const QWidget *control = find<QWidget>(name);
+    QPalette::ColorRole role = QPalette::Text;
+    if (qobject_cast<const QLabel *>(control))
+        role = QPalette::WindowText;
+    else if (qobject_cast<const QComboBox *>(control) || qobject_cast<const QAbstractButton *>(control))
+        role = QPalette::ButtonText;
+    return control->palette().color(role);
 }
 
 QColor ConfigWindow::windowTextColour()
