@@ -167,7 +167,7 @@ private:
     void connectInformationPage();
     void readText(TParamId id, QLineEdit *edit);
 
-    // Readings page; its display edit and the Calibration page's look and decode alike.
+    // Readings page. The live display's look and its text serve the Calibration page too.
     void setUpDataPage();
     static void setUpLiveDisplay(QLineEdit *display);
     void showDisplayText(QLineEdit *display);
