@@ -204,9 +204,12 @@ void TfrmMain::stopTimer()
     m_timerHandler = nullptr;
 }
 
+// The timer delivers no backlog: a tick that falls due while a poll still blocks the window is
+// delivered once, after it, and the ones after that keep the interval again. A tick that comes
+// without a started connection makes no exchange.
 void TfrmMain::timerTick()
 {
-    if (m_timerHandler)
+    if (m_timerHandler && isConnected())
         (this->*m_timerHandler)();
 }
 

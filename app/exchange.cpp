@@ -25,13 +25,20 @@ quint8 TfrmMain::slaveAddress() const
     return quint8(DeviceNumber() & 0xFF);
 }
 
-std::optional<qint16> TfrmMain::readParameter(TParamId id, QWidget *valueControl, const Decode &show)
+std::optional<qint16> TfrmMain::readIntoBuffer(TParamId id)
 {
     if (!isConnected())
         return std::nullopt;
     SelectParameter(id);
-    const qint16 code = Adapter->ReadRegisters(slaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data());
-    return finish(code, valueControl, show);
+    return Adapter->ReadRegisters(slaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data());
+}
+
+std::optional<qint16> TfrmMain::readParameter(TParamId id, QWidget *valueControl, const Decode &show)
+{
+    const std::optional<qint16> code = readIntoBuffer(id);
+    if (!code)
+        return std::nullopt;
+    return finish(*code, valueControl, show);
 }
 
 std::optional<qint16> TfrmMain::writeParameter(TParamId id, QWidget *valueControl, const Encode &put,

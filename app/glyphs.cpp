@@ -139,6 +139,20 @@ void exit(QPainter &p)
     p.drawPolyline(QPolygonF{QPointF(23, 11), QPointF(28, 16), QPointF(23, 21)});
 }
 
+constexpr int kLampSize = 16;
+
+// A round lamp behind a black rim, its glass brightest towards the upper left.
+void lamp(QPainter &p, const QColor &glass, const QColor &shine)
+{
+    QRadialGradient light(QPointF(6.5, 6), 7);
+    light.setColorAt(0, shine);
+    light.setColorAt(0.45, glass);
+    light.setColorAt(1, glass.darker(130));
+    p.setPen(QPen(Qt::black, 1.5));
+    p.setBrush(light);
+    p.drawEllipse(QRectF(1.5, 1.5, kLampSize - 3, kLampSize - 3));
+}
+
 } // namespace
 
 QIcon toolGlyph(Glyph glyph)
@@ -167,6 +181,26 @@ QIcon toolGlyph(Glyph glyph)
 QIcon applicationIcon()
 {
     return drawn([](QPainter &p) { display(p, QStringLiteral("8.8.8")); });
+}
+
+QPixmap lampPicture(Lamp kind)
+{
+    QPixmap pixmap(kLampSize, kLampSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    switch (kind) {
+    case Lamp::Error:
+        lamp(painter, QColor(230, 0, 0), QColor(255, 170, 160));
+        break;
+    case Lamp::NoError:
+        lamp(painter, QColor(0, 200, 0), QColor(190, 255, 180));
+        break;
+    case Lamp::NotAvailable:
+        lamp(painter, QColor(150, 150, 150), Qt::white);
+        break;
+    }
+    return pixmap;
 }
 
 } // namespace Glyphs

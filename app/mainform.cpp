@@ -202,9 +202,9 @@ void TfrmMain::setUpPages()
     m_pages = {{
         {ui->ActionMode, ui->sbMode, ui->gbMode, PageEntry::ReadAll, nullptr},
         {ui->ActionPort, ui->sbPort, ui->gbPort, PageEntry::ReadAll, &TfrmMain::PortAllRd},
-        {ui->ActionCalibration, ui->sbCalibration, ui->gbCalibration, PageEntry::Poll, nullptr},
+        {ui->ActionCalibration, ui->sbCalibration, ui->gbCalibration, PageEntry::Poll, &TfrmMain::TimerClbrRd},
         {ui->ActionInformation, ui->sbInformation, ui->gbInformation, PageEntry::ReadAll, &TfrmMain::InformationAllRd},
-        {ui->ActionData, ui->sbData, ui->gbData, PageEntry::Poll, nullptr},
+        {ui->ActionData, ui->sbData, ui->gbData, PageEntry::Poll, &TfrmMain::TimerDataTxtRd},
     }};
     // The page buttons stay pressed, one at a time; only a click presses one, never the menu.
     auto *group = new QButtonGroup(this);
@@ -236,6 +236,8 @@ void TfrmMain::connectSignals()
 
     connectPortPage();
     connectInformationPage();
+    connectCalibrationPage();
+    setUpDataPage();
 }
 
 void TfrmMain::loadSettings()

@@ -16,6 +16,7 @@ class QAction;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
+class QPushButton;
 class QTimer;
 class QToolButton;
 
@@ -100,6 +101,14 @@ public:
     void InformationDevNameRd();
     void InformationDevNameWr();
 
+    // Readings page: the device's display text and its self-diagnostic flags, polled.
+    void TimerDataTxtRd();
+
+    // Calibration page: the live display text, and the two ends of the input range taken from
+    // the device's own calibration value.
+    void TimerClbrRd();
+    void ClbrPointWr(TParamId target, QPushButton *button);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool event(QEvent *event) override;
@@ -158,9 +167,23 @@ private:
     void connectInformationPage();
     void readText(TParamId id, QLineEdit *edit);
 
+    // Readings page. The live display's look and its text serve the Calibration page too.
+    void setUpDataPage();
+    static void setUpLiveDisplay(QLineEdit *display);
+    void showDisplayText(QLineEdit *display);
+
+    // Calibration page
+    void connectCalibrationPage();
+    void btnClbrBottomClick();
+    void btnClbrTopClick();
+
     // Exchanges and their outcome
     bool isConnected() const;
     quint8 slaveAddress() const;
+    // The read of the common procedure with no report: its result code, ExchangeBuffer holding
+    // the registers on success; nothing while not connected.
+    std::optional<qint16> readIntoBuffer(TParamId id);
+    void colourOutcome(qint16 code, QWidget *valueControl);
     qint16 finish(qint16 code, QWidget *valueControl, const Decode &show);
     void showOutcome(qint16 code, QWidget *valueControl);
 

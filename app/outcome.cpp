@@ -35,8 +35,12 @@ QString TfrmMain::ResultText(qint16 code)
 
 void TfrmMain::showOutcome(qint16 code, QWidget *valueControl)
 {
-    const bool failed = code < lrOk;
+    colourOutcome(code, valueControl);
+    ui->lblErrors->setText(code < lrOk ? ResultText(code) : QString());
+}
+
+void TfrmMain::colourOutcome(qint16 code, QWidget *valueControl)
+{
     if (valueControl)
-        setTextColour(valueControl, failed ? kFailureColour : QApplication::palette().color(QPalette::WindowText));
-    ui->lblErrors->setText(failed ? ResultText(code) : QString());
+        setTextColour(valueControl, code < lrOk ? kFailureColour : QApplication::palette().color(QPalette::WindowText));
 }
