@@ -158,6 +158,10 @@ private:
     void connectInformationPage();
     void readText(TParamId id, QLineEdit *edit);
 
+    // Search for devices on the line
+    void mnuSearchClick();
+    void applyFoundDevice(int portNumber, int speedNumber, int parity, int address);
+
     // Exchanges and their outcome
     bool isConnected() const;
     quint8 slaveAddress() const;

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "devicesearch.h"
+
+#include <QDialog>
+#include <QList>
+#include <QStringList>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+class QTimer;
+
+// The window that searches one port for devices: which addresses, speeds and parities to try,
+// the probes going out one per turn of the event loop so that the window repaints and «Отмена»
+// stops the search after the probe under way, and the devices found as they answer.
+// «Применить» hands the chosen indicator's port, line setting and address back.
+class SearchWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        QStringList portCaptions;  // COM1..COM8
+        QStringList portDevices;   // the device each of them opens
+        int portNumber = 0;        // the left panel's
+        QStringList speedCaptions; // the rows of the baud-rate table
+        QStringList parityNames;   // the rows of the left panel's parity list
+        QString stopBitsCaption;   // the left panel's, used for every probe
+        quint8 stopBits = 0;
+        DeviceSearch::LineSetting likely;
+        int likelyAddress = DeviceSearch::kFirstAddress;
+    };
+
+    explicit SearchWindow(const Setup &setup, QWidget *parent = nullptr);
+    ~SearchWindow() override;
+
+    void done(int result) override;
+
+signals:
+    void deviceChosen(int portNumber, int speedNumber, int parity, int address);
+
+private:
+    void buildForm();
+    void connectControls();
+    DeviceSearch::Plan plan() const;
+    void startSearch();
+    void probeNext();
+    void cancelSearch();
+    void endSearch(const QString &outcome);
+    void showFound(const DeviceSearch::Found &found);
+    void showProgress();
+    void showNoise();
+    void updateButtons();
+    void applyChosen();
+    QString settingCaption(const DeviceSearch::LineSetting &setting) const;
+
+    Setup m_setup;
+    std::unique_ptr<DeviceSearch::Sweep> m_sweep;
+    QTimer *m_stepTimer;
+    int m_searchedPort = 0;
+    QList<DeviceSearch::Found> m_found; // in the rows of the table
+
+    QComboBox *m_port;
+    QSpinBox *m_firstAddress;
+    QSpinBox *m_lastAddress;
+    QList<QCheckBox *> m_speeds;
+    QList<QCheckBox *> m_parities;
+    QCheckBox *m_stopAtFirst;
+    QSpinBox *m_allowance;
+    QProgressBar *m_progress;
+    QLabel *m_progressText;
+    QLabel *m_noise;
+    QTableWidget *m_table;
+    QPushButton *m_start;
+    QPushButton *m_cancel;
+    QPushButton *m_apply;
+    QPushButton *m_close;
+};
