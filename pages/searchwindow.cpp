@@ -24,6 +24,7 @@ namespace {
 constexpr int kSpeedColumns = 4;
 constexpr int kLongestAllowanceMs = 1000;
 constexpr int kMsPerSecond = 1000;
+constexpr QSize kWindowSize(600, 640);
 
 enum Column { AddressColumn, SpeedColumn, ParityColumn, NameColumn, VersionColumn, ColumnCount };
 
@@ -130,7 +131,9 @@ void SearchWindow::buildForm()
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
     m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
 
     m_start = button(QStringLiteral("Найти"), QStringLiteral("btnSearchStart"));
@@ -154,6 +157,7 @@ void SearchWindow::buildForm()
     form->addWidget(m_table, 1);
     form->addWidget(m_noise);
     form->addLayout(buttons);
+    resize(kWindowSize);
 }
 
 void SearchWindow::connectControls()
@@ -271,10 +275,10 @@ void SearchWindow::showFound(const Found &found)
 
 void SearchWindow::showNoise()
 {
-    QStringList hints;
+    QStringList settings;
     for (const Sweep::NoiseCount &count : m_sweep->noise())
-        hints << QStringLiteral("помехи на %1 (%2)").arg(settingCaption(count.setting)).arg(count.replies);
-    m_noise->setText(hints.join(QStringLiteral("; ")));
+        settings << QStringLiteral("%1 (%2)").arg(settingCaption(count.setting)).arg(count.replies);
+    m_noise->setText(QStringLiteral("помехи на ") + settings.join(QStringLiteral(", ")));
 }
 
 void SearchWindow::updateButtons()
