@@ -234,6 +234,49 @@ private slots:
         QVERIFY(apply->isEnabled());
     }
 
+    void searchEndsWithItsReason_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("no such port") << QByteArray("[PORTS]\nCOM2=/nonexistent/tty\n") << "none"
+                                      << "Порт /nonexistent/tty не открыт" << 0;
+        // The probe, then the indicator's name and version.
+        QTest::newRow("stop at the first indicator") << ConfigWindow::deviceOnCom2() << "indicator at 1"
+                                                     << "Поиск закончен, найдено: 1" << 3;
+        QTest::newRow("adapter unplugged") << ConfigWindow::deviceOnCom2() << "hang-up after one probe"
+                                           << "Порт %PTY% перестал отвечать" << 1;
+    }
+
+    void searchEndsWithItsReason()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, event);
+        QFETCH(QString, outcome);
+        QFETCH(int, requests);
+        ConfigWindow config(settings);
+        PtyPeer &peer = config.peer();
+        if (event == QLatin1String("indicator at 1")) {
+            peer.queueReply(readReply(1, {1}));
+            peer.queueReply(readReply(1, textRegisters("A")));
+            peer.queueReply(readReply(1, textRegisters("B")));
+        }
+        const int idle = openCount(peer.devicePath());
+        Search search(config);
+        search.find<QCheckBox>(QStringLiteral("checkSearchStopAtFirst"))->setChecked(true);
+        search.click("btnSearchStart");
+        if (event.startsWith(QLatin1String("hang-up"))) {
+            QTRY_VERIFY_WITH_TIMEOUT(!peer.requests().isEmpty(), 5000);
+            peer.hangUp();
+        }
+        auto *start = search.find<QPushButton>(QStringLiteral("btnSearchStart"));
+        QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), kSearchTimeoutMs);
+        QCOMPARE(search.text("lblSearchProgress"), QString(outcome).replace(QLatin1String("%PTY%"), peer.devicePath()));
+        QCOMPARE(peer.requests().size(), requests);
+        QVERIFY(openCount(peer.devicePath()) <= idle); // the search has let go of the port
+    }
+
     // The left panel at 9600, no parity, one stop bit; the indicator at 42, 38400, odd parity.
     void foundIndicatorIsTakenOverAndStartReadsIt()
     {
