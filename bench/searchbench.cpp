@@ -46,8 +46,8 @@ int main(int argc, char *argv[])
     while (const auto step = sweep.next())
         found += step->found && step->found->indicator ? 1 : 0;
     const qint64 sweepMs = elapsed.elapsed();
-    if (!sweep.error().isEmpty()) {
-        fprintf(stderr, "%s\n", qPrintable(sweep.error()));
+    if (sweep.failure() != DeviceSearch::Sweep::Failure::None) {
+        fprintf(stderr, "the port failed during the sweep\n");
         return 1;
     }
 

@@ -139,7 +139,7 @@ std::optional<Sweep::Step> Sweep::next()
         return std::nullopt;
     const Probe probe = m_probes[m_next];
     if (!openAt(probe.setting)) {
-        m_error = QStringLiteral("Порт %1 не открыт").arg(m_portName);
+        m_failure = Failure::PortNotOpened;
         stop();
         return std::nullopt;
     }
@@ -162,7 +162,7 @@ std::optional<Sweep::Step> Sweep::next()
         countNoise(probe.setting);
         break;
     case Answer::PortFailed:
-        m_error = QStringLiteral("Порт %1 перестал отвечать").arg(m_portName);
+        m_failure = Failure::PortLost;
         stop();
         break;
     case Answer::Silence:

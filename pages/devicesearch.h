@@ -95,17 +95,19 @@ public:
     Sweep(const Sweep &) = delete;
     Sweep &operator=(const Sweep &) = delete;
 
+    enum class Failure { None, PortNotOpened, PortLost };
+
     // Sends the next probe and, when an indicator answers, reads its name and version.
-    // Nothing once every probe has been sent or the port has failed (then error() says why).
+    // Nothing once every probe has been sent or the port has failed (then failure() says how).
     std::optional<Step> next();
-    bool finished() const { return m_next >= m_probes.size() || !m_error.isEmpty(); }
+    bool finished() const { return m_next >= m_probes.size() || m_failure != Failure::None; }
     // The probe that next() sends.
     std::optional<Probe> upcoming() const;
     qsizetype sent() const { return m_next; }
     qsizetype total() const { return m_probes.size(); }
     // The budgets of the probes not yet sent: what the search takes at most from now on.
     qint64 remainingMs() const { return m_remainingMs; }
-    QString error() const { return m_error; }
+    Failure failure() const { return m_failure; }
     const QList<NoiseCount> &noise() const { return m_noise; }
     // Closes the port at once; next() sends nothing more.
     void stop();
@@ -124,7 +126,7 @@ private:
     std::unique_ptr<CAdapter> m_adapter;
     std::optional<LineSetting> m_openSetting;
     QList<NoiseCount> m_noise;
-    QString m_error;
+    Failure m_failure = Failure::None;
 };
 
 } // namespace DeviceSearch

@@ -197,8 +197,8 @@ void SearchWindow::startSearch()
     m_found.clear();
     m_noise->clear();
     m_searchedPort = m_port->currentIndex();
-    const QString device = m_setup.portDevices.value(m_searchedPort, m_port->currentText());
-    m_sweep = std::make_unique<Sweep>(plan(), device, m_setup.stopBits);
+    m_searchedDevice = m_setup.portDevices.value(m_searchedPort, m_port->currentText());
+    m_sweep = std::make_unique<Sweep>(plan(), m_searchedDevice, m_setup.stopBits);
     if (m_sweep->finished()) {
         endSearch(QStringLiteral("Не отмечено ни одной скорости или ни одного паритета"));
         return;
@@ -219,8 +219,8 @@ void SearchWindow::probeNext()
     if (step && step->answer == Answer::Noise)
         showNoise();
     const bool stopHere = step && step->answer == Answer::Indicator && m_stopAtFirst->isChecked();
-    if (!m_sweep->error().isEmpty())
-        endSearch(m_sweep->error());
+    if (m_sweep->failure() != Sweep::Failure::None)
+        endSearch(failureText(m_sweep->failure()));
     else if (m_sweep->finished() || stopHere)
         endSearch(QStringLiteral("Поиск закончен, найдено: %1").arg(m_found.size()));
     else
@@ -312,6 +312,14 @@ void SearchWindow::done(int result)
     if (m_sweep)
         cancelSearch();
     QDialog::done(result);
+}
+
+// In the words the main window uses when Start cannot open the port.
+QString SearchWindow::failureText(Sweep::Failure failure) const
+{
+    const QString text = failure == Sweep::Failure::PortNotOpened ? QStringLiteral("Ошибка! Порт %1 не открыт (%2)")
+                                                                  : QStringLiteral("Ошибка! Порт %1 не отвечает (%2)");
+    return text.arg(m_port->itemText(m_searchedPort), m_searchedDevice);
 }
 
 QString SearchWindow::settingCaption(const LineSetting &setting) const

@@ -61,11 +61,13 @@ private:
     void updateButtons();
     void applyChosen();
     QString settingCaption(const DeviceSearch::LineSetting &setting) const;
+    QString failureText(DeviceSearch::Sweep::Failure failure) const;
 
     Setup m_setup;
     std::unique_ptr<DeviceSearch::Sweep> m_sweep;
     QTimer *m_stepTimer;
     int m_searchedPort = 0;
+    QString m_searchedDevice;
     QList<DeviceSearch::Found> m_found; // in the rows of the table
 
     QComboBox *m_port;

@@ -241,12 +241,12 @@ private slots:
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<int>("requests");
         QTest::newRow("no such port") << QByteArray("[PORTS]\nCOM2=/nonexistent/tty\n") << "none"
-                                      << "Порт /nonexistent/tty не открыт" << 0;
+                                      << "Ошибка! Порт COM2 не открыт (/nonexistent/tty)" << 0;
         // The probe, then the indicator's name and version.
         QTest::newRow("stop at the first indicator") << ConfigWindow::deviceOnCom2() << "indicator at 1"
                                                      << "Поиск закончен, найдено: 1" << 3;
         QTest::newRow("adapter unplugged") << ConfigWindow::deviceOnCom2() << "hang-up after one probe"
-                                           << "Порт %PTY% перестал отвечать" << 1;
+                                           << "Ошибка! Порт COM2 не отвечает (%PTY%)" << 1;
     }
 
     void searchEndsWithItsReason()
