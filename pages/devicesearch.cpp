@@ -100,7 +100,7 @@ void Sweep::stop()
         m_adapter->Close();
     m_adapter.reset();
     m_openSetting.reset();
-    m_next = m_probes.size();
+    m_stopped = true;
     m_remainingMs = 0;
 }
 

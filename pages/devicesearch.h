@@ -100,7 +100,7 @@ public:
     // Sends the next probe and, when an indicator answers, reads its name and version.
     // Nothing once every probe has been sent or the port has failed (then failure() says how).
     std::optional<Step> next();
-    bool finished() const { return m_next >= m_probes.size() || m_failure != Failure::None; }
+    bool finished() const { return m_stopped || m_next >= m_probes.size() || m_failure != Failure::None; }
     // The probe that next() sends.
     std::optional<Probe> upcoming() const;
     qsizetype sent() const { return m_next; }
@@ -109,7 +109,7 @@ public:
     qint64 remainingMs() const { return m_remainingMs; }
     Failure failure() const { return m_failure; }
     const QList<NoiseCount> &noise() const { return m_noise; }
-    // Closes the port at once; next() sends nothing more.
+    // Closes the port at once; next() sends nothing more, and nothing remains to be sent.
     void stop();
 
 private:
@@ -127,6 +127,7 @@ private:
     std::optional<LineSetting> m_openSetting;
     QList<NoiseCount> m_noise;
     Failure m_failure = Failure::None;
+    bool m_stopped = false;
 };
 
 } // namespace DeviceSearch

@@ -342,6 +342,7 @@ private slots:
             QTest::qWait(1);
         QVERIFY2(elapsed.elapsed() < 300, qPrintable(QString::number(elapsed.elapsed())));
         QVERIFY(search.text("lblSearchProgress").startsWith(QStringLiteral("Поиск отменён")));
+        QVERIFY(progress->value() < progress->maximum());
         QVERIFY(search.find<QPushButton>(QStringLiteral("btnSearchStart"))->isEnabled());
     }
 };
