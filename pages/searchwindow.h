@@ -9,13 +9,11 @@
 #include <memory>
 
 class QCheckBox;
-class QComboBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QSpinBox;
-class QTableWidget;
 class QTimer;
+
+namespace Ui {
+class SearchWindow;
+}
 
 // The window that searches one port for devices: which addresses, speeds and parities to try,
 // the probes going out one per turn of the event loop so that the window repaints and «Отмена»
@@ -48,7 +46,7 @@ signals:
     void deviceChosen(int portNumber, int speedNumber, int parity, int address);
 
 private:
-    void buildForm();
+    void setUpForm();
     void connectControls();
     DeviceSearch::Plan plan() const;
     void startSearch();
@@ -63,6 +61,7 @@ private:
     QString settingCaption(const DeviceSearch::LineSetting &setting) const;
     QString failureText(DeviceSearch::Sweep::Failure failure) const;
 
+    std::unique_ptr<Ui::SearchWindow> ui;
     Setup m_setup;
     std::unique_ptr<DeviceSearch::Sweep> m_sweep;
     QTimer *m_stepTimer;
@@ -70,19 +69,6 @@ private:
     QString m_searchedDevice;
     QList<DeviceSearch::Found> m_found; // in the rows of the table
 
-    QComboBox *m_port;
-    QSpinBox *m_firstAddress;
-    QSpinBox *m_lastAddress;
-    QList<QCheckBox *> m_speeds;
-    QList<QCheckBox *> m_parities;
-    QCheckBox *m_stopAtFirst;
-    QSpinBox *m_allowance;
-    QProgressBar *m_progress;
-    QLabel *m_progressText;
-    QLabel *m_noise;
-    QTableWidget *m_table;
-    QPushButton *m_start;
-    QPushButton *m_cancel;
-    QPushButton *m_apply;
-    QPushButton *m_close;
+    QList<QCheckBox *> m_speeds;   // by row of the baud-rate table
+    QList<QCheckBox *> m_parities; // by row of the parity table
 };
