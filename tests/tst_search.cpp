@@ -61,7 +61,7 @@ int openCount(const QString &device)
 class Search
 {
 public:
-    explicit Search(ConfigWindow &config) : m_config(config)
+    explicit Search(ConfigWindow &config)
     {
         config.trigger("mnuSearch");
         m_window = config.window().findChild<QDialog *>(QStringLiteral("frmSearch"));
@@ -121,7 +121,6 @@ public:
     QString text(const char *label) const { return find<QLabel>(QLatin1String(label))->text(); }
 
 private:
-    ConfigWindow &m_config;
     QDialog *m_window = nullptr;
 };
 
