@@ -160,6 +160,7 @@ void TfrmMain::enableConnectedActions(bool connected)
 {
     ui->ActionStart->setEnabled(!connected);
     ui->ActionStop->setEnabled(connected);
+    ui->mnuSearch->setEnabled(!connected); // the search opens the port itself
     for (const Page &page : m_pages)
         page.action->setEnabled(connected);
 }

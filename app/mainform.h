@@ -177,6 +177,10 @@ private:
     void btnClbrBottomClick();
     void btnClbrTopClick();
 
+    // Search for devices on the line
+    void mnuSearchClick();
+    void applyFoundDevice(int portNumber, int speedNumber, int parity, int address);
+
     // Exchanges and their outcome
     bool isConnected() const;
     quint8 slaveAddress() const;

@@ -19,11 +19,10 @@
 namespace {
 
 // Read time-outs of one exchange: at most 50 ms of silence between two bytes of a reply, and
-// 100 ms (read) or 500 ms (write) for each stage of the reply, plus one character time per
-// expected byte so that slow lines fit: at 1200 baud a 10-register reply (25 bytes) alone
+// ReadTimeoutMs (read) or 500 ms (write) for each stage of the reply, plus one character time
+// per expected byte so that slow lines fit: at 1200 baud a 10-register reply (25 bytes) alone
 // takes 230 ms.
 constexpr int kIntervalTimeoutMs = 50;
-constexpr int kReadTotalTimeoutMs = 100;
 constexpr int kWriteTotalTimeoutMs = 500;
 
 // A request must have left within this time plus its own duration on the wire.
@@ -145,7 +144,7 @@ int CAdapter::Close()
 
 qint16 CAdapter::ReadRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer)
 {
-    setReadTimeouts(kReadTotalTimeoutMs);
+    setReadTimeouts(ReadTimeoutMs);
     const QByteArray request = Rtu::readRequest(slave, firstRegister, count);
     if (!Connected)
         return lrNotConnected;

@@ -35,6 +35,10 @@ public:
     QString PortName;
     // Set by the owner once Open has succeeded; exchanges refuse to touch the line without it.
     bool Connected = false;
+    // How long each stage of a read's reply may take, besides one character time per byte. A
+    // search of the line, where most probes meet silence, shortens it; the pages keep 100 ms.
+    static constexpr int DefaultReadTimeoutMs = 100;
+    int ReadTimeoutMs = DefaultReadTimeoutMs;
 
     // Why the last Open returned -1; SystemError for a reason without a name of its own, with
     // the system's words in OpenErrorText.

@@ -103,6 +103,8 @@ QString describe(const SimOptions &options, const QString &path)
         parts << QStringLiteral("%1 ms turnaround").arg(options.delayMs);
     if (options.wireTiming)
         parts << QStringLiteral("wire timing");
+    if (options.mismatchNoise)
+        parts << QStringLiteral("noise at another speed or parity");
     return QStringLiteral("indicator-sim: ") + parts.join(QStringLiteral("; "));
 }
 
@@ -145,7 +147,7 @@ int main(int argc, char *argv[])
     SimDevice device(deviceSettings(*options));
     SimServer server(*line, device,
                      {options->silent, options->corruptEvery, options->exceptionEvery, options->delayMs,
-                      options->wireTiming, options->verbose});
+                      options->wireTiming, options->verbose, options->mismatchNoise});
     const bool ok = server.run(stopRequested);
 
     if (!linkPath.isEmpty())

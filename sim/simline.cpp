@@ -28,6 +28,22 @@ constexpr auto kResponseTimeout = 2ms;
 // modbus_receive is called once bytes are there; should they vanish, it still returns.
 constexpr auto kIndicationTimeout = 100ms;
 
+// The terminal's code for each rate of the line-settings table.
+speed_t terminalSpeed(quint32 baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
 QString systemError(const char *what) { return QStringLiteral("%1: %2").arg(what, strerror(errno)); }
 
 void setTimeout(int (*set)(modbus_t *, uint32_t, uint32_t), modbus_t *ctx, std::chrono::microseconds timeout)
@@ -84,6 +100,8 @@ std::unique_ptr<SimLine> SimLine::openSerialPort(const QString &path, const Sett
 bool SimLine::setUpModbus(const Settings &settings, QString *error)
 {
     m_characterTime = std::chrono::microseconds(kBitsPerCharacter * 1000000 / settings.baud);
+    m_baud = settings.baud;
+    m_parity = settings.parity;
     if (modbus_set_slave(m_modbus, settings.slave) != 0) {
         *error = QStringLiteral("libmodbus refuses slave %1").arg(settings.slave);
         return false;
@@ -98,6 +116,19 @@ std::chrono::microseconds SimLine::frameGap() const
 {
     const auto gap = std::chrono::microseconds(qint64(kFrameGapCharacters * double(m_characterTime.count())));
     return std::max<std::chrono::microseconds>(gap, kShortestFrameGap);
+}
+
+bool SimLine::hearsMaster() const
+{
+    termios master{};
+    // On a pseudo-terminal either side reads the settings that the master set on its side.
+    if (m_connected || tcgetattr(m_fd, &master) != 0)
+        return true;
+    if (cfgetospeed(&master) != terminalSpeed(m_baud))
+        return false;
+    const bool stick = master.c_cflag & CMSPAR; // mark or space: never the device's parity
+    const bool odd = master.c_cflag & PARODD;
+    return !stick && odd == (m_parity == 'O');
 }
 
 SimLine::~SimLine()

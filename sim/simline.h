@@ -43,6 +43,12 @@ public:
     // The silence that ends a frame.
     std::chrono::microseconds frameGap() const;
 
+    // False when the master talks at another speed or parity than the device's own, which a
+    // real device hears as garbage. Only a pseudo-terminal shows the master's settings, and
+    // Linux keeps its speed and odd parity but drops the parity-enable bit, so even parity
+    // passes for none there. A real serial port garbles a mismatch itself: always true.
+    bool hearsMaster() const;
+
 private:
     SimLine() = default;
     bool setUpModbus(const Settings &settings, QString *error);
@@ -55,4 +61,6 @@ private:
     bool m_connected = false; // libmodbus opened the port itself and closes it
     modbus_t *m_modbus = nullptr;
     std::chrono::microseconds m_characterTime{0};
+    quint32 m_baud = 0;
+    char m_parity = 'N';
 };

@@ -87,6 +87,8 @@ QString simUsage()
         "  --delay MS            wait MS milliseconds before each reply (at most 10000)\n"
         "  --wire-timing         take requests and give replies at the pace of the line:\n"
         "                        11 bits a character at the baud rate\n"
+        "  --mismatch-noise      answer a master at another speed or parity with garbage\n"
+        "                        (without it: silence, as a pseudo-terminal shows them)\n"
         "Log:\n"
         "  --verbose             print every request and reply in hex with a time stamp\n"
         "  --help                show this text\n")
@@ -101,7 +103,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     for (const char *name : {"link", "device", "baud", "parity", "stop-bits", "slave", "corrupt-every",
                              "exception-every", "delay", "self-diag", "eeprom-err"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
-    for (const char *name : {"silent", "wire-timing", "verbose", "help"})
+    for (const char *name : {"silent", "wire-timing", "mismatch-noise", "verbose", "help"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
 
     // QCommandLineParser takes the first argument for the program name.
@@ -149,6 +151,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     reader.read(QStringLiteral("eeprom-err"), options.eepromErrors, 0, 0xFFFF);
     options.silent = parser.isSet(QStringLiteral("silent"));
     options.wireTiming = parser.isSet(QStringLiteral("wire-timing"));
+    options.mismatchNoise = parser.isSet(QStringLiteral("mismatch-noise"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
 
     if (!error->isEmpty())

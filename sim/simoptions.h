@@ -20,6 +20,7 @@ struct SimOptions
     int exceptionEvery = 0; // every N-th reply is an exception; 0: none
     int delayMs = 0;        // turnaround before each reply
     bool wireTiming = false;
+    bool mismatchNoise = false; // garbage, not silence, for a master at another speed or parity
     quint16 selfDiag = 0;
     quint16 eepromErrors = 0;
     bool verbose = false;

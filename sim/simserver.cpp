@@ -27,6 +27,10 @@ constexpr int kCountOffset = 4;
 constexpr int kByteCountOffset = 6;
 constexpr int kValuesOffset = 7;
 
+// What a master at another speed or parity gets with --mismatch-noise: as many bytes as a
+// one-register reply, none of them a frame.
+constexpr int kNoiseBytes = 7;
+
 quint16 bigEndianAt(const uint8_t *bytes, int offset) { return quint16(bytes[offset] << 8 | bytes[offset + 1]); }
 
 QString hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ')); }
@@ -83,6 +87,10 @@ bool SimServer::run(const std::atomic<bool> &stop)
             log(QStringLiteral("the line has gone away"));
             return false;
         }
+        if (!m_line.hearsMaster()) {
+            ignoreMisheardFrame();
+            continue;
+        }
         const Clock::time_point arrived = Clock::now();
         const int length = modbus_receive(m_line.modbus(), request.data());
         if (length > 0)
@@ -108,6 +116,22 @@ void SimServer::skipFrame(int received)
         std::array<uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> lapsed{};
         modbus_receive(m_line.modbus(), lapsed.data());
     }
+}
+
+// A device at another speed or parity than the master's takes the request for noise and
+// keeps quiet, or its line driver echoes garbage back.
+void SimServer::ignoreMisheardFrame()
+{
+    discardUntilQuiet();
+    if (!m_behaviour.mismatchNoise) {
+        trace("<-", {}, QStringLiteral("master at another speed or parity: no reply"));
+        return;
+    }
+    QByteArray noise(kNoiseBytes, Qt::Uninitialized);
+    for (char &byte : noise)
+        byte = char(m_noise.bounded(256));
+    send(noise);
+    trace("->", noise, QStringLiteral("master at another speed or parity: noise"));
 }
 
 void SimServer::discardUntilQuiet()

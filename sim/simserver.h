@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRandomGenerator>
 #include <QString>
 
 #include <array>
@@ -25,6 +26,8 @@ public:
         int delayMs = 0;
         bool wireTiming = false;
         bool verbose = false;
+        // Garbage instead of silence for a master at another speed or parity.
+        bool mismatchNoise = false;
     };
 
     SimServer(SimLine &line, SimDevice &device, const Behaviour &behaviour);
@@ -47,6 +50,7 @@ private:
     template <typename Produce>
     QByteArray captured(Produce produce);
     void skipFrame(int received);
+    void ignoreMisheardFrame();
     void discardUntilQuiet();
     void send(const QByteArray &reply);
     // False when a stop was asked for before `deadline`.
@@ -59,6 +63,7 @@ private:
     const std::atomic<bool> *m_stop = nullptr;
     Clock::time_point m_started = Clock::now();
     long long m_replies = 0;
+    QRandomGenerator m_noise{20261208}; // the same garbage on every run
     // libmodbus writes its replies into the first socket; they are taken from the second,
     // so that a fault can be laid on them before they reach the line.
     std::array<int, 2> m_capture{-1, -1};

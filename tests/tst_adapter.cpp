@@ -276,18 +276,24 @@ private slots:
     void silenceCostsTheTimeOut_data()
     {
         QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("readTimeoutMs");
         QTest::addColumn<int>("atLeastMs");
         QTest::addColumn<int>("belowMs");
         // 100 ms or 500 ms plus 1 ms per expected byte at 19200 baud; generous above for a busy machine.
-        QTest::newRow("read") << false << 95 << 400;
-        QTest::newRow("write") << true << 495 << 900;
+        QTest::newRow("read") << false << CAdapter::DefaultReadTimeoutMs << 95 << 400;
+        QTest::newRow("write") << true << CAdapter::DefaultReadTimeoutMs << 495 << 900;
+        // A search's probe at 19200 baud: 49 ms and 3 ms for the reply's header.
+        QTest::newRow("read with a probe's time-out") << false << 49 << 47 << 95;
+        QTest::newRow("write keeps its own time-out") << true << 49 << 495 << 900;
     }
 
     void silenceCostsTheTimeOut()
     {
         QFETCH(bool, write);
+        QFETCH(int, readTimeoutMs);
         QFETCH(int, atLeastMs);
         QFETCH(int, belowMs);
+        adapter->ReadTimeoutMs = readTimeoutMs;
         Registers registers{};
         QElapsedTimer elapsed;
         elapsed.start();

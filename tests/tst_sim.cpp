@@ -2,6 +2,7 @@
 // The device's registers, what it refuses, the faults it plays on demand, noise on the line,
 // and its command line.
 #include "adapter.h"
+#include "linesettings.h"
 #include "parammap.h"
 #include "registercodec.h"
 #include "resultcodes.h"
@@ -113,12 +114,12 @@ private:
         QVERIFY2(sim->started(), "indicator-sim did not come up");
     }
 
-    void connectAdapter(quint8 speedNumber = 4, const QString &path = {})
+    void connectAdapter(quint8 speedNumber = 4, const QString &path = {}, quint8 parity = 0)
     {
         adapter = std::make_unique<CAdapter>();
         adapter->PortName = path.isEmpty() ? sim->devicePath() : path;
         adapter->SpeedNumber = speedNumber;
-        adapter->Parity = 0;
+        adapter->Parity = parity;
         QCOMPARE(adapter->Open(), 0);
         adapter->Connected = true;
     }
@@ -211,7 +212,11 @@ private slots:
         QFETCH(int, id);
         QFETCH(QVariant, expected);
         startSim(arguments);
-        connectAdapter();
+        // The simulator answers only a master at its own speed and parity.
+        const qsizetype baudOption = arguments.indexOf(QStringLiteral("--baud"));
+        const quint8 speedNumber =
+            baudOption < 0 ? 4 : LineSettings::speedNumber(arguments.at(baudOption + 1).toUInt()).value_or(0);
+        connectAdapter(speedNumber, {}, arguments.contains(QStringLiteral("odd")) ? 2 : 0);
         const qsizetype slaveOption = arguments.indexOf(QStringLiteral("--slave"));
         const Registers registers = read(TParamId(id), slaveOption < 0 ? 1 : quint8(arguments.at(slaveOption + 1).toInt()));
         switch (expected.typeId()) {
@@ -226,6 +231,48 @@ private slots:
         }
         // Nothing beyond the parameter's registers came back.
         QCOMPARE(registers[registerCount(TParamId(id))], quint16(0));
+    }
+
+    // A device at 38400 baud with odd parity, as a master at each setting hears it.
+    void masterAtAnotherSettingHearsSilenceOrNoise_data()
+    {
+        QTest::addColumn<bool>("noise");
+        QTest::addColumn<int>("speedNumber");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<QString>("heard");
+        QTest::newRow("its own setting") << false << 5 << 2 << "answer";
+        QTest::newRow("another speed") << false << 4 << 2 << "silence";
+        QTest::newRow("no parity") << false << 5 << 0 << "silence";
+        QTest::newRow("even parity") << false << 5 << 1 << "silence";
+        QTest::newRow("its own setting, with noise on") << true << 5 << 2 << "answer";
+        QTest::newRow("another speed, with noise on") << true << 7 << 2 << "noise";
+        QTest::newRow("no parity, with noise on") << true << 5 << 0 << "noise";
+    }
+
+    void masterAtAnotherSettingHearsSilenceOrNoise()
+    {
+        QFETCH(bool, noise);
+        QFETCH(int, speedNumber);
+        QFETCH(int, parity);
+        QFETCH(QString, heard);
+        QStringList arguments{"--baud", "38400", "--parity", "odd"};
+        if (noise)
+            arguments << QStringLiteral("--mismatch-noise");
+        startSim(arguments);
+        connectAdapter(quint8(speedNumber), {}, quint8(parity));
+        Registers registers{};
+        const qint16 code = adapter->ReadRegisters(1, ParamMap[prmPortNetAddr].Register, 1, registers.data());
+        if (heard == QLatin1String("answer"))
+            QCOMPARE(code, qint16(lrOk));
+        else if (heard == QLatin1String("silence"))
+            QCOMPARE(code, qint16(lrNoAnswer));
+        else
+            QVERIFY2(code == lrBadCrc || code == lrIncomplete, qPrintable(QString::number(code)));
+
+        // Back at the device's own setting, the master is answered again.
+        disconnectAdapter();
+        connectAdapter(5, {}, 2);
+        QCOMPARE(int(read(prmPortNetAddr)[0]), 1);
     }
 
     void liveReadingFollowsTheInput()

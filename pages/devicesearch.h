@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <optional>
+
+class CAdapter;
+
+// Finding the devices on a line whose settings nobody remembers: which probes go out in which
+// order, how long each waits, and what its reply says. A probe is one read of the device's own
+// network address register; nothing else is ever sent, and never to the broadcast address.
+namespace DeviceSearch {
+
+// The addresses a device can be given; 0 is the broadcast address, which no device answers.
+inline constexpr int kFirstAddress = 1;
+inline constexpr int kLastAddress = 247;
+// A device's turnaround on top of the wire time of request and reply.
+inline constexpr int kDefaultAllowanceMs = 40;
+
+struct LineSetting
+{
+    quint8 speedNumber = 0; // row of the baud-rate table
+    quint8 parity = 0;      // row of the parity table: none, even, odd
+    bool operator==(const LineSetting &) const = default;
+};
+
+struct Plan
+{
+    QList<quint8> speeds;   // rows of the baud-rate table to try
+    QList<quint8> parities; // rows of the parity table to try
+    int firstAddress = kFirstAddress;
+    int lastAddress = kLastAddress;
+    // The left panel's setting and device number: the most likely answer, so tried first.
+    LineSetting likely;
+    int likelyAddress = kFirstAddress;
+    int allowanceMs = kDefaultAllowanceMs;
+};
+
+struct Probe
+{
+    LineSetting setting;
+    quint8 address = 0;
+};
+
+// The likely setting first, and within it the likely address first; then the other settings,
+// by speed and then parity in table order. Within a setting the addresses rise. Settings and
+// addresses outside the plan are not tried, the likely ones included.
+QList<Probe> probeOrder(const Plan &plan);
+
+// How long a probe at this speed may wait: request (8 bytes) and reply (7 bytes) on the wire,
+// 11 bits a character, plus the allowance. 19200 baud: 15 characters take 8.6 ms, so 49 ms.
+int probeBudgetMs(quint8 speedNumber, int allowanceMs);
+
+enum class Answer {
+    Silence,
+    Indicator,   // a reply carrying the probed address: an indicator
+    OtherDevice, // another valid reply, an exception included
+    Noise,       // a wrong CRC or a broken frame: often a device at another speed or parity
+    PortFailed,  // the request did not leave; the search cannot go on
+};
+Answer classify(qint16 resultCode, quint16 value, quint8 address);
+
+struct Found
+{
+    LineSetting setting;
+    quint8 address = 0;
+    bool indicator = false;
+    QString name;    // an indicator's name and firmware version, empty for another device
+    QString version;
+};
+
+// One search on one port, probe by probe, so that a window can repaint and cancel between two.
+// The port is open from the first probe until the search ends, fails or is destroyed.
+class Sweep
+{
+public:
+    struct Step
+    {
+        Probe probe;
+        Answer answer = Answer::Silence;
+        std::optional<Found> found;
+    };
+    struct NoiseCount
+    {
+        LineSetting setting;
+        int replies = 0;
+    };
+
+    // stopBits: row of the stop-bits table, the same for every probe.
+    Sweep(const Plan &plan, const QString &portName, quint8 stopBits);
+    ~Sweep();
+    Sweep(const Sweep &) = delete;
+    Sweep &operator=(const Sweep &) = delete;
+
+    enum class Failure { None, PortNotOpened, PortLost };
+
+    // Sends the next probe and, when an indicator answers, reads its name and version.
+    // Nothing once every probe has been sent or the port has failed (then failure() says how).
+    std::optional<Step> next();
+    bool finished() const { return m_stopped || m_next >= m_probes.size() || m_failure != Failure::None; }
+    // The probe that next() sends.
+    std::optional<Probe> upcoming() const;
+    qsizetype sent() const { return m_next; }
+    qsizetype total() const { return m_probes.size(); }
+    // The budgets of the probes not yet sent: what the search takes at most from now on.
+    qint64 remainingMs() const { return m_remainingMs; }
+    Failure failure() const { return m_failure; }
+    const QList<NoiseCount> &noise() const { return m_noise; }
+    // Closes the port at once; next() sends nothing more, and nothing remains to be sent.
+    void stop();
+
+private:
+    bool openAt(const LineSetting &setting);
+    QString readText(quint8 address, int parameter);
+    void countNoise(const LineSetting &setting);
+
+    QList<Probe> m_probes;
+    qsizetype m_next = 0;
+    int m_allowanceMs;
+    qint64 m_remainingMs = 0;
+    QString m_portName;
+    quint8 m_stopBits;
+    std::unique_ptr<CAdapter> m_adapter;
+    std::optional<LineSetting> m_openSetting;
+    QList<NoiseCount> m_noise;
+    Failure m_failure = Failure::None;
+    bool m_stopped = false;
+};
+
+} // namespace DeviceSearch

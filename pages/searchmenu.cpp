@@ -1,0 +1,53 @@
+// Service menu: the search for devices on the line, and taking over what it found.
+#include "mainform.h"
+
+#include "handlers.h"
+#include "portdevices.h"
+#include "searchwindow.h"
+#include "ui_mainform.h"
+
+namespace {
+
+QStringList itemTexts(const QComboBox *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->itemText(i);
+    return texts;
+}
+
+} // namespace
+
+// The window is modal to this one, so Start waits until the search has let go of the port.
+void TfrmMain::mnuSearchClick()
+{
+    const QStringList systemPorts = PortDevices::systemPorts();
+    SearchWindow::Setup setup;
+    setup.portCaptions = itemTexts(ui->cmbPort);
+    for (int i = 0; i < ui->cmbPort->count(); ++i)
+        setup.portDevices << portDevice(quint8(i), systemPorts);
+    setup.portNumber = ui->cmbPort->currentIndex();
+    setup.speedCaptions = itemTexts(ui->cmbSpeed);
+    setup.parityNames = itemTexts(ui->cmbParity);
+    setup.stopBitsCaption = ui->cmbStopBit->currentText();
+    setup.stopBits = m_stopBits;
+    setup.likely = {m_speedNumber, m_parity};
+    setup.likelyAddress = m_deviceNumber;
+
+    auto *window = new SearchWindow(setup, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    Handlers::connect(window, &SearchWindow::deviceChosen, this, &TfrmMain::applyFoundDevice);
+    window->open();
+}
+
+// As if the user had picked the rows and typed the number, so the settings file gets them.
+void TfrmMain::applyFoundDevice(int portNumber, int speedNumber, int parity, int address)
+{
+    selectRow(ui->cmbPort, portNumber);
+    cmbPortChange(ui->cmbPort->currentIndex());
+    selectRow(ui->cmbSpeed, speedNumber);
+    cmbSpeedChange(ui->cmbSpeed->currentIndex());
+    selectRow(ui->cmbParity, parity);
+    cmbParityChange(ui->cmbParity->currentIndex());
+    ui->edtDevNumber->setText(QString::number(address));
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "devicesearch.h"
+
+#include <QDialog>
+#include <QList>
+#include <QStringList>
+
+#include <memory>
+
+class QCheckBox;
+class QTimer;
+
+namespace Ui {
+class SearchWindow;
+}
+
+// The window that searches one port for devices: which addresses, speeds and parities to try,
+// the probes going out one per turn of the event loop so that the window repaints and «Отмена»
+// stops the search after the probe under way, and the devices found as they answer.
+// «Применить» hands the chosen indicator's port, line setting and address back.
+class SearchWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        QStringList portCaptions;  // COM1..COM8
+        QStringList portDevices;   // the device each of them opens
+        int portNumber = 0;        // the left panel's
+        QStringList speedCaptions; // the rows of the baud-rate table
+        QStringList parityNames;   // the rows of the left panel's parity list
+        QString stopBitsCaption;   // the left panel's, used for every probe
+        quint8 stopBits = 0;
+        DeviceSearch::LineSetting likely;
+        int likelyAddress = DeviceSearch::kFirstAddress;
+    };
+
+    explicit SearchWindow(const Setup &setup, QWidget *parent = nullptr);
+    ~SearchWindow() override;
+
+    void done(int result) override;
+
+signals:
+    void deviceChosen(int portNumber, int speedNumber, int parity, int address);
+
+private:
+    void setUpForm();
+    void connectControls();
+    DeviceSearch::Plan plan() const;
+    void startSearch();
+    void probeNext();
+    void cancelSearch();
+    void endSearch(const QString &outcome);
+    void showFound(const DeviceSearch::Found &found);
+    void showProgress();
+    void showNoise();
+    void updateButtons();
+    void applyChosen();
+    QString settingCaption(const DeviceSearch::LineSetting &setting) const;
+    QString failureText(DeviceSearch::Sweep::Failure failure) const;
+
+    std::unique_ptr<Ui::SearchWindow> ui;
+    Setup m_setup;
+    std::unique_ptr<DeviceSearch::Sweep> m_sweep;
+    QTimer *m_stepTimer;
+    int m_searchedPort = 0;
+    QString m_searchedDevice;
+    QList<DeviceSearch::Found> m_found; // in the rows of the table
+
+    QList<QCheckBox *> m_speeds;   // by row of the baud-rate table
+    QList<QCheckBox *> m_parities; // by row of the parity table
+};

@@ -1,0 +1,350 @@
+// The search for devices on the line: the order of its probes, what it sends, what it shows,
+// how fast it lets go of the port, and taking a found indicator over into the left panel.
+#include "devicesearch.h"
+#include "registercodec.h"
+#include "support/configwindow.h"
+#include "support/frames.h"
+#include "support/simprocess.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+
+using namespace Frames;
+
+namespace {
+
+constexpr int kSearchTimeoutMs = 60000;
+constexpr quint16 kAddressRegister = 0x0800;
+constexpr quint16 kVersionRegister = 0x0100;
+constexpr quint16 kNameRegister = 0x0B00;
+constexpr quint16 kTextRegisters = 10;
+
+QList<quint16> textRegisters(const QString &text)
+{
+    QList<quint16> registers(kTextRegisters, 0);
+    RegisterCodec::putText(text, registers.data(), 2 * kTextRegisters);
+    return registers;
+}
+
+// "speed/parity:address" for each probe, as the tables below write them.
+QStringList probeTexts(const QList<DeviceSearch::Probe> &probes)
+{
+    QStringList texts;
+    for (const DeviceSearch::Probe &probe : probes)
+        texts << QStringLiteral("%1/%2:%3").arg(probe.setting.speedNumber).arg(probe.setting.parity).arg(probe.address);
+    return texts;
+}
+
+// How many of this process's descriptors have the device open.
+int openCount(const QString &device)
+{
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    int count = 0;
+    for (const QString &entry : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFile::symLinkTarget(descriptors.filePath(entry)) == device)
+            ++count;
+    }
+    return count;
+}
+
+// The search window of a configurator window, driven by the names of its controls.
+class Search
+{
+public:
+    explicit Search(ConfigWindow &config)
+    {
+        config.trigger("mnuSearch");
+        m_window = config.window().findChild<QDialog *>(QStringLiteral("frmSearch"));
+        if (!m_window)
+            qFatal("the search window does not open");
+    }
+
+    template <typename T = QWidget>
+    T *find(const QString &name) const
+    {
+        T *widget = m_window->findChild<T *>(name);
+        if (!widget)
+            qFatal("no %s in the search window", qPrintable(name));
+        return widget;
+    }
+
+    QDialog *window() const { return m_window; }
+
+    void tickOnly(const QList<int> &speeds, const QList<int> &parities)
+    {
+        for (int i = 0; i < 8; ++i)
+            find<QCheckBox>(QStringLiteral("checkSearchSpeed%1").arg(i))->setChecked(speeds.contains(i));
+        for (int i = 0; i < 3; ++i)
+            find<QCheckBox>(QStringLiteral("checkSearchParity%1").arg(i))->setChecked(parities.contains(i));
+    }
+
+    void addresses(int first, int last)
+    {
+        find<QSpinBox>(QStringLiteral("spinSearchFirstAddress"))->setValue(first);
+        find<QSpinBox>(QStringLiteral("spinSearchLastAddress"))->setValue(last);
+    }
+
+    void click(const char *name) { QTest::mouseClick(find<QPushButton>(QLatin1String(name)), Qt::LeftButton); }
+
+    // Runs the search to its end.
+    bool run()
+    {
+        click("btnSearchStart");
+        QPushButton *start = find<QPushButton>(QStringLiteral("btnSearchStart"));
+        return QTest::qWaitFor([start] { return start->isEnabled(); }, kSearchTimeoutMs);
+    }
+
+    // One line per row of the table: its cells joined by " | ".
+    QStringList rows() const
+    {
+        const auto *table = find<QTableWidget>(QStringLiteral("tblSearchFound"));
+        QStringList rows;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < table->columnCount(); ++column)
+                cells << table->item(row, column)->text();
+            rows << cells.join(QStringLiteral(" | "));
+        }
+        return rows;
+    }
+
+    QString text(const char *label) const { return find<QLabel>(QLatin1String(label))->text(); }
+
+private:
+    QDialog *m_window = nullptr;
+};
+
+} // namespace
+
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void probeOrderStartsFromTheLeftPanel_data()
+    {
+        QTest::addColumn<QList<quint8>>("speeds");
+        QTest::addColumn<QList<quint8>>("parities");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("likelyAddress");
+        QTest::addColumn<QStringList>("expected");
+
+        const QList<quint8> twoSpeeds{5, 3};
+        QTest::newRow("panel setting and device number first")
+            << twoSpeeds << QList<quint8>{2, 0} << 1 << 3 << 2
+            << QStringList{"3/0:2", "3/0:1", "3/0:3", "3/2:1", "3/2:2", "3/2:3",
+                           "5/0:1", "5/0:2", "5/0:3", "5/2:1", "5/2:2", "5/2:3"};
+        QTest::newRow("device number outside the range is not probed")
+            << QList<quint8>{3} << QList<quint8>{0} << 5 << 6 << 2 << QStringList{"3/0:5", "3/0:6"};
+        QTest::newRow("panel setting not ticked is not tried")
+            << QList<quint8>{4} << QList<quint8>{1} << 1 << 2 << 1 << QStringList{"4/1:1", "4/1:2"};
+        QTest::newRow("never the broadcast address")
+            << QList<quint8>{3} << QList<quint8>{0} << 0 << 2 << 0 << QStringList{"3/0:1", "3/0:2"};
+        QTest::newRow("never past 247")
+            << QList<quint8>{3} << QList<quint8>{0} << 246 << 300 << 1 << QStringList{"3/0:246", "3/0:247"};
+        QTest::newRow("a reversed range is the same range")
+            << QList<quint8>{3} << QList<quint8>{0} << 3 << 1 << 9 << QStringList{"3/0:1", "3/0:2", "3/0:3"};
+        QTest::newRow("nothing ticked, nothing sent") << QList<quint8>{} << QList<quint8>{0} << 1 << 247 << 1
+                                                      << QStringList{};
+    }
+
+    void probeOrderStartsFromTheLeftPanel()
+    {
+        QFETCH(QList<quint8>, speeds);
+        QFETCH(QList<quint8>, parities);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        QFETCH(int, likelyAddress);
+        QFETCH(QStringList, expected);
+
+        DeviceSearch::Plan plan;
+        plan.speeds = speeds;
+        plan.parities = parities;
+        plan.firstAddress = first;
+        plan.lastAddress = last;
+        plan.likely = {3, 0}; // 9600, none
+        plan.likelyAddress = likelyAddress;
+        QCOMPARE(probeTexts(DeviceSearch::probeOrder(plan)), expected);
+    }
+
+    // The wire time of an 8-byte request and a 7-byte reply, 11 bits a character, plus the allowance.
+    void probeBudgetFollowsTheSpeed_data()
+    {
+        QTest::addColumn<int>("speedNumber");
+        QTest::addColumn<int>("allowance");
+        QTest::addColumn<int>("budget");
+        QTest::newRow("1200: 137.5 ms on the wire") << 0 << 40 << 178;
+        QTest::newRow("19200: 8.6 ms on the wire") << 4 << 40 << 49;
+        QTest::newRow("115200: 1.4 ms, no allowance") << 7 << 0 << 2;
+    }
+
+    void probeBudgetFollowsTheSpeed()
+    {
+        QFETCH(int, speedNumber);
+        QFETCH(int, allowance);
+        QFETCH(int, budget);
+        QCOMPARE(DeviceSearch::probeBudgetMs(quint8(speedNumber), allowance), budget);
+    }
+
+    // Device number 3 in the left panel, addresses 1..4 at 9600 with no and with odd parity.
+    void onlyReadsOfTheAddressRegisterGoOnTheLine()
+    {
+        ConfigWindow config("[PORTS]\nCOM2=%PTY%\n[DEVS]\nDeviceNumber=3\n");
+        PtyPeer &peer = config.peer();
+        peer.queueReply(PtyPeer::Reply{});                          // 3: silence
+        peer.queueReply(readReply(1, {7}));                         // 1: a device with another value
+        peer.queueReply(hex("0203020002ffff"));                     // 2: wrong CRC
+        peer.queueReply(readReply(4, {4}));                         // 4: an indicator
+        peer.queueReply(readReply(4, textRegisters("Котёл 4")));   // its name
+        peer.queueReply(readReply(4, textRegisters("v2.01")));      // its version
+
+        Search search(config);
+        search.tickOnly({3}, {0, 2});
+        search.addresses(1, 4);
+        QVERIFY(search.run());
+
+        QList<QByteArray> expected{readRequest(3, kAddressRegister, 1), readRequest(1, kAddressRegister, 1),
+                                   readRequest(2, kAddressRegister, 1), readRequest(4, kAddressRegister, 1),
+                                   readRequest(4, kNameRegister, kTextRegisters),
+                                   readRequest(4, kVersionRegister, kTextRegisters)};
+        for (quint8 address = 1; address <= 4; ++address)
+            expected << readRequest(address, kAddressRegister, 1);
+        QCOMPARE(config.requests(), expected);
+        QCOMPARE(search.rows(), (QStringList{"1 | 9600 | Нет | другое устройство | ", "4 | 9600 | Нет | Котёл 4 | v2.01"}));
+        QCOMPARE(search.text("lblSearchNoise"), QStringLiteral("помехи на 9600/Нет (1)"));
+        QCOMPARE(search.text("lblSearchProgress"), QStringLiteral("Поиск закончен, найдено: 2"));
+        // Only an indicator can be taken over.
+        auto *table = search.find<QTableWidget>(QStringLiteral("tblSearchFound"));
+        auto *apply = search.find<QPushButton>(QStringLiteral("btnSearchApply"));
+        table->selectRow(0);
+        QVERIFY(!apply->isEnabled());
+        table->selectRow(1);
+        QVERIFY(apply->isEnabled());
+    }
+
+    void searchEndsWithItsReason_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("no such port") << QByteArray("[PORTS]\nCOM2=/nonexistent/tty\n") << "none"
+                                      << "Ошибка! Порт COM2 не открыт (/nonexistent/tty)" << 0;
+        // The probe, then the indicator's name and version.
+        QTest::newRow("stop at the first indicator") << ConfigWindow::deviceOnCom2() << "indicator at 1"
+                                                     << "Поиск закончен, найдено: 1" << 3;
+        QTest::newRow("adapter unplugged") << ConfigWindow::deviceOnCom2() << "hang-up after one probe"
+                                           << "Ошибка! Порт COM2 не отвечает (%PTY%)" << 1;
+    }
+
+    void searchEndsWithItsReason()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, event);
+        QFETCH(QString, outcome);
+        QFETCH(int, requests);
+        ConfigWindow config(settings);
+        PtyPeer &peer = config.peer();
+        if (event == QLatin1String("indicator at 1")) {
+            peer.queueReply(readReply(1, {1}));
+            peer.queueReply(readReply(1, textRegisters("A")));
+            peer.queueReply(readReply(1, textRegisters("B")));
+        }
+        const int idle = openCount(peer.devicePath());
+        Search search(config);
+        search.find<QCheckBox>(QStringLiteral("checkSearchStopAtFirst"))->setChecked(true);
+        search.click("btnSearchStart");
+        if (event.startsWith(QLatin1String("hang-up"))) {
+            QTRY_VERIFY_WITH_TIMEOUT(!peer.requests().isEmpty(), 5000);
+            peer.hangUp();
+        }
+        auto *start = search.find<QPushButton>(QStringLiteral("btnSearchStart"));
+        QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), kSearchTimeoutMs);
+        QCOMPARE(search.text("lblSearchProgress"), QString(outcome).replace(QLatin1String("%PTY%"), peer.devicePath()));
+        QCOMPARE(peer.requests().size(), requests);
+        QVERIFY(openCount(peer.devicePath()) <= idle); // the search has let go of the port
+    }
+
+    // The left panel at 9600, no parity, one stop bit; the indicator at 42, 38400, odd parity.
+    void foundIndicatorIsTakenOverAndStartReadsIt()
+    {
+        SimProcess sim({"--slave", "42", "--baud", "38400", "--parity", "odd", "--mismatch-noise"});
+        QVERIFY2(sim.started(), "indicator-sim did not come up");
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n");
+
+        Search search(config);
+        search.tickOnly({3, 4, 5}, {0, 1, 2});
+        search.addresses(40, 44);
+        QVERIFY(search.run());
+        QCOMPARE(search.rows(), QStringList{"42 | 38400 | Нечет | Индикатор DI-4 sim | v1.07 сборка 12"});
+        // The simulator answers every other setting with garbage.
+        QVERIFY2(search.text("lblSearchNoise").contains(QStringLiteral("помехи на 9600/Нет")),
+                 qPrintable(search.text("lblSearchNoise")));
+
+        search.find<QTableWidget>(QStringLiteral("tblSearchFound"))->selectRow(0);
+        search.click("btnSearchApply");
+        QTRY_VERIFY(!config.window().findChild<QDialog *>(QStringLiteral("frmSearch")));
+        QCOMPARE(config.find<QComboBox>("cmbSpeed")->currentText(), QStringLiteral("38400"));
+        QCOMPARE(config.find<QComboBox>("cmbParity")->currentText(), QStringLiteral("Нечет"));
+        QCOMPARE(config.find<QLineEdit>("edtDevNumber")->text(), QStringLiteral("42"));
+
+        QVERIFY(config.start());
+        QVERIFY(!config.find<QAction>("mnuSearch")->isEnabled());
+        config.click("sbInformation");
+        QCOMPARE(config.find<QLineEdit>("edtInformationDevName")->text(), QStringLiteral("Индикатор DI-4 sim"));
+        config.stop();
+        QVERIFY(config.find<QAction>("mnuSearch")->isEnabled());
+
+        config.window().close();
+        const QByteArray settings = config.settingsFile();
+        for (const char *line : {"SpeedNumber=5", "Parity=2", "DeviceNumber=42"})
+            QVERIFY2(settings.contains(line), settings.constData());
+    }
+
+    void cancelFreesThePortWithinOneProbe_data()
+    {
+        QTest::addColumn<QByteArray>("speedNumber");
+        QTest::newRow("9600") << QByteArray("3");
+        QTest::newRow("1200, the longest probe") << QByteArray("0");
+    }
+
+    void cancelFreesThePortWithinOneProbe()
+    {
+        QFETCH(QByteArray, speedNumber);
+        ConfigWindow config("[PORTS]\nCOM2=%PTY%\n[COMP]\nSpeedNumber=" + speedNumber + "\n");
+        const QString device = config.peer().devicePath();
+        const int idle = openCount(device);
+        Search search(config);
+        search.click("btnSearchStart");
+        auto *progress = search.find<QProgressBar>(QStringLiteral("pbSearch"));
+        QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 2, 5000);
+        QVERIFY(openCount(device) > idle);
+        QVERIFY(search.text("lblSearchProgress").startsWith(QString::fromUtf8(speedNumber == "3" ? "9600/Нет" : "1200/Нет")));
+
+        // The click waits in the queue behind the probe under way, as a user's would.
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QMetaObject::invokeMethod(search.find<QPushButton>(QStringLiteral("btnSearchCancel")), &QPushButton::click,
+                                  Qt::QueuedConnection);
+        while (openCount(device) > idle && elapsed.elapsed() < 2000)
+            QTest::qWait(1);
+        QVERIFY2(elapsed.elapsed() < 300, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY(search.text("lblSearchProgress").startsWith(QStringLiteral("Поиск отменён")));
+        QVERIFY(progress->value() < progress->maximum());
+        QVERIFY(search.find<QPushButton>(QStringLiteral("btnSearchStart"))->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestSearch)
+#include "tst_search.moc"
