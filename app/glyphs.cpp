@@ -11,11 +11,9 @@ namespace Glyphs {
 
 namespace {
 
-constexpr int kSize = 32;
-
 QIcon drawn(const std::function<void(QPainter &)> &draw)
 {
-    QPixmap pixmap(kSize, kSize);
+    QPixmap pixmap(kGlyphSide, kGlyphSide);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -108,13 +106,14 @@ void information(QPainter &p)
     p.drawRoundedRect(QRectF(14, 14, 4, 10), 1, 1);
 }
 
-// Red digits on a dark face, as the indicator shows its reading.
-void display(QPainter &p, const QString &digits)
+// Red digits on a dark face, as the indicator shows its reading. The digits are outlines of a
+// monospace font's glyphs, centred on the face as text would be.
+QList<Shape> display(const QString &digits)
 {
-    p.setPen(QPen(QColor(20, 20, 20), 1));
-    p.setBrush(QColor(45, 45, 50));
-    p.drawRoundedRect(QRectF(1.5, 7.5, 29, 17), 3, 3);
     const QRectF face(1.5, 7.5, 29, 17);
+    QPainterPath faceOutline;
+    faceOutline.addRoundedRect(face, 3, 3);
+
     QFont font(QStringLiteral("Monospace"));
     font.setStyleHint(QFont::Monospace);
     font.setBold(true);
@@ -123,9 +122,14 @@ void display(QPainter &p, const QString &digits)
         if (QFontMetricsF(font).horizontalAdvance(digits) <= face.width() - 3)
             break;
     }
-    p.setFont(font);
-    p.setPen(QColor(255, 40, 30));
-    p.drawText(face, Qt::AlignCenter, digits);
+    const QFontMetricsF metrics(font);
+    const QPointF baseline(face.center().x() - metrics.horizontalAdvance(digits) / 2,
+                           face.center().y() + (metrics.ascent() - metrics.descent()) / 2);
+    QPainterPath digitOutlines;
+    digitOutlines.addText(baseline, font, digits);
+
+    return {{faceOutline, QColor(45, 45, 50), QColor(20, 20, 20), 1},
+            {digitOutlines, QColor(255, 40, 30), {}, 0}};
 }
 
 // A door with an arrow leaving through it.
@@ -171,16 +175,30 @@ QIcon toolGlyph(Glyph glyph)
     case Glyph::Information:
         return drawn(information);
     case Glyph::Data:
-        return drawn([](QPainter &p) { display(p, QStringLiteral("12.3")); });
+        return drawn([](QPainter &p) { paint(p, display(QStringLiteral("12.3"))); });
     case Glyph::Exit:
         return drawn(exit);
     }
     return {};
 }
 
+QList<Shape> applicationIconShapes()
+{
+    return display(QStringLiteral("8.8.8"));
+}
+
+void paint(QPainter &painter, const QList<Shape> &shapes)
+{
+    for (const Shape &shape : shapes) {
+        painter.setPen(shape.strokeWidth > 0 ? QPen(shape.stroke, shape.strokeWidth) : QPen(Qt::NoPen));
+        painter.setBrush(shape.fill);
+        painter.drawPath(shape.outline);
+    }
+}
+
 QIcon applicationIcon()
 {
-    return drawn([](QPainter &p) { display(p, QStringLiteral("8.8.8")); });
+    return drawn([](QPainter &p) { paint(p, applicationIconShapes()); });
 }
 
 QPixmap lampPicture(Lamp kind)

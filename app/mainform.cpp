@@ -109,7 +109,7 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
                               | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                               | Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TfrmMain>()),
-      m_settingsPath(settingsPath.isEmpty() ? settingsFileName(QCoreApplication::applicationFilePath())
+      m_settingsPath(settingsPath.isEmpty() ? settingsFilePath(QCoreApplication::applicationFilePath())
                                             : settingsPath),
       Timer(new QTimer(this))
 {

@@ -36,7 +36,7 @@ class TfrmMain : public QMainWindow
     Q_OBJECT
 
 public:
-    // settingsPath: the settings file; empty for the one beside the executable.
+    // settingsPath: the settings file; empty for the executable's own (settingsFilePath).
     explicit TfrmMain(QWidget *parent = nullptr, const QString &settingsPath = {});
     ~TfrmMain() override;
 
@@ -56,6 +56,11 @@ public:
 
     // The settings file of an executable: its path with the extension replaced by ".ini".
     static QString settingsFileName(const QString &executablePath);
+    // Where the settings file of an executable is kept: beside it (settingsFileName) where that
+    // file exists and is writable or the folder is writable; otherwise, as for an installed
+    // program, under the user's configuration folder, in a folder of the executable's base name
+    // made ready for the first save.
+    static QString settingsFilePath(const QString &executablePath);
 
     // Parameter selection and the buffer shared by every exchange.
     static constexpr int kExchangeRegisters = 100;

@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh [extra packages...]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev "$@")
+# dpkg-dev (dpkg-shlibdeps) and desktop-file-utils: the package and its tests.
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev dpkg-dev desktop-file-utils "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree and checks what an installation would get: the
+# programs in /usr/bin, the menu entry, the icons, the manual pages, and dependencies that
+# dpkg-shlibdeps read from the libraries the programs link.
+# Usage: tests/package_contents.sh BUILD-DIR
+set -euo pipefail
+build=$1
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$out" >"$out/cpack.log" 2>&1; then
+    cat "$out/cpack.log"
+    exit 1
+fi
+deb=$(find "$out" -maxdepth 1 -name 'indicator-config_*_*.deb')
+[ -n "$deb" ] || { echo "no indicator-config_<version>_<arch>.deb in:"; ls "$out"; exit 1; }
+echo "built $(basename "$deb")"
+
+expected=(
+    ./usr/bin/indicator-config
+    ./usr/share/applications/indicator-config.desktop
+    ./usr/share/icons/hicolor/scalable/apps/indicator-config.svg
+    ./usr/share/icons/hicolor/48x48/apps/indicator-config.png
+    ./usr/share/man/man1/indicator-config.1.gz
+)
+if [ -e "$build/indicator-sim" ]; then
+    expected+=(./usr/bin/indicator-sim ./usr/share/man/man1/indicator-sim.1.gz)
+fi
+
+contents=$(dpkg-deb --contents "$deb" | awk '{ print $NF }')
+passed=0 failed=0
+check() { # check DESCRIPTION COMMAND...
+    if "${@:2}"; then passed=$((passed + 1)); else echo "FAIL: $1"; failed=$((failed + 1)); fi
+}
+for path in "${expected[@]}"; do
+    check "$path in the package" grep -qxF "$path" <<<"$contents"
+done
+
+depends=$(dpkg-deb --field "$deb" Depends)
+echo "Depends: $depends"
+check "the Qt Widgets library among the dependencies" grep -q 'libqt6widgets6' <<<"$depends"
+check "the Qt SerialPort library among the dependencies" grep -q 'libqt6serialport6' <<<"$depends"
+
+workdir="$out/files"
+dpkg-deb --extract "$deb" "$workdir"
+png="$workdir/usr/share/icons/hicolor/48x48/apps/indicator-config.png"
+# A PNG's IHDR chunk holds the width and height as big-endian 32-bit numbers at offset 16.
+check "the PNG icon is 48 by 48" [ "$(od -An -tx1 -j16 -N8 "$png" | tr -d ' \n')" = 0000003000000030 ]
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
