@@ -191,6 +191,10 @@ private:
     void readText(TParamId id, QLineEdit *edit);
 
     // Mode page
+    static constexpr int kModeRangeDecimals = 3; // every float but the dead space
+    static constexpr int kModeDeadSpaceDecimals = 1;
+    static constexpr float kModeDeadSpaceLowest = 0;
+    static constexpr float kModeDeadSpaceHighest = 2;
     using ModeCheck = void (TfrmMain::*)();
     // A value field with the check that runs while it has the input focus.
     struct ModeField

@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr int kRangeDecimals = 3;
-constexpr float kDeadSpaceLowest = 0;
-constexpr float kDeadSpaceHighest = 2;
 constexpr double kSetPointMargin = 1.2; // the set point may reach 120 % of the top range
 
 // The decimal point, by its button from the right: the largest top range the four digits show
@@ -119,9 +116,9 @@ void TfrmMain::runAttachedCheck(const ModeField &field)
 void TfrmMain::edtModeDeadSpaceChange()
 {
     const float value = numberIn(ui->edtModeDeadSpace).value_or(0);
-    if (value < kDeadSpaceLowest)
+    if (value < kModeDeadSpaceLowest)
         correct(ui->edtModeDeadSpace, QStringLiteral("0"));
-    else if (value > kDeadSpaceHighest)
+    else if (value > kModeDeadSpaceHighest)
         correct(ui->edtModeDeadSpace, QStringLiteral("2"));
 }
 
@@ -133,7 +130,7 @@ void TfrmMain::edtModeRangeSetChange()
         return;
     const double limit = double(*top) * kSetPointMargin;
     if (*setPoint > limit)
-        correct(ui->edtModeRangeSet, RegionalNumber::text(limit, kRangeDecimals));
+        correct(ui->edtModeRangeSet, RegionalNumber::text(limit, kModeRangeDecimals));
 }
 
 void TfrmMain::edtModeBottomRangeChange()
@@ -141,7 +138,7 @@ void TfrmMain::edtModeBottomRangeChange()
     const float bottom = numberIn(ui->edtModeBottomRange).value_or(0);
     const std::optional<float> top = numberIn(ui->edtModeTopRange);
     if (top && bottom > *top)
-        correct(ui->edtModeBottomRange, RegionalNumber::text(*top, kRangeDecimals));
+        correct(ui->edtModeBottomRange, RegionalNumber::text(*top, kModeRangeDecimals));
 }
 
 void TfrmMain::edtModeRElSignalBottomRangeChange()
@@ -149,7 +146,7 @@ void TfrmMain::edtModeRElSignalBottomRangeChange()
     const float bottom = numberIn(ui->edtModeRElSignalBottomRange).value_or(0);
     const std::optional<float> top = numberIn(ui->edtModeRElSignalTopRange);
     if (top && bottom > *top)
-        correct(ui->edtModeRElSignalBottomRange, RegionalNumber::text(*top, kRangeDecimals));
+        correct(ui->edtModeRElSignalBottomRange, RegionalNumber::text(*top, kModeRangeDecimals));
 }
 
 void TfrmMain::edtModeRElSignalTopRangeChange()
@@ -157,7 +154,7 @@ void TfrmMain::edtModeRElSignalTopRangeChange()
     const float top = numberIn(ui->edtModeRElSignalTopRange).value_or(0);
     const std::optional<float> bottom = numberIn(ui->edtModeRElSignalBottomRange);
     if (bottom && top < *bottom)
-        correct(ui->edtModeRElSignalTopRange, RegionalNumber::text(*bottom, kRangeDecimals));
+        correct(ui->edtModeRElSignalTopRange, RegionalNumber::text(*bottom, kModeRangeDecimals));
 }
 
 // The limit comes after the bottom: a bottom above the limit leaves the top at the limit, below
@@ -172,7 +169,7 @@ void TfrmMain::edtModeTopRangeChange()
     if (double(top) > TopRangeLimit)
         top = float(TopRangeLimit);
     if (top != typed)
-        correct(ui->edtModeTopRange, RegionalNumber::text(top, kRangeDecimals));
+        correct(ui->edtModeTopRange, RegionalNumber::text(top, kModeRangeDecimals));
     applyDecimalPointRule(top);
 }
 

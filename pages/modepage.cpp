@@ -15,11 +15,7 @@
 
 namespace {
 
-constexpr int kDeadSpaceDecimals = 1;
-constexpr int kRangeDecimals = 3;
 constexpr int kUnitBytes = 6;
-constexpr float kDeadSpaceLowest = 0;
-constexpr float kDeadSpaceHighest = 2;
 // The dead-space field holds one digit on each side of the separator.
 constexpr float kDeadSpaceFieldHighest = 9.9f;
 constexpr QColor kFailureColour(255, 0, 0);
@@ -125,13 +121,13 @@ void TfrmMain::ModeDeadSpaceWr()
 {
     QLineEdit *edit = ui->edtModeDeadSpace;
     writeModeFloat(prmModeDeadSpace, edit, [edit](float value) {
-        if (value < kDeadSpaceLowest) {
+        if (value < kModeDeadSpaceLowest) {
             edit->setText(QStringLiteral("0"));
-            return kDeadSpaceLowest;
+            return kModeDeadSpaceLowest;
         }
-        if (value > kDeadSpaceHighest) {
+        if (value > kModeDeadSpaceHighest) {
             edit->setText(QStringLiteral("2"));
-            return kDeadSpaceHighest;
+            return kModeDeadSpaceHighest;
         }
         return value;
     });
@@ -202,7 +198,7 @@ void TfrmMain::readModeFloat(TParamId id, QLineEdit *edit)
 
 void TfrmMain::showModeFloat(QLineEdit *edit)
 {
-    const int decimals = edit == ui->edtModeDeadSpace ? kDeadSpaceDecimals : kRangeDecimals;
+    const int decimals = edit == ui->edtModeDeadSpace ? kModeDeadSpaceDecimals : kModeRangeDecimals;
     edit->setText(RegionalNumber::text(RegisterCodec::floatFrom(ExchangeBuffer.data()), decimals));
 }
 
@@ -211,16 +207,16 @@ void TfrmMain::showModeFloat(QLineEdit *edit)
 void TfrmMain::showModeDeadSpace(float value)
 {
     QLineEdit *edit = ui->edtModeDeadSpace;
-    const QString exact = RegionalNumber::text(value, kDeadSpaceDecimals);
-    const bool fits = value >= kDeadSpaceLowest && exact.size() == 3 && exact.front().isDigit();
+    const QString exact = RegionalNumber::text(value, kModeDeadSpaceDecimals);
+    const bool fits = value >= kModeDeadSpaceLowest && exact.size() == 3 && exact.front().isDigit();
     if (fits) {
         edit->setToolTip({});
         edit->setText(exact);
         return;
     }
-    const float shown = std::isnan(value) ? kDeadSpaceLowest : std::clamp(value, kDeadSpaceLowest, kDeadSpaceFieldHighest);
-    edit->setToolTip(RegionalNumber::text(value, kRangeDecimals));
-    edit->setText(RegionalNumber::text(shown, kDeadSpaceDecimals));
+    const float shown = std::isnan(value) ? kModeDeadSpaceLowest : std::clamp(value, kModeDeadSpaceLowest, kDeadSpaceFieldHighest);
+    edit->setToolTip(RegionalNumber::text(value, kModeRangeDecimals));
+    edit->setText(RegionalNumber::text(shown, kModeDeadSpaceDecimals));
     setTextColour(edit, kFailureColour);
 }
 
@@ -244,7 +240,7 @@ float TfrmMain::keepBelow(float value, QLineEdit *edit, QLineEdit *top)
     const float limit = float(RegionalNumber::read(top->displayText()));
     if (value <= limit)
         return value;
-    edit->setText(RegionalNumber::text(limit, kRangeDecimals));
+    edit->setText(RegionalNumber::text(limit, kModeRangeDecimals));
     return limit;
 }
 
@@ -253,7 +249,7 @@ float TfrmMain::keepAbove(float value, QLineEdit *edit, QLineEdit *bottom)
     const float limit = float(RegionalNumber::read(bottom->displayText()));
     if (value >= limit)
         return value;
-    edit->setText(RegionalNumber::text(limit, kRangeDecimals));
+    edit->setText(RegionalNumber::text(limit, kModeRangeDecimals));
     return limit;
 }
 

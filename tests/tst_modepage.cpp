@@ -200,15 +200,6 @@ private slots:
         QCOMPARE(config->errorText(), QString());
     }
 
-    void theWireCarriesRegisterFloatsLowHalfFirst()
-    {
-        open(Device().replies());
-        put("edtModeDeadSpace", "1,5");
-        config->peer().queueReply(writeEcho(1, 0x0A00, 2));
-        config->click("btnModeDeadSpaceWr");
-        QCOMPARE(requestsAfterEntry().value(0), withCrc(hex("01100A0000020400003FC0")));
-    }
-
     void aWriteRefusesAFieldThatIsNoNumber_data()
     {
         QTest::addColumn<QString>("text");
