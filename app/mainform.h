@@ -201,9 +201,9 @@ private:
     {
         QLineEdit *edit;
         ModeCheck focusedCheck;
-        bool checkOnEntry;    // the check also runs once when the field gets the focus
-        ModeCheck blurredCheck; // attached and run once when the field loses the focus; none: detached
-        ModeCheck attached;   // the check its text changes run now
+        bool checkOnEntry;      // the check also runs once when the field gets the focus
+        ModeCheck blurredCheck; // attached and run once when the field loses it; none: detached
+        ModeCheck attached;     // the check that its text changes run now
     };
     void connectModePage();
     // A field's text as a single-precision number; none when the text is no number.
