@@ -15,11 +15,16 @@ namespace RegionalNumber {
 namespace {
 QLocale regional()
 {
-    QLocale locale = QLocale::system();
+    QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
     return locale;
 }
 } // namespace
+
+QString decimalSeparator()
+{
+    return regional().decimalPoint();
+}
 
 double read(const QString &text)
 {

@@ -22,8 +22,12 @@ private:
     QString m_message;
 };
 
-// Numbers as the user writes them: the system's regional decimal separator, no digit grouping.
+// Numbers as the user writes them: the regional decimal separator, no digit grouping. The
+// region is the user's system locale, or the one a program sets with QLocale::setDefault.
 namespace RegionalNumber {
+
+// "," in a Russian locale, "." in an English one.
+QString decimalSeparator();
 
 // The text as a number; leading and trailing blanks are allowed. Throws NumberConversionError
 // ("'<text>' is not a valid floating point value") when it is none.

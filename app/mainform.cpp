@@ -200,7 +200,7 @@ void TfrmMain::setUpToolBar()
 void TfrmMain::setUpPages()
 {
     m_pages = {{
-        {ui->ActionMode, ui->sbMode, ui->gbMode, PageEntry::ReadAll, nullptr},
+        {ui->ActionMode, ui->sbMode, ui->gbMode, PageEntry::ReadAll, &TfrmMain::ModeAllRd},
         {ui->ActionPort, ui->sbPort, ui->gbPort, PageEntry::ReadAll, &TfrmMain::PortAllRd},
         {ui->ActionCalibration, ui->sbCalibration, ui->gbCalibration, PageEntry::Poll, &TfrmMain::TimerClbrRd},
         {ui->ActionInformation, ui->sbInformation, ui->gbInformation, PageEntry::ReadAll, &TfrmMain::InformationAllRd},
@@ -237,6 +237,7 @@ void TfrmMain::connectSignals()
 
     connectPortPage();
     connectInformationPage();
+    connectModePage();
     connectCalibrationPage();
     setUpDataPage();
 }

@@ -1,0 +1,215 @@
+// Mode page, value entry: the checks that correct the value fields while the user types, tied
+// to the input focus, and the two-way tie between the top of the ordered range and the decimal
+// point.
+//
+// A check corrects only its own field and only what the user sees; nothing goes to the device
+// until a write button is pressed. A check that finds a field it reads holding no number yet (an
+// empty partner, a lone minus on the way to -5) lets that keystroke pass: a box at every
+// keystroke would keep a negative value from ever being typed.
+#include "mainform.h"
+
+#include "handlers.h"
+#include "ui_mainform.h"
+
+#include <QFocusEvent>
+
+namespace {
+
+constexpr double kSetPointMargin = 1.2; // the set point may reach 120 % of the top range
+
+// The decimal point, by its button from the right: the largest top range the four digits show
+// with it, and the top range from which it can no longer be chosen.
+constexpr std::array<double, 4> kTopRangeLimits{9999, 999.9, 99.99, 9.999};
+constexpr std::array<float, 4> kTooLargeFrom{0, 1000, 100, 10}; // 0: any value
+
+// Watches the focus of the value fields. Focus lost to another window or to a menu is no
+// change of field: the user comes back to the same field with the same check.
+class FocusWatcher : public QObject
+{
+public:
+    using Handler = std::function<void(QObject *watched, bool focusIn)>;
+
+    FocusWatcher(QObject *parent, Handler handler) : QObject(parent), m_handler(std::move(handler)) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                m_handler(watched, event->type() == QEvent::FocusIn);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    Handler m_handler;
+};
+
+// Setting a field to the text it holds is no change: a correction that runs its check again
+// ends there, one level deep.
+void correct(QLineEdit *edit, const QString &text)
+{
+    if (edit->text() != text)
+        edit->setText(text);
+}
+
+} // namespace
+
+std::optional<float> TfrmMain::numberIn(const QLineEdit *edit)
+{
+    try {
+        return float(RegionalNumber::read(edit->displayText()));
+    } catch (const NumberConversionError &) {
+        return std::nullopt;
+    }
+}
+
+// The dead-space field checks from the start, also what a read puts there, until it first loses
+// the focus; the top field runs the decimal-point rule whenever it is not focused.
+void TfrmMain::setUpModeFields()
+{
+    const QString separator = RegionalNumber::decimalSeparator();
+    ui->edtModeDeadSpace->setInputMask(QStringLiteral("0") + separator + QStringLiteral("0;0"));
+
+    m_modeFields = {{
+        {ui->edtModeDeadSpace, &TfrmMain::edtModeDeadSpaceChange, false, nullptr, &TfrmMain::edtModeDeadSpaceChange},
+        {ui->edtModeRangeSet, &TfrmMain::edtModeRangeSetChange, true, nullptr, nullptr},
+        {ui->edtModeBottomRange, &TfrmMain::edtModeBottomRangeChange, false, nullptr, nullptr},
+        {ui->edtModeTopRange, &TfrmMain::edtModeTopRangeChange, true, &TfrmMain::edtModeTopRangeChange1,
+         &TfrmMain::edtModeTopRangeChange1},
+        {ui->edtModeRElSignalBottomRange, &TfrmMain::edtModeRElSignalBottomRangeChange, false, nullptr, nullptr},
+        {ui->edtModeRElSignalTopRange, &TfrmMain::edtModeRElSignalTopRangeChange, false, nullptr, nullptr},
+    }};
+
+    auto *watcher = new FocusWatcher(this, [this](QObject *watched, bool focusIn) {
+        for (ModeField &field : m_modeFields) {
+            if (field.edit == watched)
+                Handlers::run(this, [&] { modeFieldFocus(field, focusIn); });
+        }
+    });
+    for (const ModeField &field : m_modeFields) {
+        field.edit->installEventFilter(watcher);
+        Handlers::connect(field.edit, &QLineEdit::textChanged, this, [this, &field] { runAttachedCheck(field); });
+    }
+}
+
+void TfrmMain::modeFieldFocus(ModeField &field, bool focusIn)
+{
+    if (focusIn) {
+        if (field.checkOnEntry)
+            (this->*field.focusedCheck)();
+        field.attached = field.focusedCheck;
+        return;
+    }
+    field.attached = field.blurredCheck;
+    if (field.blurredCheck)
+        (this->*field.blurredCheck)();
+}
+
+void TfrmMain::runAttachedCheck(const ModeField &field)
+{
+    if (field.attached)
+        (this->*field.attached)();
+}
+
+void TfrmMain::edtModeDeadSpaceChange()
+{
+    const float value = numberIn(ui->edtModeDeadSpace).value_or(0);
+    if (value < kModeDeadSpaceLowest)
+        correct(ui->edtModeDeadSpace, QStringLiteral("0"));
+    else if (value > kModeDeadSpaceHighest)
+        correct(ui->edtModeDeadSpace, QStringLiteral("2"));
+}
+
+void TfrmMain::edtModeRangeSetChange()
+{
+    const std::optional<float> top = numberIn(ui->edtModeTopRange);
+    const std::optional<float> setPoint = numberIn(ui->edtModeRangeSet);
+    if (!top || !setPoint)
+        return;
+    const double limit = double(*top) * kSetPointMargin;
+    if (*setPoint > limit)
+        correct(ui->edtModeRangeSet, RegionalNumber::text(limit, kModeRangeDecimals));
+}
+
+void TfrmMain::edtModeBottomRangeChange()
+{
+    const float bottom = numberIn(ui->edtModeBottomRange).value_or(0);
+    const std::optional<float> top = numberIn(ui->edtModeTopRange);
+    if (top && bottom > *top)
+        correct(ui->edtModeBottomRange, RegionalNumber::text(*top, kModeRangeDecimals));
+}
+
+void TfrmMain::edtModeRElSignalBottomRangeChange()
+{
+    const float bottom = numberIn(ui->edtModeRElSignalBottomRange).value_or(0);
+    const std::optional<float> top = numberIn(ui->edtModeRElSignalTopRange);
+    if (top && bottom > *top)
+        correct(ui->edtModeRElSignalBottomRange, RegionalNumber::text(*top, kModeRangeDecimals));
+}
+
+void TfrmMain::edtModeRElSignalTopRangeChange()
+{
+    const float top = numberIn(ui->edtModeRElSignalTopRange).value_or(0);
+    const std::optional<float> bottom = numberIn(ui->edtModeRElSignalBottomRange);
+    if (bottom && top < *bottom)
+        correct(ui->edtModeRElSignalTopRange, RegionalNumber::text(*bottom, kModeRangeDecimals));
+}
+
+// The limit comes after the bottom: a bottom above the limit leaves the top at the limit, below
+// the bottom, since the digits cannot show more.
+void TfrmMain::edtModeTopRangeChange()
+{
+    const float typed = numberIn(ui->edtModeTopRange).value_or(0);
+    const std::optional<float> bottom = numberIn(ui->edtModeBottomRange);
+    if (!bottom)
+        return;
+    float top = std::max(typed, *bottom);
+    if (double(top) > TopRangeLimit)
+        top = float(TopRangeLimit);
+    if (top != typed)
+        correct(ui->edtModeTopRange, RegionalNumber::text(top, kModeRangeDecimals));
+    applyDecimalPointRule(top);
+}
+
+void TfrmMain::edtModeTopRangeChange1()
+{
+    applyDecimalPointRule(numberIn(ui->edtModeTopRange).value_or(0));
+}
+
+// Positions with more decimals than the top range leaves room for cannot be chosen, and a
+// choice among them moves to the most decimals still possible. Checking a button sets
+// TopRangeLimit at once, before the next button is enabled or disabled.
+void TfrmMain::applyDecimalPointRule(float topRange)
+{
+    const std::array<QRadioButton *, 4> buttons = decimalPointButtons();
+    int mostDecimals = int(buttons.size()) - 1;
+    while (mostDecimals > 0 && topRange >= kTooLargeFrom[mostDecimals])
+        --mostDecimals;
+    for (int i = 0; i < int(buttons.size()); ++i) {
+        const bool choosable = i <= mostDecimals;
+        if (!choosable && buttons[i]->isChecked())
+            buttons[mostDecimals]->setChecked(true);
+        if (i == 0 && mostDecimals == 0)
+            buttons[0]->setChecked(true);
+        buttons[i]->setEnabled(choosable);
+    }
+}
+
+std::array<QRadioButton *, 4> TfrmMain::decimalPointButtons() const
+{
+    return {ui->radioModeDecimalPointPos1, ui->radioModeDecimalPointPos2, ui->radioModeDecimalPointPos3,
+            ui->radioModeDecimalPointPos4};
+}
+
+void TfrmMain::ActionDecPointChangeExecute()
+{
+    const std::array<QRadioButton *, 4> buttons = decimalPointButtons();
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        if (buttons[i]->isChecked()) {
+            TopRangeLimit = kTopRangeLimits[i];
+            return;
+        }
+    }
+}
