@@ -200,6 +200,7 @@ void TfrmMain::connectSignals()
         connect(page.action, &QAction::triggered, this, [this, action = page.action] { Action1Execute(action); });
     connect(ui->ActionExit, &QAction::triggered, this, &TfrmMain::ActionExitExecute);
     connect(ui->mnuAbout, &QAction::triggered, this, &TfrmMain::mnuAboutClick);
+    connect(ui->mnuMonitor, &QAction::triggered, this, &TfrmMain::mnuMonitorClick);
     connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
 
     connect(ui->cmbPort, &QComboBox::activated, this, &TfrmMain::cmbPortChange);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "exchangerecord.h"
 #include "parammap.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -157,6 +159,12 @@ private:
     // Information page
     void connectInformationPage();
     void readText(TParamId id, QLineEdit *edit);
+
+    // Exchange monitor: one window at most; while it is open, every adapter reports to it.
+    void mnuMonitorClick();
+    void watchExchanges(ExchangeObserver observer);
+    QPointer<QWidget> m_monitor;
+    ExchangeObserver m_exchangeObserver;
 
     // Exchanges and their outcome
     bool isConnected() const;
