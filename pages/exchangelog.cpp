@@ -96,7 +96,6 @@ QString outcomeText(qint16 result, const QByteArray &reply)
 ExchangeLog::ExchangeLog(QObject *parent, int capacity) : QAbstractTableModel(parent), m_capacity(capacity)
 {
     m_batch.setSingleShot(true);
-    m_batch.setInterval(kBatchIntervalMs);
     connect(&m_batch, &QTimer::timeout, this, &ExchangeLog::flush);
 }
 
@@ -109,8 +108,10 @@ void ExchangeLog::add(const ExchangeRecord &record)
     // Rows beyond the capacity would only be dropped again at the flush.
     while (int(m_queued.size()) > m_capacity)
         m_queued.pop_front();
-    if (!m_batch.isActive())
-        m_batch.start();
+    if (m_batch.isActive())
+        return;
+    const qint64 sinceBatch = m_sinceBatch.isValid() ? m_sinceBatch.elapsed() : kBatchIntervalMs;
+    m_batch.start(int(std::max<qint64>(kFirstBatchDelayMs, kBatchIntervalMs - sinceBatch)));
 }
 
 void ExchangeLog::flush()
@@ -118,6 +119,7 @@ void ExchangeLog::flush()
     m_batch.stop();
     if (m_queued.empty())
         return;
+    m_sinceBatch.start();
     const int incoming = int(m_queued.size());
     dropOldest(int(m_rows.size()) + incoming - m_capacity);
     const int first = int(m_rows.size());

@@ -3,14 +3,16 @@
 #include "exchangerecord.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <deque>
 
 // The exchange monitor's history as a table: one row per exchange, decoded, and a row of its own
 // for input that was thrown away before a request. Exchanges arrive in a queue and join the
-// table in batches, so that a page polling ten times a second costs a few view updates a
-// second rather than one per exchange. Only the newest `capacity` rows are kept.
+// table in batches: an exchange after a quiet spell shows almost at once, while a page that
+// polls 30 times a second costs one view update a second rather than one per exchange. Only
+// the newest `capacity` rows are kept.
 class ExchangeLog : public QAbstractTableModel
 {
     Q_OBJECT
@@ -23,7 +25,10 @@ public:
 
     // 30 exchanges a second for an hour and a half before the oldest rows go.
     static constexpr int kDefaultCapacity = 10000;
-    static constexpr int kBatchIntervalMs = 250;
+    // At most one batch a second; the first exchange after a quiet spell waits only long enough
+    // to gather the rest of a page's read-all (four reads at 19200 baud take about 40 ms).
+    static constexpr int kBatchIntervalMs = 1000;
+    static constexpr int kFirstBatchDelayMs = 50;
 
     explicit ExchangeLog(QObject *parent = nullptr, int capacity = kDefaultCapacity);
 
@@ -60,4 +65,5 @@ private:
     std::deque<Row> m_rows;
     std::deque<Row> m_queued;
     QTimer m_batch;
+    QElapsedTimer m_sinceBatch;
 };
