@@ -29,11 +29,11 @@
 
 namespace {
 
-constexpr QSize kInitialSize(900, 420);
+constexpr QSize kInitialSize(1000, 420);
 constexpr int kGapToParent = 8;
 
 // Widths that fit each column's usual text, so that no column is sized by measuring 10 000 rows.
-constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 50, 60, 150, 210, 210, 45, 260};
+constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 45, 60, 165, 185, 185, 40, 180};
 
 } // namespace
 
