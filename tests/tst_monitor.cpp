@@ -205,6 +205,25 @@ private slots:
         QCOMPARE(reports.size(), observed ? 2 : 0);
     }
 
+    // A port that has gone away still shows what the program tried to send, and why it failed.
+    void requestToAVanishedPortIsReported()
+    {
+        connectAdapter(true);
+        peer->hangUp();
+        std::array<quint16, 100> registers{};
+        QTRY_COMPARE_WITH_TIMEOUT(adapter->ReadRegisters(1, 0x0800, 1, registers.data()), qint16(lrWriteFailed), 2000);
+        QVERIFY(!reports.isEmpty());
+        const ExchangeRecord &record = reports.last();
+        QCOMPARE(record.request, readRequest(1, 0x0800, 1));
+        QVERIFY(record.reply.isEmpty());
+        QCOMPARE(record.result, qint16(lrWriteFailed));
+
+        ExchangeLog log;
+        log.add(record);
+        log.flush();
+        QCOMPARE(columnTexts(log, 0).at(ExchangeLog::Outcome), QStringLiteral("Ошибка записи в ПОРТ"));
+    }
+
     void historyKeepsOnlyTheNewestRows_data()
     {
         QTest::addColumn<int>("capacity");
