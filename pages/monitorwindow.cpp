@@ -26,11 +26,13 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
 constexpr QSize kInitialSize(1000, 420);
 constexpr int kGapToParent = 8;
+constexpr int kRowPadding = 4; // above and below the text of a row, together
 
 // Widths that fit each column's usual text, so that no column is sized by measuring 10 000 rows.
 constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 45, 60, 165, 185, 185, 40, 180};
@@ -86,7 +88,7 @@ void MonitorWindow::setUpControls()
     m_table->setWordWrap(false);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + kRowPadding);
     for (int column = 0; column < ExchangeLog::ColumnCount; ++column)
         m_table->setColumnWidth(column, kColumnWidths[column]);
     m_table->horizontalHeader()->setStretchLastSection(true);
