@@ -2,9 +2,13 @@
 // exchange monitor closed and open in turns. The poll is the Readings page's: every 100 ms,
 // three reads through the window's common read procedure.
 //
+// Then the memory that the monitor's history takes when full, and after it has gone on.
+//
 // Usage: indicator-monitor-bench [SECONDS [ROUNDS]]   (each round: SECONDS closed, SECONDS open; 20 3)
+#include "exchangelog.h"
 #include "mainform.h"
 #include "parammap.h"
+#include "rtuframe.h"
 #include "support/simprocess.h"
 
 #include <QAction>
@@ -74,6 +78,33 @@ void report(const char *name, const Phase &phase)
                 phase.exchanges, phase.exchanges / phase.wall, phase.cpu, 100.0 * phase.cpu / phase.wall);
 }
 
+// Resident memory as the history fills up and then goes on for five times as long: once the
+// oldest rows are dropped, it must stop growing.
+void reportHistoryMemory()
+{
+    constexpr int kReplySize = 7; // a one-register read reply
+    constexpr int kPerBatch = 30;  // a second of polling
+    ExchangeLog log;
+    const auto feed = [&log](int count) {
+        for (int i = 0; i < count; ++i) {
+            ExchangeRecord record;
+            record.request = Rtu::readRequest(1, quint16(i), 1);
+            record.reply = QByteArray(kReplySize, char(i));
+            record.sent = record.ended = QDateTime::currentDateTime();
+            log.add(record);
+            if (i % kPerBatch == 0)
+                log.flush();
+        }
+        log.flush();
+    };
+    const long before = residentKiB();
+    feed(ExchangeLog::kDefaultCapacity);
+    const long full = residentKiB();
+    feed(5 * ExchangeLog::kDefaultCapacity);
+    std::printf("history: +%ld KiB with %d rows, +%ld KiB after %d rows more\n", full - before,
+                ExchangeLog::kDefaultCapacity, residentKiB() - before, 5 * ExchangeLog::kDefaultCapacity);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -127,6 +158,7 @@ int main(int argc, char *argv[])
         if (QWidget *monitor = window.findChild<QWidget *>(QStringLiteral("frmMonitor")))
             monitor->close();
     }
+    reportHistoryMemory();
     report("monitor closed", closed);
     report("monitor open", open);
     // A loaded machine may make the simulator miss a time-out now and then; only a poll that

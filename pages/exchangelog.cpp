@@ -178,6 +178,7 @@ QVariant ExchangeLog::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::ToolTipRole: // the whole text where a narrow column cuts it short
         return text(m_rows[std::size_t(index.row())], index.column());
     case Qt::ForegroundRole:
         return isAnomaly(index.row()) ? QVariant(QBrush(kFailureColour)) : QVariant();
@@ -216,7 +217,7 @@ QString ExchangeLog::text(const Row &row, int column) const
     case Function:
         return hasHeader && !row.discarded ? hexNumber(quint8(row.request[1]), 2) : QString();
     case What:
-        return row.discarded ? QStringLiteral("отброшено до запроса: %1 байт").arg(row.reply.size())
+        return row.discarded ? QStringLiteral("отброшено до запроса, байт: %1").arg(row.reply.size())
                              : requestInWords(row.request);
     case Request:
         return hexBytes(row.request);
