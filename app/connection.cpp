@@ -131,6 +131,7 @@ void TfrmMain::startConnection()
     Adapter->Parity = m_parity;
     Adapter->StopBits = m_stopBits;
     Adapter->PortName = portDevice(m_portNumber, systemPorts);
+    Adapter->setObserver(m_exchangeObserver);
     if (Adapter->Open() != 0) {
         ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2): %3")
                                         .arg(PortCaption(m_portNumber), Adapter->PortName, openFailureText(*Adapter)));

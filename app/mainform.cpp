@@ -225,6 +225,7 @@ void TfrmMain::connectSignals()
     connect(ui->ActionExit, &QAction::triggered, this, &TfrmMain::ActionExitExecute);
     connect(ui->mnuAbout, &QAction::triggered, this, &TfrmMain::mnuAboutClick);
     connect(ui->mnuSearch, &QAction::triggered, this, &TfrmMain::mnuSearchClick);
+    connect(ui->mnuMonitor, &QAction::triggered, this, &TfrmMain::mnuMonitorClick);
     connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
 
     connect(ui->cmbPort, &QComboBox::activated, this, &TfrmMain::cmbPortChange);

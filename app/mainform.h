@@ -1,8 +1,10 @@
 #pragma once
 
+#include "exchangerecord.h"
 #include "parammap.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -257,6 +259,12 @@ private:
     // Search for devices on the line
     void mnuSearchClick();
     void applyFoundDevice(int portNumber, int speedNumber, int parity, int address);
+
+    // Exchange monitor: one window at most; while it is open, every adapter reports to it.
+    void mnuMonitorClick();
+    void watchExchanges(ExchangeObserver observer);
+    QPointer<QWidget> m_monitor;
+    ExchangeObserver m_exchangeObserver;
 
     // Exchanges and their outcome
     bool isConnected() const;

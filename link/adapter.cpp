@@ -144,6 +144,34 @@ int CAdapter::Close()
 
 qint16 CAdapter::ReadRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer)
 {
+    return observed([&] { return readRegisters(slave, firstRegister, count, buffer); });
+}
+
+qint16 CAdapter::WriteRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer)
+{
+    return observed([&] { return writeRegisters(slave, firstRegister, count, buffer); });
+}
+
+// The report waits until the exchange is over, so that an observer's work never stretches the
+// time-outs or the gaps between the stages of a reply.
+qint16 CAdapter::observed(const std::function<qint16()> &exchange)
+{
+    if (!m_observer)
+        return exchange();
+    m_record.emplace();
+    const qint16 result = exchange();
+    ExchangeRecord record = std::move(*m_record);
+    m_record.reset();
+    if (record.request.isEmpty())
+        return result; // refused before anything reached the line
+    record.ended = record.sent.addMSecs(m_sinceSent.elapsed());
+    record.result = result;
+    m_observer(record);
+    return result;
+}
+
+qint16 CAdapter::readRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer)
+{
     setReadTimeouts(ReadTimeoutMs);
     const QByteArray request = Rtu::readRequest(slave, firstRegister, count);
     if (!Connected)
@@ -171,7 +199,7 @@ qint16 CAdapter::ReadRegisters(quint8 slave, quint16 firstRegister, quint16 coun
     return lrOk;
 }
 
-qint16 CAdapter::WriteRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer)
+qint16 CAdapter::writeRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer)
 {
     if (count > Rtu::maxWriteRegisters)
         return lrBadParameters;
@@ -218,12 +246,23 @@ void CAdapter::setReadTimeouts(int totalMs)
 // Bytes of a late reply to an earlier exchange must not be read as part of the next one.
 void CAdapter::discardPendingInput()
 {
-    if (PortHandle && PortHandle->isOpen())
-        PortHandle->clear(QSerialPort::Input);
+    if (!PortHandle || !PortHandle->isOpen())
+        return;
+    if (m_record) {
+        // Bytes still in the system's queue reach the port's own buffer only through a wait.
+        PortHandle->waitForReadyRead(0);
+        m_record->discarded = PortHandle->readAll();
+    }
+    PortHandle->clear(QSerialPort::Input);
 }
 
 bool CAdapter::send(const QByteArray &request)
 {
+    if (m_record) {
+        m_record->request = request;
+        m_record->sent = QDateTime::currentDateTime();
+        m_sinceSent.start();
+    }
     if (!PortHandle || !PortHandle->isOpen())
         return false;
     if (PortHandle->write(request) != request.size())
@@ -258,5 +297,7 @@ QByteArray CAdapter::receive(int count, const EarlyEnd &earlyEnd)
         if (!PortHandle->waitForReadyRead(int(wait)))
             break;
     }
+    if (m_record)
+        m_record->reply += bytes;
     return bytes;
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "exchangerecord.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSerialPort;
 
@@ -57,12 +61,20 @@ public:
     // At most Rtu::maxWriteRegisters registers; more are refused with lrBadParameters.
     qint16 WriteRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer);
 
+    // Hears of every exchange that reaches the line, after it has ended; none by default.
+    void setObserver(ExchangeObserver observer) { m_observer = std::move(observer); }
+
     // The device path of COM port PortNumber + 1 when no PortName is given.
     static QString PlatformPortName(quint8 portNumber);
 
 private:
     // Decides, from the bytes received so far, that a read may end before its count.
     using EarlyEnd = std::function<bool(const QByteArray &)>;
+
+    qint16 readRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer);
+    qint16 writeRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer);
+    // Runs one exchange; with an observer, records its bytes and reports them once it is over.
+    qint16 observed(const std::function<qint16()> &exchange);
 
     void setReadTimeouts(int totalMs);
     void discardPendingInput();
@@ -77,4 +89,8 @@ private:
     int IntervalMs = 0;
     int TotalMs = 0;
     int MultiplierMs = 0;
+
+    ExchangeObserver m_observer;
+    std::optional<ExchangeRecord> m_record; // the exchange under way, while observed
+    QElapsedTimer m_sinceSent;
 };

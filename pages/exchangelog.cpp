@@ -1,0 +1,233 @@
+#include "exchangelog.h"
+
+#include "mainform.h"
+#include "resultcodes.h"
+#include "rtuframe.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFontDatabase>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr QColor kFailureColour(255, 0, 0);
+
+// Both requests start with address, function, first register and count: 6 bytes.
+constexpr int kRequestHeaderSize = 6;
+// An exception reply carries its code after address and function.
+constexpr int kExceptionCodeOffset = 2;
+
+QString hexBytes(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString hexNumber(uint value, int digits)
+{
+    return QStringLiteral("0x") + QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+quint16 wordAt(const QByteArray &bytes, int offset)
+{
+    return quint16(quint8(bytes[offset]) << 8 | quint8(bytes[offset + 1]));
+}
+
+// "чтение 0x0A00, 19 рег.": what the request asked for, in words.
+QString requestInWords(const QByteArray &request)
+{
+    if (request.size() < kRequestHeaderSize)
+        return {};
+    const quint8 function = quint8(request[1]);
+    const QString what = QStringLiteral("%1, %2 рег.").arg(hexNumber(wordAt(request, 2), 4)).arg(wordAt(request, 4));
+    switch (function) {
+    case Rtu::fnReadHoldingRegisters:
+        return QStringLiteral("чтение ") + what;
+    case Rtu::fnWriteMultipleRegisters:
+        return QStringLiteral("запись ") + what;
+    default:
+        return QStringLiteral("функция ") + hexNumber(function, 2);
+    }
+}
+
+// The Modbus exception codes a slave may answer with.
+QString exceptionName(quint8 code)
+{
+    switch (code) {
+    case 0x01:
+        return QStringLiteral("неверная функция");
+    case 0x02:
+        return QStringLiteral("неверный адрес");
+    case 0x03:
+        return QStringLiteral("неверное значение");
+    case 0x04:
+        return QStringLiteral("отказ прибора");
+    case 0x05:
+        return QStringLiteral("запрос принят, выполняется");
+    case 0x06:
+        return QStringLiteral("прибор занят");
+    case 0x08:
+        return QStringLiteral("ошибка чётности памяти");
+    case 0x0A:
+        return QStringLiteral("шлюз: нет пути");
+    case 0x0B:
+        return QStringLiteral("шлюз: прибор не ответил");
+    default:
+        return QStringLiteral("исключение");
+    }
+}
+
+QString outcomeText(qint16 result, const QByteArray &reply)
+{
+    if (result == lrOk)
+        return QStringLiteral("OK");
+    if (result == lrDeviceError && reply.size() > kExceptionCodeOffset) {
+        const quint8 code = quint8(reply[kExceptionCodeOffset]);
+        return QStringLiteral("%1 — %2").arg(code, 2, 16, QLatin1Char('0')).arg(exceptionName(code));
+    }
+    const QString message = TfrmMain::ResultText(result);
+    return message.isEmpty() ? QString::number(result) : message;
+}
+
+} // namespace
+
+ExchangeLog::ExchangeLog(QObject *parent, int capacity) : QAbstractTableModel(parent), m_capacity(capacity)
+{
+    m_batch.setSingleShot(true);
+    connect(&m_batch, &QTimer::timeout, this, &ExchangeLog::flush);
+}
+
+void ExchangeLog::add(const ExchangeRecord &record)
+{
+    if (!record.discarded.isEmpty())
+        m_queued.push_back({true, record.sent, {}, record.discarded, 0, lrOk});
+    m_queued.push_back({false, record.sent, record.request, record.reply, record.sent.msecsTo(record.ended),
+                        record.result});
+    // Rows beyond the capacity would only be dropped again at the flush.
+    while (int(m_queued.size()) > m_capacity)
+        m_queued.pop_front();
+    if (m_batch.isActive())
+        return;
+    const qint64 sinceBatch = m_sinceBatch.isValid() ? m_sinceBatch.elapsed() : kBatchIntervalMs;
+    m_batch.start(int(std::max<qint64>(kFirstBatchDelayMs, kBatchIntervalMs - sinceBatch)));
+}
+
+void ExchangeLog::flush()
+{
+    m_batch.stop();
+    if (m_queued.empty())
+        return;
+    m_sinceBatch.start();
+    const int incoming = int(m_queued.size());
+    dropOldest(int(m_rows.size()) + incoming - m_capacity);
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + incoming - 1);
+    std::move(m_queued.begin(), m_queued.end(), std::back_inserter(m_rows));
+    m_queued.clear();
+    endInsertRows();
+}
+
+void ExchangeLog::dropOldest(int count)
+{
+    count = std::min(count, int(m_rows.size()));
+    if (count <= 0)
+        return;
+    beginRemoveRows({}, 0, count - 1);
+    m_rows.erase(m_rows.begin(), m_rows.begin() + count);
+    endRemoveRows();
+}
+
+void ExchangeLog::clear()
+{
+    m_batch.stop();
+    m_queued.clear();
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+bool ExchangeLog::isAnomaly(int row) const
+{
+    const Row &entry = m_rows[std::size_t(row)];
+    return entry.discarded || entry.result < lrOk;
+}
+
+QString ExchangeLog::line(int row) const
+{
+    QStringList texts;
+    for (int column = 0; column < ColumnCount; ++column)
+        texts << text(m_rows[std::size_t(row)], column);
+    return texts.join(QLatin1Char('\t'));
+}
+
+int ExchangeLog::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ExchangeLog::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ExchangeLog::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: // the whole text where a narrow column cuts it short
+        return text(m_rows[std::size_t(index.row())], index.column());
+    case Qt::ForegroundRole:
+        return isAnomaly(index.row()) ? QVariant(QBrush(kFailureColour)) : QVariant();
+    case Qt::FontRole: {
+        static const QFont hexFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        return index.column() == Request || index.column() == Reply ? QVariant(hexFont) : QVariant();
+    }
+    case Qt::TextAlignmentRole:
+        return index.column() == Duration ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+    case AnomalyRole:
+        return isAnomaly(index.row());
+    default:
+        return {};
+    }
+}
+
+QVariant ExchangeLog::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const QString titles[ColumnCount] = {
+        QStringLiteral("Время"),   QStringLiteral("Адрес"), QStringLiteral("Функция"), QStringLiteral("Что"),
+        QStringLiteral("Запрос"),  QStringLiteral("Ответ"), QStringLiteral("мс"),      QStringLiteral("Итог"),
+    };
+    return section >= 0 && section < ColumnCount ? titles[section] : QVariant();
+}
+
+QString ExchangeLog::text(const Row &row, int column) const
+{
+    const bool hasHeader = row.request.size() >= kRequestHeaderSize;
+    switch (column) {
+    case Time:
+        return row.time.toString(QStringLiteral("HH:mm:ss.zzz"));
+    case Slave:
+        return hasHeader && !row.discarded ? QString::number(quint8(row.request[0])) : QString();
+    case Function:
+        return hasHeader && !row.discarded ? hexNumber(quint8(row.request[1]), 2) : QString();
+    case What:
+        return row.discarded ? QStringLiteral("отброшено до запроса, байт: %1").arg(row.reply.size())
+                             : requestInWords(row.request);
+    case Request:
+        return hexBytes(row.request);
+    case Reply:
+        return hexBytes(row.reply);
+    case Duration:
+        return row.discarded ? QString() : QString::number(row.durationMs);
+    case Outcome:
+        return row.discarded ? QStringLiteral("поздние байты") : outcomeText(row.result, row.reply);
+    default:
+        return {};
+    }
+}

@@ -1,0 +1,329 @@
+// The exchange monitor: what the adapter reports of each exchange against a scripted device, that
+// an unobserved exchange is left as it was, the bounded history, and the monitor window as the
+// user drives it over the pages.
+#include "adapter.h"
+#include "exchangelog.h"
+#include "modalbox.h"
+#include "resultcodes.h"
+#include "support/configwindow.h"
+#include "support/frames.h"
+#include "support/ptypeer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include <array>
+
+using namespace Frames;
+
+namespace {
+
+QByteArray withBadCrc(QByteArray frame)
+{
+    frame = withCrc(frame);
+    frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x01);
+    return frame;
+}
+
+QString shownHex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+// Bytes written by the peer reach the port under test through the kernel's pseudo-terminal
+// queue, which hands them over a little later than the write returns.
+constexpr int kHandOverMs = 50;
+
+ExchangeRecord readExchange(quint16 firstRegister)
+{
+    ExchangeRecord record;
+    record.request = readRequest(1, firstRegister, 1);
+    record.reply = readReply(1, {firstRegister});
+    record.sent = QDateTime::currentDateTime();
+    record.ended = record.sent.addMSecs(3);
+    return record;
+}
+
+QStringList columnTexts(const ExchangeLog &log, int row)
+{
+    return log.line(row).split(QLatin1Char('\t'));
+}
+
+} // namespace
+
+class TestMonitor : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PtyPeer> peer;
+    std::unique_ptr<CAdapter> adapter;
+    QList<ExchangeRecord> reports;
+
+    void connectAdapter(bool observed)
+    {
+        adapter = std::make_unique<CAdapter>();
+        adapter->PortName = peer->devicePath();
+        QCOMPARE(adapter->Open(), 0);
+        adapter->Connected = true;
+        if (observed)
+            adapter->setObserver([this](const ExchangeRecord &record) { reports << record; });
+    }
+
+private slots:
+    void init()
+    {
+        reports.clear();
+        peer = std::make_unique<PtyPeer>();
+    }
+
+    void cleanup()
+    {
+        if (adapter)
+            adapter->Close();
+        adapter.reset();
+        peer.reset();
+    }
+
+    void observedExchangeReportsTheBytesOnTheLine_data()
+    {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<QByteArray>("late"); // left on the line before the request
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("outcome");
+
+        QTest::newRow("good read") << false << QByteArray() << readReply(1, {0x1234, 0x5678}) << int(lrOk) << "OK";
+        QTest::newRow("good write") << true << QByteArray() << writeEcho(1, 0x0A00, 2) << int(lrOk) << "OK";
+        QTest::newRow("exception") << false << QByteArray() << withCrc(hex("018302")) << int(lrDeviceError)
+                                   << "02 — неверный адрес";
+        QTest::newRow("write exception") << true << QByteArray() << withCrc(hex("019004")) << int(lrDeviceError)
+                                         << "04 — отказ прибора";
+        QTest::newRow("bad crc") << false << QByteArray() << withBadCrc(hex("01030400010002")) << int(lrBadCrc)
+                                 << TfrmMain::ResultText(lrBadCrc);
+        QTest::newRow("silence") << false << QByteArray() << QByteArray() << int(lrNoAnswer) << "Ошибка! Нет овета!";
+        QTest::newRow("header, then silence") << false << QByteArray() << hex("010304") << int(lrIncomplete)
+                                              << "Ошибка! Сообщение принято не полностью!";
+        QTest::newRow("late garbage before a good reply")
+            << false << hex("00ff13") << readReply(1, {0x1234, 0x5678}) << int(lrOk) << "OK";
+    }
+
+    void observedExchangeReportsTheBytesOnTheLine()
+    {
+        QFETCH(bool, write);
+        QFETCH(QByteArray, late);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, result);
+        QFETCH(QString, outcome);
+        connectAdapter(true);
+
+        if (!late.isEmpty()) {
+            peer->writeNow(late);
+            QTest::qWait(kHandOverMs);
+        }
+        if (!reply.isEmpty())
+            peer->queueReply(reply);
+        std::array<quint16, 100> registers{0x0001, 0x0002};
+        const qint16 code = write ? adapter->WriteRegisters(1, 0x0A00, 2, registers.data())
+                                  : adapter->ReadRegisters(1, 0x0A00, 2, registers.data());
+        QCOMPARE(code, result);
+
+        QCOMPARE(reports.size(), 1);
+        const ExchangeRecord &record = reports.first();
+        const QByteArray request = write ? writeRequest(1, 0x0A00, {0x0001, 0x0002}) : readRequest(1, 0x0A00, 2);
+        QVERIFY(peer->settle(2000));
+        QCOMPARE(peer->requests(), QList<QByteArray>{request});
+        QCOMPARE(record.request, request);
+        QCOMPARE(record.reply, reply);
+        QCOMPARE(record.discarded, late);
+        QCOMPARE(int(record.result), result);
+        QVERIFY(record.sent.isValid() && record.sent <= record.ended);
+        if (reply.isEmpty()) // the whole read budget went by
+            QVERIFY2(record.sent.msecsTo(record.ended) >= 95, qPrintable(QString::number(record.sent.msecsTo(record.ended))));
+
+        // As the monitor shows it: late input in a row of its own, then the exchange.
+        ExchangeLog log;
+        log.add(record);
+        log.flush();
+        const int exchangeRow = late.isEmpty() ? 0 : 1;
+        QCOMPARE(log.rowCount(), exchangeRow + 1);
+        if (!late.isEmpty()) {
+            QCOMPARE(columnTexts(log, 0).at(ExchangeLog::Reply), shownHex(late));
+            QVERIFY(log.isAnomaly(0));
+        }
+        const QStringList texts = columnTexts(log, exchangeRow);
+        QCOMPARE(texts.at(ExchangeLog::Slave), QStringLiteral("1"));
+        QCOMPARE(texts.at(ExchangeLog::Function), write ? QStringLiteral("0x10") : QStringLiteral("0x03"));
+        QCOMPARE(texts.at(ExchangeLog::What), write ? QStringLiteral("запись 0x0A00, 2 рег.")
+                                                    : QStringLiteral("чтение 0x0A00, 2 рег."));
+        QCOMPARE(texts.at(ExchangeLog::Request), shownHex(request));
+        QCOMPARE(texts.at(ExchangeLog::Reply), shownHex(reply));
+        QCOMPARE(texts.at(ExchangeLog::Outcome), outcome);
+        const QVariant colour = log.data(log.index(exchangeRow, ExchangeLog::Outcome), Qt::ForegroundRole);
+        QCOMPARE(colour.isValid(), result != lrOk);
+        if (colour.isValid())
+            QCOMPARE(colour.value<QBrush>().color(), QColor(255, 0, 0));
+    }
+
+    // The same exchanges with and without an observer: the same bytes on the line, the same
+    // result, and for silence the same read budget.
+    void unobservedExchangeIsUnchanged_data()
+    {
+        QTest::addColumn<bool>("observed");
+        QTest::newRow("without observer") << false;
+        QTest::newRow("with observer") << true;
+    }
+
+    void unobservedExchangeIsUnchanged()
+    {
+        QFETCH(bool, observed);
+        connectAdapter(observed);
+        std::array<quint16, 100> registers{};
+
+        peer->queueReply(readReply(1, {0x0102}));
+        QCOMPARE(adapter->ReadRegisters(1, 0x0800, 1, registers.data()), lrOk);
+        QCOMPARE(registers[0], quint16(0x0102));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(adapter->ReadRegisters(1, 0x0801, 1, registers.data()), lrNoAnswer);
+        const qint64 silentMs = elapsed.elapsed();
+        QVERIFY2(silentMs >= 95 && silentMs < 400, qPrintable(QString::number(silentMs)));
+
+        // Refused before the line: nothing sent, nothing reported.
+        adapter->Connected = false;
+        QCOMPARE(adapter->ReadRegisters(1, 0x0802, 1, registers.data()), lrNotConnected);
+
+        QVERIFY(peer->settle(2000));
+        QCOMPARE(peer->requests(), (QList<QByteArray>{readRequest(1, 0x0800, 1), readRequest(1, 0x0801, 1)}));
+        QCOMPARE(reports.size(), observed ? 2 : 0);
+    }
+
+    // A port that has gone away still shows what the program tried to send, and why it failed.
+    void requestToAVanishedPortIsReported()
+    {
+        connectAdapter(true);
+        peer->hangUp();
+        std::array<quint16, 100> registers{};
+        QTRY_COMPARE_WITH_TIMEOUT(adapter->ReadRegisters(1, 0x0800, 1, registers.data()), qint16(lrWriteFailed), 2000);
+        QVERIFY(!reports.isEmpty());
+        const ExchangeRecord &record = reports.last();
+        QCOMPARE(record.request, readRequest(1, 0x0800, 1));
+        QVERIFY(record.reply.isEmpty());
+        QCOMPARE(record.result, qint16(lrWriteFailed));
+    }
+
+    void historyKeepsOnlyTheNewestRows_data()
+    {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<QList<int>>("batches"); // exchanges added before each flush
+        QTest::addColumn<int>("firstKept");       // register of the oldest row left
+
+        QTest::newRow("below capacity") << 5 << QList<int>{2, 2} << 0;
+        QTest::newRow("overflow across batches") << 5 << QList<int>{3, 9} << 7;
+        QTest::newRow("overflow within one batch") << 5 << QList<int>{12} << 7;
+        QTest::newRow("default capacity") << ExchangeLog::kDefaultCapacity << QList<int>{6000, 4100} << 100;
+    }
+
+    void historyKeepsOnlyTheNewestRows()
+    {
+        QFETCH(int, capacity);
+        QFETCH(QList<int>, batches);
+        QFETCH(int, firstKept);
+
+        ExchangeLog log(nullptr, capacity);
+        quint16 next = 0;
+        for (int batch : batches) {
+            for (int i = 0; i < batch; ++i)
+                log.add(readExchange(next++));
+            log.flush();
+        }
+        const int kept = std::min<int>(next, capacity);
+        QCOMPARE(log.rowCount(), kept);
+        QVERIFY(log.line(0).contains(shownHex(readRequest(1, quint16(firstKept), 1))));
+        QVERIFY(log.line(kept - 1).contains(shownHex(readRequest(1, quint16(next - 1), 1))));
+    }
+
+    // Opened before Start, the monitor hears the adapter that Start creates; the buttons act on
+    // what it shows; closed, it hears nothing more; opened while connected, it hears at once.
+    void monitorFollowsThePagesExchanges()
+    {
+        ConfigWindow config;
+        config.trigger("mnuMonitor");
+        auto *monitor = config.window().findChild<QWidget *>(QStringLiteral("frmMonitor"));
+        QVERIFY(monitor && monitor->isVisible());
+        auto *table = monitor->findChild<QTableView *>(QStringLiteral("tblMonitor"));
+        const auto button = [monitor](const char *name) {
+            return monitor->findChild<QAbstractButton *>(QString::fromLatin1(name));
+        };
+
+        QVERIFY(config.start());
+        config.peer().queueReply(readReply(1, {17})); // the other three reads meet silence
+        config.click("sbPort");
+        QTRY_COMPARE_WITH_TIMEOUT(table->model()->rowCount(), 4, 5000);
+        const auto cell = [&table](int row, int column) { return table->model()->index(row, column).data().toString(); };
+        QCOMPARE(cell(0, ExchangeLog::What), QStringLiteral("чтение 0x0800, 1 рег."));
+        QCOMPARE(cell(0, ExchangeLog::Request), shownHex(readRequest(1, 0x0800, 1)));
+        QCOMPARE(cell(0, ExchangeLog::Reply), shownHex(readReply(1, {17})));
+        QCOMPARE(cell(0, ExchangeLog::Outcome), QStringLiteral("OK"));
+        QCOMPARE(cell(3, ExchangeLog::What), QStringLiteral("чтение 0x0803, 1 рег."));
+        QCOMPARE(cell(3, ExchangeLog::Outcome), QStringLiteral("Ошибка! Нет овета!"));
+
+        // Only the failures; copied, they are the lines of the shown rows.
+        QTest::mouseClick(button("checkMonitorOnlyErrors"), Qt::LeftButton);
+        QCOMPARE(table->model()->rowCount(), 3);
+        table->selectAll();
+        QTest::mouseClick(button("btnMonitorCopy"), Qt::LeftButton);
+        const QStringList copied = QGuiApplication::clipboard()->text().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(copied.size(), 3);
+        QVERIFY(copied.first().contains(shownHex(readRequest(1, 0x0801, 1))));
+
+        // Saved: every row held, one line each, the hex as shown.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("bus.txt"));
+        ModalBox::setInterceptor([path](QDialog &box) {
+            if (auto *files = qobject_cast<QFileDialog *>(&box))
+                files->selectFile(path);
+            return int(QDialog::Accepted);
+        });
+        QTest::mouseClick(button("btnMonitorSave"), Qt::LeftButton);
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = saved.readAll().split('\n');
+        QCOMPARE(lines.size(), 5); // four lines, each ended
+        QVERIFY(lines.last().isEmpty());
+        QVERIFY(lines.at(0).contains(shownHex(readReply(1, {17})).toLatin1()));
+        QVERIFY(QString::fromUtf8(lines.at(3)).contains(QStringLiteral("Ошибка! Нет овета!")));
+
+        // Paused, nothing is recorded; cleared, nothing is left.
+        QTest::mouseClick(button("checkMonitorOnlyErrors"), Qt::LeftButton);
+        QTest::mouseClick(button("btnMonitorPause"), Qt::LeftButton);
+        config.click("sbInformation");
+        QTest::qWait(2 * ExchangeLog::kBatchIntervalMs);
+        QCOMPARE(table->model()->rowCount(), 4);
+        QTest::mouseClick(button("btnMonitorClear"), Qt::LeftButton);
+        QCOMPARE(table->model()->rowCount(), 0);
+
+        monitor->close();
+        QTRY_VERIFY(!config.window().findChild<QWidget *>(QStringLiteral("frmMonitor")));
+        config.click("sbPort"); // unobserved: must not reach the closed window
+
+        config.trigger("mnuMonitor");
+        monitor = config.window().findChild<QWidget *>(QStringLiteral("frmMonitor"));
+        QVERIFY(monitor);
+        table = monitor->findChild<QTableView *>(QStringLiteral("tblMonitor"));
+        QCOMPARE(table->model()->rowCount(), 0);
+        config.click("sbInformation");
+        QTRY_COMPARE_WITH_TIMEOUT(table->model()->rowCount(), 2, 5000);
+        QCOMPARE(cell(1, ExchangeLog::What), QStringLiteral("чтение 0x0B00, 10 рег."));
+    }
+};
+
+QTEST_MAIN(TestMonitor)
+#include "tst_monitor.moc"
