@@ -4,11 +4,10 @@
 #include "resultcodes.h"
 #include "rtuframe.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
-
-#include <QDeadlineTimer>
 #include <QThread>
 
 #ifdef Q_OS_UNIX
