@@ -11,7 +11,9 @@
 #include <QThread>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 #include <termios.h>
 #endif
 
@@ -50,6 +52,18 @@ bool drainOutput(QSerialPort &port, const QDeadlineTimer &deadline)
     Q_UNUSED(deadline);
 #endif
     return true;
+}
+
+// Whether this process's user may open the device at all: the effective user decides, as it
+// does for the opening itself.
+bool mayReadAndWrite(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) == 0;
+#else
+    const QFileInfo device(path);
+    return device.isReadable() && device.isWritable();
+#endif
 }
 
 } // namespace
@@ -122,11 +136,9 @@ void CAdapter::noteOpenFailure(const QSerialPort &port, const QString &path)
     case QSerialPort::DeviceNotFoundError:
         OpenError = OpenFailure::NoDevice;
         break;
-    case QSerialPort::PermissionError: {
-        const QFileInfo device(path);
-        OpenError = device.isReadable() && device.isWritable() ? OpenFailure::Busy : OpenFailure::NoPermission;
+    case QSerialPort::PermissionError:
+        OpenError = mayReadAndWrite(path) ? OpenFailure::Busy : OpenFailure::NoPermission;
         break;
-    }
     default:
         OpenError = OpenFailure::SystemError;
         break;

@@ -310,6 +310,8 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("no device") << "missing" << "нет такого устройства";
         QTest::newRow("busy") << "busy" << "порт занят другой программой";
+        QTest::newRow("no permission") << "locked"
+                                       << "нет доступа к порту; пользователь должен входить в группу dialout";
     }
 
     void failedStartSaysWhyAndStartCanBeRetried()
@@ -318,21 +320,31 @@ private slots:
         QFETCH(QString, reason);
         const bool missing = cause == QLatin1String("missing");
         ConfigWindow config(missing ? "[PORTS]\nCOM2=%PTY%-missing\nCOM3=%PTY%\n" : "[PORTS]\nCOM2=%PTY%\nCOM3=%PTY%\n");
-        const QString path = config.peer().devicePath() + (missing ? QStringLiteral("-missing") : QString());
+        const QString device = config.peer().devicePath();
+        const QString path = device + (missing ? QStringLiteral("-missing") : QString());
         auto *ports = config.find<QComboBox>("cmbPort");
         QCOMPARE(ports->itemData(1, Qt::ToolTipRole).toString(), path);
-        QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), config.peer().devicePath());
-        QSerialPort otherProgram(config.peer().devicePath());
-        if (!missing)
+        QCOMPARE(ports->itemData(2, Qt::ToolTipRole).toString(), device);
+        QSerialPort otherProgram(device);
+        if (cause == QLatin1String("busy"))
             QVERIFY(otherProgram.open(QIODevice::ReadWrite));
+        // No rights to the device, also for a test that runs as root.
+        const bool locked = cause == QLatin1String("locked");
+        const QFile::Permissions granted = QFile::permissions(device);
+        if (locked)
+            QVERIFY(QFile::setPermissions(device, {}));
 
         for (int attempt = 0; attempt < 2; ++attempt) {
-            QVERIFY(!config.start());
+            if (locked)
+                asUnprivilegedUser([&] { QVERIFY(!config.start()); });
+            else
+                QVERIFY(!config.start());
             QCOMPARE(config.statusText(), QStringLiteral("Ошибка! Порт COM2 не открыт (%1): %2").arg(path, reason));
             QVERIFY(config.find<QToolButton>("sbStart")->isEnabled());
             QVERIFY(!config.find<QToolButton>("sbPort")->isEnabled());
         }
         otherProgram.close();
+        QVERIFY(QFile::setPermissions(device, granted));
         if (missing) {
             ports->setFocus();
             QTest::keyClick(ports, Qt::Key_Down); // COM3
