@@ -3,6 +3,7 @@
 #include "exchangerecord.h"
 #include "parammap.h"
 
+#include <QColor>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -298,6 +299,9 @@ private:
 extern TfrmMain *frmMain;
 
 // Colours a control's text: the one place where outcome colours are applied.
+// Pure red: a value whose last exchange failed, a fault the device reports.
+inline constexpr QColor kFailureColour(255, 0, 0);
+
 void setTextColour(QWidget *control, const QColor &colour);
 
 // Selects the row of a list, or no row when there is no such row.

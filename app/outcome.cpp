@@ -8,7 +8,6 @@
 #include <QApplication>
 
 namespace {
-constexpr QColor kFailureColour(255, 0, 0);
 } // namespace
 
 QString TfrmMain::ResultText(qint16 code)

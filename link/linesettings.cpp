@@ -28,8 +28,7 @@ std::optional<QSerialPort::StopBits> stopBits(quint8 index) { return entry(StopB
 
 int characterTimeMs(quint32 baud)
 {
-    constexpr quint32 bitsPerCharacter = 11;
-    return int((bitsPerCharacter * 1000 + baud - 1) / baud);
+    return int((quint32(bitsPerCharacter) * 1000 + baud - 1) / baud);
 }
 
 } // namespace LineSettings

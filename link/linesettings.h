@@ -34,8 +34,11 @@ std::optional<quint8> speedNumber(quint32 baud);
 std::optional<QSerialPort::Parity> parity(quint8 index);
 std::optional<QSerialPort::StopBits> stopBits(quint8 index);
 
-// Time of one character on the line, rounded up to whole milliseconds: start bit, 8 data bits,
-// parity and stop bit make 11 bits at most. 1200 baud: 9.2 ms, so 10 ms; 115200 baud: 1 ms.
+// Start bit, 8 data bits, parity and stop bit: 11 bits a character at most.
+inline constexpr int bitsPerCharacter = 11;
+
+// Time of one character on the line, rounded up to whole milliseconds. 1200 baud: 9.2 ms, so
+// 10 ms; 115200 baud: 1 ms.
 int characterTimeMs(quint32 baud);
 
 } // namespace LineSettings

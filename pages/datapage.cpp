@@ -18,7 +18,6 @@ namespace {
 using Glyphs::Lamp;
 
 constexpr int kLiveDisplayPixels = 24;
-constexpr QColor kFaultText(255, 0, 0);
 // The first two reads of a poll end their message with a line break, the last one does not.
 constexpr QLatin1StringView kLineBreak("\r\n");
 
@@ -80,7 +79,7 @@ void showFlags(std::span<const DiagnosticCell> cells, std::optional<quint16> wor
         }
         const bool fault = (*word >> bit) & 1;
         showLamp(cell, fault ? Lamp::Error : Lamp::NoError);
-        setLabelColour(cell.label, fault ? kFaultText : QApplication::palette().color(QPalette::ButtonText));
+        setLabelColour(cell.label, fault ? kFailureColour : QApplication::palette().color(QPalette::ButtonText));
         cell.label->setEnabled(true);
     }
 }

@@ -16,7 +16,6 @@ namespace DeviceSearch {
 
 namespace {
 
-constexpr int kBitsPerCharacter = 11; // start, 8 data, parity, stop
 constexpr int kRequestBytes = 8;      // address, function, register, count, CRC
 constexpr int kReplyBytes = 7;        // address, function, byte count, one register, CRC
 
@@ -60,7 +59,7 @@ QList<Probe> probeOrder(const Plan &plan)
 int probeBudgetMs(quint8 speedNumber, int allowanceMs)
 {
     const double baud = LineSettings::baudRate(speedNumber).value_or(LineSettings::BaudRates.front());
-    const double wireMs = (kRequestBytes + kReplyBytes) * kBitsPerCharacter * 1000.0 / baud;
+    const double wireMs = (kRequestBytes + kReplyBytes) * LineSettings::bitsPerCharacter * 1000.0 / baud;
     return qCeil(wireMs) + allowanceMs;
 }
 

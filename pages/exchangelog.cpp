@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr QColor kFailureColour(255, 0, 0);
 
 // Both requests start with address, function, first register and count: 6 bytes.
 constexpr int kRequestHeaderSize = 6;

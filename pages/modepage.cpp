@@ -18,7 +18,6 @@ namespace {
 constexpr int kUnitBytes = 6;
 // The dead-space field holds one digit on each side of the separator.
 constexpr float kDeadSpaceFieldHighest = 9.9f;
-constexpr QColor kFailureColour(255, 0, 0);
 
 std::array<QRadioButton *, 4> scaleTypeItems(const Ui::TfrmMain &ui)
 {

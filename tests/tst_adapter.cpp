@@ -20,14 +20,8 @@ using Reply = PtyPeer::Reply;
 namespace {
 
 using Frames::hex;
+using Frames::withBadCrc;
 using Frames::withCrc;
-
-QByteArray withBadCrc(QByteArray frame)
-{
-    frame = withCrc(frame);
-    frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x01);
-    return frame;
-}
 
 // The same reply, delivered in one write or byte by byte.
 Reply split(const QByteArray &bytes, int gapMs = 1)

@@ -25,13 +25,6 @@ using namespace Frames;
 
 namespace {
 
-QByteArray withBadCrc(QByteArray frame)
-{
-    frame = withCrc(frame);
-    frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x01);
-    return frame;
-}
-
 QString shownHex(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());

@@ -67,4 +67,11 @@ QByteArray writeEcho(quint8 slave, quint16 first, quint16 count)
     return withCrc(frame);
 }
 
+QByteArray withBadCrc(QByteArray frame)
+{
+    frame = withCrc(frame);
+    frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x01);
+    return frame;
+}
+
 } // namespace Frames

@@ -11,6 +11,8 @@ inline QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
 
 // Appends the CRC-16/MODBUS, low-order byte first.
 QByteArray withCrc(QByteArray frame);
+// The same with the CRC's last bit flipped.
+QByteArray withBadCrc(QByteArray frame);
 
 // A read request (function 0x03) and its reply carrying registers, high-order byte first.
 QByteArray readRequest(quint8 slave, quint16 first, quint16 count);
