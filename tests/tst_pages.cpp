@@ -91,7 +91,8 @@ private slots:
         const QString shownAddress = config->find<QLineEdit>("edtPortNetAddr")->text();
         for (const char *button : {"btnPortNetAddrRd", "btnPortNetAddrWr", "btnPortSpeedRd", "btnPortSpeedWr",
                                    "btnPortStopBitRd", "btnPortStopBitWr", "btnPortParityRd", "btnPortParityWr",
-                                   "btnInformationProgVerRd", "btnInformationDevNameRd", "btnInformationDevNameWr"})
+                                   "btnInformationProgVerRd", "btnInformationDevNameRd", "btnInformationDevNameWr",
+                                   "btnClbrBottom", "btnClbrTop"})
             config->click(button);
         QCOMPARE(requestsAfter(before), QList<QByteArray>());
         QCOMPARE(config->find<QLineEdit>("edtPortNetAddr")->text(), shownAddress);
