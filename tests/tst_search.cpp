@@ -339,7 +339,9 @@ private slots:
                                   Qt::QueuedConnection);
         while (openCount(device) > idle && elapsed.elapsed() < 2000)
             QTest::qWait(1);
-        QVERIFY2(elapsed.elapsed() < 300, qPrintable(QString::number(elapsed.elapsed())));
+        // One probe takes 177 ms at most; a search that ignored the click would hold the port for
+        // minutes. The bound leaves a loaded machine room.
+        QVERIFY2(elapsed.elapsed() < 1500, qPrintable(QString::number(elapsed.elapsed())));
         QVERIFY(search.text("lblSearchProgress").startsWith(QStringLiteral("Поиск отменён")));
         QVERIFY(progress->value() < progress->maximum());
         QVERIFY(search.find<QPushButton>(QStringLiteral("btnSearchStart"))->isEnabled());
