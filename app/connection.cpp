@@ -1,9 +1,11 @@
 // The left panel's connection settings, Start and Stop, and moving between the pages.
 #include "mainform.h"
 
-#include "adapter.h"
+#include "controls.h"
 #include "linesettings.h"
 #include "portdevices.h"
+#include "session.h"
+#include "updown.h"
 #include "ui_mainform.h"
 
 #include <QTimer>
@@ -20,26 +22,6 @@ int tagOf(const QAction *action)
     return action->property("Tag").toInt();
 }
 
-// Why Start failed, in the words a user on site needs: on a fresh Linux system a serial port
-// is open only to the group dialout.
-QString openFailureText(const CAdapter &adapter)
-{
-    using Failure = CAdapter::OpenFailure;
-    switch (adapter.OpenError) {
-    case Failure::NoDevice:
-        return QStringLiteral("нет такого устройства");
-    case Failure::Busy:
-        return QStringLiteral("порт занят другой программой");
-    case Failure::NoPermission:
-        return QStringLiteral("нет доступа к порту; пользователь должен входить в группу dialout");
-    case Failure::LineSettings:
-        return QStringLiteral("не выбраны параметры линии");
-    case Failure::None:
-    case Failure::SystemError:
-        break;
-    }
-    return adapter.OpenErrorText;
-}
 } // namespace
 
 QString TfrmMain::PortCaption(quint8 index)
@@ -91,8 +73,13 @@ bool TfrmMain::UpDownDevNumberChangingEx(int proposed)
 {
     if (proposed < ui->UpDownDevNumber->minimum() || proposed > ui->UpDownDevNumber->maximum())
         return false;
-    m_deviceNumber = quint16(proposed);
+    m_session->setDeviceNumber(quint16(proposed));
     return true;
+}
+
+quint16 TfrmMain::DeviceNumber() const
+{
+    return m_session->deviceNumber();
 }
 
 QString TfrmMain::portDevice(quint8 portNumber, const QStringList &systemPorts) const
@@ -119,25 +106,17 @@ void TfrmMain::Action2Execute(QAction *action)
 
 void TfrmMain::startConnection()
 {
-    releaseAdapter(); // one left by a failed Start
     // The system's ports as they are now: an adapter plugged in since the last look counts.
     const QStringList systemPorts = PortDevices::systemPorts();
     showPortDevices(systemPorts);
 
-    Adapter = std::make_unique<CAdapter>();
-    Adapter->PortNumber = m_portNumber;
-    Adapter->SpeedNumber = m_speedNumber;
-    Adapter->TimeOut = m_timeOut;
-    Adapter->Parity = m_parity;
-    Adapter->StopBits = m_stopBits;
-    Adapter->PortName = portDevice(m_portNumber, systemPorts);
-    Adapter->setObserver(m_exchangeObserver);
-    if (Adapter->Open() != 0) {
+    const LineSetup line{m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut,
+                         portDevice(m_portNumber, systemPorts)};
+    if (!m_session->start(line)) {
         ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2): %3")
-                                        .arg(PortCaption(m_portNumber), Adapter->PortName, openFailureText(*Adapter)));
+                                        .arg(PortCaption(m_portNumber), line.portName, m_session->openFailureText()));
         return;
     }
-    Adapter->Connected = true;
     enableConnectedActions(true);
 
     // The page chosen before the connection is entered again, its values read or its polling started.
@@ -152,7 +131,7 @@ void TfrmMain::startConnection()
 void TfrmMain::stopConnection()
 {
     stopTimer();
-    releaseAdapter();
+    m_session->stop();
     enableConnectedActions(false);
     ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
 }
@@ -166,14 +145,6 @@ void TfrmMain::enableConnectedActions(bool connected)
         page.action->setEnabled(connected);
 }
 
-void TfrmMain::releaseAdapter()
-{
-    if (!Adapter)
-        return;
-    Adapter->Close();
-    Adapter.reset();
-}
-
 void TfrmMain::Action1Execute(QAction *action)
 {
     if (tagOf(action) != kPageTag)
@@ -185,11 +156,10 @@ void TfrmMain::Action1Execute(QAction *action)
     if (page == m_pages.end())
         return;
     if (page->entry == PageEntry::ReadAll) {
-        if (page->work)
-            (this->*page->work)();
+        page->work();
     } else {
         Timer->setInterval(kPollIntervalMs);
-        if (isConnected()) {
+        if (m_session->isConnected()) {
             m_timerHandler = page->work;
             Timer->start();
         }
@@ -211,8 +181,8 @@ void TfrmMain::stopTimer()
 // without a started connection makes no exchange.
 void TfrmMain::timerTick()
 {
-    if (m_timerHandler && isConnected())
-        (this->*m_timerHandler)();
+    if (m_timerHandler && m_session->isConnected())
+        m_timerHandler();
 }
 
 // The page area's layout gives a shown page the room that the tool bar, the left panel and the

@@ -1,13 +1,19 @@
 #include "mainform.h"
 
 #include "aboutform.h"
-#include "adapter.h"
+#include "calibrationpage.h"
+#include "controls.h"
+#include "datapage.h"
 #include "glyphs.h"
 #include "handlers.h"
+#include "informationpage.h"
 #include "iniprofile.h"
 #include "linesettings.h"
 #include "modalbox.h"
+#include "modepage.h"
 #include "portdevices.h"
+#include "portpage.h"
+#include "session.h"
 #include "ui_mainform.h"
 
 #include <QButtonGroup>
@@ -15,8 +21,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
-
-TfrmMain *frmMain = nullptr;
 
 namespace {
 
@@ -76,34 +80,6 @@ void enterPageWhenPressed(QToolButton *button, QAction *action)
 
 } // namespace
 
-void setTextColour(QWidget *control, const QColor &colour)
-{
-    QPalette palette = control->palette();
-    // Edits draw their text in Text, labels in WindowText, closed lists in ButtonText.
-    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
-        palette.setColor(role, colour);
-    control->setPalette(palette);
-}
-
-void selectRow(QComboBox *list, qint64 row)
-{
-    list->setCurrentIndex(row >= 0 && row < list->count() ? int(row) : -1);
-}
-
-int wholeNumberOr(const QString &text, int fallback)
-{
-    bool isNumber = false;
-    const int number = text.toInt(&isNumber);
-    return isNumber ? number : fallback;
-}
-
-void showNumber(QLineEdit *edit, int number)
-{
-    const QString text = QString::number(number);
-    if (edit->text() != text)
-        edit->setText(text);
-}
-
 TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
     : QMainWindow(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
                               | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
@@ -111,6 +87,7 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
       ui(std::make_unique<Ui::TfrmMain>()),
       m_settingsPath(settingsPath.isEmpty() ? settingsFilePath(QCoreApplication::applicationFilePath())
                                             : settingsPath),
+      m_session(std::make_unique<Session>()),
       Timer(new QTimer(this))
 {
     ui->setupUi(this);
@@ -118,8 +95,6 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     setWindowTitle(QCoreApplication::applicationName());
     Timer->setObjectName(QStringLiteral("Timer"));
-    if (!frmMain)
-        frmMain = this;
 
     setUpToolBar();
     setUpPages();
@@ -130,9 +105,7 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
 TfrmMain::~TfrmMain()
 {
     stopTimer();
-    releaseAdapter();
-    if (frmMain == this)
-        frmMain = nullptr;
+    m_session->stop();
 }
 
 QString TfrmMain::settingsFileName(const QString &executablePath)
@@ -195,17 +168,26 @@ void TfrmMain::setUpToolBar()
     }
 }
 
-// The pages in the order in which Start looks for a pressed button. Each page's entry work
-// joins the table when the page's unit does.
+// The pages in the order in which Start looks for a pressed button, which is also their order
+// in the page area, where only the shown one takes room.
 void TfrmMain::setUpPages()
 {
+    m_modePage = new ModePage(*m_session, ui->pnlPages);
+    m_portPage = new PortPage(*m_session, ui->pnlPages);
+    m_calibrationPage = new CalibrationPage(*m_session, ui->pnlPages);
+    m_informationPage = new InformationPage(*m_session, ui->pnlPages);
+    m_dataPage = new DataPage(*m_session, ui->pnlPages);
     m_pages = {{
-        {ui->ActionMode, ui->sbMode, ui->gbMode, PageEntry::ReadAll, &TfrmMain::ModeAllRd},
-        {ui->ActionPort, ui->sbPort, ui->gbPort, PageEntry::ReadAll, &TfrmMain::PortAllRd},
-        {ui->ActionCalibration, ui->sbCalibration, ui->gbCalibration, PageEntry::Poll, &TfrmMain::TimerClbrRd},
-        {ui->ActionInformation, ui->sbInformation, ui->gbInformation, PageEntry::ReadAll, &TfrmMain::InformationAllRd},
-        {ui->ActionData, ui->sbData, ui->gbData, PageEntry::Poll, &TfrmMain::TimerDataTxtRd},
+        {ui->ActionMode, ui->sbMode, m_modePage, PageEntry::ReadAll, [this] { m_modePage->ModeAllRd(); }},
+        {ui->ActionPort, ui->sbPort, m_portPage, PageEntry::ReadAll, [this] { m_portPage->PortAllRd(); }},
+        {ui->ActionCalibration, ui->sbCalibration, m_calibrationPage, PageEntry::Poll,
+         [this] { m_calibrationPage->TimerClbrRd(); }},
+        {ui->ActionInformation, ui->sbInformation, m_informationPage, PageEntry::ReadAll,
+         [this] { m_informationPage->InformationAllRd(); }},
+        {ui->ActionData, ui->sbData, m_dataPage, PageEntry::Poll, [this] { m_dataPage->TimerDataTxtRd(); }},
     }};
+    for (const Page &page : m_pages)
+        ui->layoutPages->addWidget(page.box);
     // The page buttons stay pressed, one at a time; only a click presses one, never the menu.
     auto *group = new QButtonGroup(this);
     for (const Page &page : m_pages) {
@@ -227,6 +209,8 @@ void TfrmMain::connectSignals()
     connect(ui->mnuSearch, &QAction::triggered, this, &TfrmMain::mnuSearchClick);
     connect(ui->mnuMonitor, &QAction::triggered, this, &TfrmMain::mnuMonitorClick);
     connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
+    QObject::connect(m_session.get(), &Session::outcome, ui->lblErrors,
+                     [this](qint16, const QString &text) { ui->lblErrors->setText(text); });
 
     connect(ui->cmbPort, &QComboBox::activated, this, &TfrmMain::cmbPortChange);
     connect(ui->cmbSpeed, &QComboBox::activated, this, &TfrmMain::cmbSpeedChange);
@@ -235,12 +219,6 @@ void TfrmMain::connectSignals()
     ui->UpDownDevNumber->setBuddy(ui->edtDevNumber);
     ui->UpDownDevNumber->setCheck([this](int proposed) { return UpDownDevNumberChangingEx(proposed); });
     connect(ui->edtDevNumber, &QLineEdit::textChanged, this, &TfrmMain::edtDevNumberChange);
-
-    connectPortPage();
-    connectInformationPage();
-    connectModePage();
-    connectCalibrationPage();
-    setUpDataPage();
 }
 
 void TfrmMain::loadSettings()
@@ -257,14 +235,9 @@ void TfrmMain::loadSettings()
     selectRow(ui->cmbPort, settings.readInteger(kComputer, kPortNumberKey, kDefaultPortNumber));
     cmbPortChange(ui->cmbPort->currentIndex());
 
-    // The device's speed code is a row of the same table, so its list gets the same rows.
     ui->cmbSpeed->clear();
-    ui->cmbPortSpeed->clear();
     for (quint8 i = 0; i < LineSettings::BaudRates.size(); ++i)
         ui->cmbSpeed->addItem(SpeedCaption(i));
-    for (int i = 0; i < ui->cmbSpeed->count(); ++i)
-        ui->cmbPortSpeed->addItem(ui->cmbSpeed->itemText(i));
-    selectRow(ui->cmbPortSpeed, -1); // nothing until the device has been read
     selectRow(ui->cmbSpeed, settings.readInteger(kComputer, kSpeedNumberKey, kDefaultSpeedNumber));
     cmbSpeedChange(ui->cmbSpeed->currentIndex());
 
@@ -288,7 +261,7 @@ bool TfrmMain::saveSettings(QString *error)
     settings.writeInteger(kComputer, kParityKey, m_parity);
     settings.writeInteger(kComputer, kStopBitsKey, m_stopBits);
     settings.writeInteger(kComputer, kTimeOutKey, m_timeOut);
-    settings.writeInteger(kDevice, kDeviceNumberKey, m_deviceNumber);
+    settings.writeInteger(kDevice, kDeviceNumberKey, DeviceNumber());
     if (settings.save())
         return true;
     *error = settings.errorString();
@@ -304,7 +277,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 void TfrmMain::FormClose()
 {
     stopTimer(); // no tick may reach the adapter that goes next
-    releaseAdapter();
+    m_session->stop();
     QString reason;
     if (!saveSettings(&reason))
         ModalBox::warning(this, QStringLiteral("Не удалось сохранить настройки в файл %1:\n%2")

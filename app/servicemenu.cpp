@@ -1,7 +1,10 @@
-// Service menu: the search for devices on the line, and taking over what it found.
+// The menu «Сервис»: the search for devices on the line and taking over what it found, and the
+// exchange monitor.
 #include "mainform.h"
 
+#include "controls.h"
 #include "handlers.h"
+#include "monitorwindow.h"
 #include "portdevices.h"
 #include "searchwindow.h"
 #include "ui_mainform.h"
@@ -32,7 +35,7 @@ void TfrmMain::mnuSearchClick()
     setup.stopBitsCaption = ui->cmbStopBit->currentText();
     setup.stopBits = m_stopBits;
     setup.likely = {m_speedNumber, m_parity};
-    setup.likelyAddress = m_deviceNumber;
+    setup.likelyAddress = DeviceNumber();
 
     auto *window = new SearchWindow(setup, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -50,4 +53,16 @@ void TfrmMain::applyFoundDevice(int portNumber, int speedNumber, int parity, int
     selectRow(ui->cmbParity, parity);
     cmbParityChange(ui->cmbParity->currentIndex());
     ui->edtDevNumber->setText(QString::number(address));
+}
+
+// One monitor at most; it watches the session's exchanges while it is open.
+void TfrmMain::mnuMonitorClick()
+{
+    if (m_monitor) {
+        m_monitor->raise();
+        m_monitor->activateWindow();
+        return;
+    }
+    m_monitor = new MonitorWindow(*m_session, this);
+    m_monitor->show();
 }

@@ -2,17 +2,15 @@
 // next to the floor that the characters on the wire alone take.
 //
 // Usage: indicator-modepage-bench [N]   (N read-alls at each baud rate; 5)
+#include "catalogue.h"
 #include "linesettings.h"
-#include "mainform.h"
-#include "parammap.h"
+#include "modepage.h"
+#include "resultcodes.h"
+#include "session.h"
 #include "support/simprocess.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLabel>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,59 +20,57 @@ namespace {
 
 constexpr int kDefaultRuns = 5;
 constexpr std::array<quint32, 2> kBauds{19200, 1200};
-constexpr int kBitsPerCharacter = 11; // start, 8 data, parity, stop at most
 constexpr int kReadRequestBytes = 8;  // slave, function, first register, count, CRC
 constexpr int kReadReplyOverhead = 5; // slave, function, byte count, CRC
 
-// The page's reads, as its read-all makes them.
-constexpr std::array kPageParameters{prmModeDeadSpace,   prmModeBrightness,     prmModeRElSignalBottomRange,
-                                     prmModeRElSignalTopRange, prmModeDecimalPointPos, prmModeRangeSet,
-                                     prmModeBottomRange, prmModeTopRange,       prmModeUnit,
-                                     prmModeScaleType,   prmModeBlink};
+// The page reads every setting of the catalogue's, once each.
+QList<const Catalogue::Parameter *> pageParameters()
+{
+    QList<const Catalogue::Parameter *> settings;
+    for (const Catalogue::Parameter &parameter : Catalogue::parameters()) {
+        if (parameter.role == Catalogue::Role::Setting)
+            settings.append(&parameter);
+    }
+    return settings;
+}
 
 int wireCharacters()
 {
     int characters = 0;
-    for (TParamId id : kPageParameters)
-        characters += kReadRequestBytes + kReadReplyOverhead + ParamMap[id].Bytes;
+    for (const Catalogue::Parameter *parameter : pageParameters())
+        characters += kReadRequestBytes + kReadReplyOverhead + parameter->bytes();
     return characters;
 }
 
 double floorMs(quint32 baud)
 {
-    return 1000.0 * wireCharacters() * kBitsPerCharacter / baud;
+    return 1000.0 * wireCharacters() * LineSettings::bitsPerCharacter / baud;
 }
 
-// Milliseconds of each read-all, or nothing when the window could not connect or an exchange
+// Milliseconds of each read-all, or nothing when the page could not connect or an exchange
 // failed: a failure ends early and would flatter the figures.
 std::vector<double> timeReadAll(quint32 baud, int runs)
 {
     SimProcess sim({QStringLiteral("--wire-timing"), QStringLiteral("--baud"), QString::number(baud)});
     if (!sim.started())
         return {};
-    QTemporaryDir dir;
-    const QString settingsPath = dir.filePath(QStringLiteral("indicator-config.ini"));
-    QFile settings(settingsPath);
-    if (!settings.open(QIODevice::WriteOnly))
+    Session session;
+    session.setDeviceNumber(1);
+    LineSetup line;
+    line.speedNumber = *LineSettings::speedNumber(baud);
+    line.portName = sim.devicePath();
+    if (!session.start(line))
         return {};
-    settings.write(QStringLiteral("[COMP]\nPortNumber=1\nSpeedNumber=%1\n[PORTS]\nCOM2=%2\n")
-                       .arg(*LineSettings::speedNumber(baud))
-                       .arg(sim.devicePath())
-                       .toLocal8Bit());
-    settings.close();
-
-    TfrmMain window(nullptr, settingsPath);
-    window.findChild<QAction *>(QStringLiteral("ActionStart"))->trigger();
-    if (!window.findChild<QAction *>(QStringLiteral("ActionStop"))->isEnabled())
-        return {};
-    const QLabel *errors = window.findChild<QLabel *>(QStringLiteral("lblErrors"));
+    bool failed = false;
+    QObject::connect(&session, &Session::outcome, [&failed](qint16 code) { failed = failed || code < lrOk; });
+    ModePage page(session, nullptr);
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer clock;
         clock.start();
-        window.ModeAllRd();
+        page.ModeAllRd();
         times.push_back(clock.nsecsElapsed() / 1e6);
-        if (!errors->text().isEmpty())
+        if (failed)
             return {};
     }
     return times;
@@ -97,7 +93,7 @@ int main(int argc, char *argv[])
         std::sort(times.begin(), times.end());
         const double median = times[times.size() / 2];
         std::printf("%-7u %10.1f %10.1f %10.1f %16.2f\n", baud, floorMs(baud), times.front(), median,
-                    (median - floorMs(baud)) / kPageParameters.size());
+                    (median - floorMs(baud)) / pageParameters().size());
     }
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "registercodec.h"
 
 #include <QList>
-
 #include <algorithm>
 #include <array>
 #include <bit>

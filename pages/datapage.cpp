@@ -1,12 +1,14 @@
 // Readings page: what the device's own display shows, and its self-diagnostics, polled by the
 // window's timer. Each poll makes three reads of its own and gathers their messages in the
 // error area.
-#include "mainform.h"
+#include "datapage.h"
 
+#include "catalogue.h"
+#include "controls.h"
 #include "glyphs.h"
-#include "registercodec.h"
+#include "livedisplay.h"
 #include "resultcodes.h"
-#include "ui_mainform.h"
+#include "ui_datapage.h"
 
 #include <QApplication>
 
@@ -17,12 +19,11 @@ namespace {
 
 using Glyphs::Lamp;
 
-constexpr int kLiveDisplayPixels = 24;
 // The first two reads of a poll end their message with a line break, the last one does not.
 constexpr QLatin1StringView kLineBreak("\r\n");
 
 // One check of the device: its label and its three lamps, stacked on one spot, in the order of
-// Glyphs::Lamp.
+// Glyphs::Lamp. The label names the bit of its flag word as the catalogue does.
 struct DiagnosticCell
 {
     QLabel *label;
@@ -30,7 +31,7 @@ struct DiagnosticCell
 };
 
 // The cells of the self-diagnostic word, bit 0 first: ROM, RAM, EEPROM.
-std::array<DiagnosticCell, 3> selfDiagCells(const Ui::TfrmMain &ui)
+std::array<DiagnosticCell, 3> selfDiagCells(const Ui::DataPage &ui)
 {
     return {{
         {ui.lblDataPZUerr, {ui.imgDataPZUerr, ui.imgDataPZUnoerr, ui.imgDataPZUna}},
@@ -40,7 +41,7 @@ std::array<DiagnosticCell, 3> selfDiagCells(const Ui::TfrmMain &ui)
 }
 
 // The cells of the EEPROM error word, bit 0 first: system, calibration, indication, name.
-std::array<DiagnosticCell, 4> eepromCells(const Ui::TfrmMain &ui)
+std::array<DiagnosticCell, 4> eepromCells(const Ui::DataPage &ui)
 {
     return {{
         {ui.lblDataSysParamErr, {ui.imgDataSysParamERR, ui.imgDataSysParamNOERR, ui.imgDataSysParamNA}},
@@ -86,65 +87,61 @@ void showFlags(std::span<const DiagnosticCell> cells, std::optional<quint16> wor
 
 } // namespace
 
-void TfrmMain::setUpDataPage()
+DataPage::DataPage(Session &session, QWidget *parent) : DevicePage(session, parent), ui(std::make_unique<Ui::DataPage>())
 {
-    setUpLiveDisplay(ui->edtDataCur);
+    ui->setupUi(this);
+    LiveDisplay::setUp(ui->edtDataCur);
+    setUpCells();
+}
+
+DataPage::~DataPage() = default;
+
+void DataPage::setUpCells()
+{
     const std::array<QPixmap, 3> pictures{Glyphs::lampPicture(Lamp::Error), Glyphs::lampPicture(Lamp::NoError),
                                           Glyphs::lampPicture(Lamp::NotAvailable)};
-    const auto setPictures = [&pictures](std::span<const DiagnosticCell> cells) {
-        for (const DiagnosticCell &cell : cells)
+    const auto setUp = [&pictures](std::span<const DiagnosticCell> cells, TParamId word) {
+        const QList<Catalogue::Bit> &bits = Catalogue::of(word).bits;
+        for (std::size_t bit = 0; bit < cells.size(); ++bit) {
+            cells[bit].label->setText(bits[qsizetype(bit)].caption);
             for (std::size_t kind = 0; kind < pictures.size(); ++kind)
-                cell.lamps[kind]->setPixmap(pictures[kind]);
+                cells[bit].lamps[kind]->setPixmap(pictures[kind]);
+        }
     };
-    setPictures(selfDiagCells(*ui));
-    setPictures(eepromCells(*ui));
-}
-
-// Large type on the button face, as the device's own display stands out on its panel.
-void TfrmMain::setUpLiveDisplay(QLineEdit *display)
-{
-    QFont font(QStringLiteral("Tahoma"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(kLiveDisplayPixels);
-    display->setFont(font);
-    QPalette palette = display->palette();
-    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-    display->setPalette(palette);
-}
-
-// The display text is set only when it changed: an unchanged reading redraws nothing.
-void TfrmMain::showDisplayText(QLineEdit *display)
-{
-    const QString text = RegisterCodec::textFrom(ExchangeBuffer.data(), ParamMap[prmDataTxt].Bytes);
-    if (display->text() != text)
-        display->setText(text);
+    setUp(selfDiagCells(*ui), prmSelfDiag);
+    setUp(eepromCells(*ui), prmEEPROMErr);
 }
 
 // Three reads, each on its own: the display text, then the two flag words. The error area is
 // cleared once the first read is done and then collects the messages of this poll's failures.
-void TfrmMain::TimerDataTxtRd()
+void DataPage::TimerDataTxtRd()
 {
-    const std::optional<qint16> text = readIntoBuffer(prmDataTxt);
+    const std::optional<qint16> text = m_session.readIntoBuffer(prmDataTxt);
     if (!text)
         return;
     QString errors;
-    colourOutcome(*text, ui->edtDataCur);
-    if (*text < lrOk)
+    qint16 lastFailure = lrOk;
+    PageExchange::colourOutcome(*text, ui->edtDataCur);
+    if (*text < lrOk) {
         errors += ResultText(*text) + kLineBreak;
-    else
-        showDisplayText(ui->edtDataCur);
+        lastFailure = *text;
+    } else {
+        LiveDisplay::show(ui->edtDataCur, buffer().data());
+    }
 
-    const auto readFlags = [this, &errors](TParamId id, std::span<const DiagnosticCell> cells,
-                                           QLatin1StringView end) {
-        const std::optional<qint16> code = readIntoBuffer(id);
+    const auto readFlags = [this, &errors, &lastFailure](TParamId id, std::span<const DiagnosticCell> cells,
+                                                         QLatin1StringView end) {
+        const std::optional<qint16> code = m_session.readIntoBuffer(id);
         if (!code)
             return;
         const bool failed = *code < lrOk;
-        showFlags(cells, failed ? std::nullopt : std::optional<quint16>(ExchangeBuffer[0]));
-        if (failed)
+        showFlags(cells, failed ? std::nullopt : std::optional<quint16>(buffer()[0]));
+        if (failed) {
             errors += ResultText(*code) + end;
+            lastFailure = *code;
+        }
     };
     readFlags(prmSelfDiag, selfDiagCells(*ui), kLineBreak);
     readFlags(prmEEPROMErr, eepromCells(*ui), {});
-    ui->lblErrors->setText(errors);
+    m_session.report(lastFailure, errors);
 }

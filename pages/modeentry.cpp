@@ -6,10 +6,11 @@
 // until a write button is pressed. A check that finds a field it reads holding no number yet (an
 // empty partner, a lone minus on the way to -5) lets that keystroke pass: a box at every
 // keystroke would keep a negative value from ever being typed.
-#include "mainform.h"
+#include "modepage.h"
 
+#include "catalogue.h"
 #include "handlers.h"
-#include "ui_mainform.h"
+#include "ui_modepage.h"
 
 #include <QFocusEvent>
 
@@ -46,6 +47,11 @@ private:
     Handler m_handler;
 };
 
+QString rangeText(double value)
+{
+    return RegionalNumber::text(value, Catalogue::of(prmModeTopRange).decimals);
+}
+
 // Setting a field to the text it holds is no change: a correction that runs its check again
 // ends there, one level deep.
 void correct(QLineEdit *edit, const QString &text)
@@ -56,7 +62,7 @@ void correct(QLineEdit *edit, const QString &text)
 
 } // namespace
 
-std::optional<float> TfrmMain::numberIn(const QLineEdit *edit)
+std::optional<float> ModePage::numberIn(const QLineEdit *edit)
 {
     try {
         return float(RegionalNumber::read(edit->displayText()));
@@ -67,19 +73,19 @@ std::optional<float> TfrmMain::numberIn(const QLineEdit *edit)
 
 // The dead-space field checks from the start, also what a read puts there, until it first loses
 // the focus; the top field runs the decimal-point rule whenever it is not focused.
-void TfrmMain::setUpModeFields()
+void ModePage::setUpModeFields()
 {
     const QString separator = RegionalNumber::decimalSeparator();
     ui->edtModeDeadSpace->setInputMask(QStringLiteral("0") + separator + QStringLiteral("0;0"));
 
     m_modeFields = {{
-        {ui->edtModeDeadSpace, &TfrmMain::edtModeDeadSpaceChange, false, nullptr, &TfrmMain::edtModeDeadSpaceChange},
-        {ui->edtModeRangeSet, &TfrmMain::edtModeRangeSetChange, true, nullptr, nullptr},
-        {ui->edtModeBottomRange, &TfrmMain::edtModeBottomRangeChange, false, nullptr, nullptr},
-        {ui->edtModeTopRange, &TfrmMain::edtModeTopRangeChange, true, &TfrmMain::edtModeTopRangeChange1,
-         &TfrmMain::edtModeTopRangeChange1},
-        {ui->edtModeRElSignalBottomRange, &TfrmMain::edtModeRElSignalBottomRangeChange, false, nullptr, nullptr},
-        {ui->edtModeRElSignalTopRange, &TfrmMain::edtModeRElSignalTopRangeChange, false, nullptr, nullptr},
+        {ui->edtModeDeadSpace, &ModePage::edtModeDeadSpaceChange, false, nullptr, &ModePage::edtModeDeadSpaceChange},
+        {ui->edtModeRangeSet, &ModePage::edtModeRangeSetChange, true, nullptr, nullptr},
+        {ui->edtModeBottomRange, &ModePage::edtModeBottomRangeChange, false, nullptr, nullptr},
+        {ui->edtModeTopRange, &ModePage::edtModeTopRangeChange, true, &ModePage::edtModeTopRangeChange1,
+         &ModePage::edtModeTopRangeChange1},
+        {ui->edtModeRElSignalBottomRange, &ModePage::edtModeRElSignalBottomRangeChange, false, nullptr, nullptr},
+        {ui->edtModeRElSignalTopRange, &ModePage::edtModeRElSignalTopRangeChange, false, nullptr, nullptr},
     }};
 
     auto *watcher = new FocusWatcher(this, [this](QObject *watched, bool focusIn) {
@@ -94,7 +100,7 @@ void TfrmMain::setUpModeFields()
     }
 }
 
-void TfrmMain::modeFieldFocus(ModeField &field, bool focusIn)
+void ModePage::modeFieldFocus(ModeField &field, bool focusIn)
 {
     if (focusIn) {
         if (field.checkOnEntry)
@@ -107,22 +113,23 @@ void TfrmMain::modeFieldFocus(ModeField &field, bool focusIn)
         (this->*field.blurredCheck)();
 }
 
-void TfrmMain::runAttachedCheck(const ModeField &field)
+void ModePage::runAttachedCheck(const ModeField &field)
 {
     if (field.attached)
         (this->*field.attached)();
 }
 
-void TfrmMain::edtModeDeadSpaceChange()
+void ModePage::edtModeDeadSpaceChange()
 {
+    const Catalogue::Parameter &deadSpace = Catalogue::of(prmModeDeadSpace);
     const float value = numberIn(ui->edtModeDeadSpace).value_or(0);
-    if (value < kModeDeadSpaceLowest)
-        correct(ui->edtModeDeadSpace, QStringLiteral("0"));
-    else if (value > kModeDeadSpaceHighest)
-        correct(ui->edtModeDeadSpace, QStringLiteral("2"));
+    if (value < float(deadSpace.lowest))
+        correct(ui->edtModeDeadSpace, QString::number(deadSpace.lowest));
+    else if (value > float(deadSpace.highest))
+        correct(ui->edtModeDeadSpace, QString::number(deadSpace.highest));
 }
 
-void TfrmMain::edtModeRangeSetChange()
+void ModePage::edtModeRangeSetChange()
 {
     const std::optional<float> top = numberIn(ui->edtModeTopRange);
     const std::optional<float> setPoint = numberIn(ui->edtModeRangeSet);
@@ -130,36 +137,36 @@ void TfrmMain::edtModeRangeSetChange()
         return;
     const double limit = double(*top) * kSetPointMargin;
     if (*setPoint > limit)
-        correct(ui->edtModeRangeSet, RegionalNumber::text(limit, kModeRangeDecimals));
+        correct(ui->edtModeRangeSet, rangeText(limit));
 }
 
-void TfrmMain::edtModeBottomRangeChange()
+void ModePage::edtModeBottomRangeChange()
 {
     const float bottom = numberIn(ui->edtModeBottomRange).value_or(0);
     const std::optional<float> top = numberIn(ui->edtModeTopRange);
     if (top && bottom > *top)
-        correct(ui->edtModeBottomRange, RegionalNumber::text(*top, kModeRangeDecimals));
+        correct(ui->edtModeBottomRange, rangeText(*top));
 }
 
-void TfrmMain::edtModeRElSignalBottomRangeChange()
+void ModePage::edtModeRElSignalBottomRangeChange()
 {
     const float bottom = numberIn(ui->edtModeRElSignalBottomRange).value_or(0);
     const std::optional<float> top = numberIn(ui->edtModeRElSignalTopRange);
     if (top && bottom > *top)
-        correct(ui->edtModeRElSignalBottomRange, RegionalNumber::text(*top, kModeRangeDecimals));
+        correct(ui->edtModeRElSignalBottomRange, rangeText(*top));
 }
 
-void TfrmMain::edtModeRElSignalTopRangeChange()
+void ModePage::edtModeRElSignalTopRangeChange()
 {
     const float top = numberIn(ui->edtModeRElSignalTopRange).value_or(0);
     const std::optional<float> bottom = numberIn(ui->edtModeRElSignalBottomRange);
     if (bottom && top < *bottom)
-        correct(ui->edtModeRElSignalTopRange, RegionalNumber::text(*bottom, kModeRangeDecimals));
+        correct(ui->edtModeRElSignalTopRange, rangeText(*bottom));
 }
 
 // The limit comes after the bottom: a bottom above the limit leaves the top at the limit, below
 // the bottom, since the digits cannot show more.
-void TfrmMain::edtModeTopRangeChange()
+void ModePage::edtModeTopRangeChange()
 {
     const float typed = numberIn(ui->edtModeTopRange).value_or(0);
     const std::optional<float> bottom = numberIn(ui->edtModeBottomRange);
@@ -169,11 +176,11 @@ void TfrmMain::edtModeTopRangeChange()
     if (double(top) > TopRangeLimit)
         top = float(TopRangeLimit);
     if (top != typed)
-        correct(ui->edtModeTopRange, RegionalNumber::text(top, kModeRangeDecimals));
+        correct(ui->edtModeTopRange, rangeText(top));
     applyDecimalPointRule(top);
 }
 
-void TfrmMain::edtModeTopRangeChange1()
+void ModePage::edtModeTopRangeChange1()
 {
     applyDecimalPointRule(numberIn(ui->edtModeTopRange).value_or(0));
 }
@@ -181,7 +188,7 @@ void TfrmMain::edtModeTopRangeChange1()
 // Positions with more decimals than the top range leaves room for cannot be chosen, and a
 // choice among them moves to the most decimals still possible. Checking a button sets
 // TopRangeLimit at once, before the next button is enabled or disabled.
-void TfrmMain::applyDecimalPointRule(float topRange)
+void ModePage::applyDecimalPointRule(float topRange)
 {
     const std::array<QRadioButton *, 4> buttons = decimalPointButtons();
     int mostDecimals = int(buttons.size()) - 1;
@@ -197,13 +204,13 @@ void TfrmMain::applyDecimalPointRule(float topRange)
     }
 }
 
-std::array<QRadioButton *, 4> TfrmMain::decimalPointButtons() const
+std::array<QRadioButton *, 4> ModePage::decimalPointButtons() const
 {
     return {ui->radioModeDecimalPointPos1, ui->radioModeDecimalPointPos2, ui->radioModeDecimalPointPos3,
             ui->radioModeDecimalPointPos4};
 }
 
-void TfrmMain::ActionDecPointChangeExecute()
+void ModePage::ActionDecPointChangeExecute()
 {
     const std::array<QRadioButton *, 4> buttons = decimalPointButtons();
     for (size_t i = 0; i < buttons.size(); ++i) {

@@ -2,12 +2,14 @@
 // connection controls, Start and Stop, moving between pages, and how the exchanges behind every
 // page report their outcome. The device is a scripted peer on a pseudo-terminal.
 #include "aboutform.h"
+#include "devicepage.h"
 #include "handlers.h"
 #include "iniprofile.h"
 #include "mainform.h"
 #include "modalbox.h"
 #include "portdevices.h"
 #include "registercodec.h"
+#include "session.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 #include "updown.h"
@@ -494,8 +496,9 @@ private slots:
             }
             bool shown = false;
             const auto show = [&shown] { shown = true; };
-            QVERIFY(!config.window().readParameter(prmPortNetAddr, probe, show));
-            QVERIFY(!config.window().writeParameter(prmPortNetAddr, probe, [] { return true; }, show));
+            Session &session = config.window().session();
+            QVERIFY(!PageExchange::read(session, prmPortNetAddr, probe, show));
+            QVERIFY(!PageExchange::write(session, prmPortNetAddr, probe, [] { return true; }, show));
             QVERIFY(!shown);
         }
         QVERIFY(config.requests().isEmpty());
@@ -527,8 +530,9 @@ private slots:
         probe->setText(QStringLiteral("old"));
         if (!reply.isEmpty())
             config.peer().queueReply(reply);
-        const auto show = [&] { probe->setText(QString::number(config.window().ExchangeBuffer[0], 16)); };
-        const auto code = config.window().readParameter(prmPortNetAddr, probe, show);
+        Session &session = config.window().session();
+        const auto show = [&] { probe->setText(QString::number(session.ExchangeBuffer[0], 16)); };
+        const auto code = PageExchange::read(session, prmPortNetAddr, probe, show);
 
         QVERIFY(code.has_value());
         QCOMPARE(config.errorText(), message);
@@ -545,16 +549,16 @@ private slots:
     void eachExchangeStartsFromAnEmptyBuffer()
     {
         ConfigWindow config;
-        TfrmMain &window = config.window();
+        Session &session = config.window().session();
         QVERIFY(config.start());
         QString name;
-        const auto show = [&] { name = RegisterCodec::textFrom(window.ExchangeBuffer.data(), window.ParamBytes); };
+        const auto show = [&] { name = RegisterCodec::textFrom(session.ExchangeBuffer.data(), session.ParamBytes); };
         config.peer().queueReply(readReply(1, QList<quint16>(10, 0x4241)));
-        window.readParameter(prmInformationDevName, nullptr, show);
+        PageExchange::read(session, prmInformationDevName, nullptr, show);
         QCOMPARE(name, QStringLiteral("ABABABABABABABABABAB"));
         QVERIFY(config.peer().settle(3000));
         config.peer().queueReply(readReply(1, {0x5958}));
-        window.readParameter(prmInformationDevName, nullptr, show);
+        PageExchange::read(session, prmInformationDevName, nullptr, show);
         QCOMPARE(name, QStringLiteral("XY"));
     }
 
@@ -566,7 +570,7 @@ private slots:
         for (const char *number : {"1", "5", "0"}) {
             edit->selectAll();
             edit->insert(QString::fromLatin1(number));
-            config.window().readParameter(prmPortNetAddr, nullptr, [] {});
+            PageExchange::read(config.window().session(), prmPortNetAddr, nullptr, [] {});
         }
         QCOMPARE(config.requests(), (QList<QByteArray>{readRequest(1, 0x0800, 1), readRequest(5, 0x0800, 1),
                                                        readRequest(0, 0x0800, 1)}));
@@ -592,7 +596,7 @@ private slots:
     {
         QFETCH(int, code);
         QFETCH(QString, text);
-        QCOMPARE(TfrmMain::ResultText(qint16(code)), text);
+        QCOMPARE(ResultText(qint16(code)), text);
     }
 
     void comPortsResolveToDevices_data()

@@ -1,10 +1,10 @@
 // The Mode page against a scripted device: what its reads show, what its writes put on the line,
 // and what the value fields do while the user types into them.
+#include "modepage.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QLocale>
 #include <QRadioButton>
@@ -357,7 +357,7 @@ private slots:
         device.bottom = -100;
         open(device.replies());
         QCOMPARE(decimalPoints(), points);
-        QCOMPARE(config->window().TopRangeLimit, limit);
+        QCOMPARE(config->find<ModePage>("gbMode")->TopRangeLimit, limit);
         QCOMPARE(config->errorText(), QString());
     }
 

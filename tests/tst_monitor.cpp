@@ -5,6 +5,7 @@
 #include "exchangelog.h"
 #include "modalbox.h"
 #include "resultcodes.h"
+#include "session.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 #include "support/ptypeer.h"
@@ -100,7 +101,7 @@ private slots:
         QTest::newRow("write exception") << true << QByteArray() << withCrc(hex("019004")) << int(lrDeviceError)
                                          << "04 — отказ прибора";
         QTest::newRow("bad crc") << false << QByteArray() << withBadCrc(hex("01030400010002")) << int(lrBadCrc)
-                                 << TfrmMain::ResultText(lrBadCrc);
+                                 << ResultText(lrBadCrc);
         QTest::newRow("silence") << false << QByteArray() << QByteArray() << int(lrNoAnswer) << "Ошибка! Нет овета!";
         QTest::newRow("header, then silence") << false << QByteArray() << hex("010304") << int(lrIncomplete)
                                               << "Ошибка! Сообщение принято не полностью!";
@@ -154,8 +155,8 @@ private slots:
         const QStringList texts = columnTexts(log, exchangeRow);
         QCOMPARE(texts.at(ExchangeLog::Slave), QStringLiteral("1"));
         QCOMPARE(texts.at(ExchangeLog::Function), write ? QStringLiteral("0x10") : QStringLiteral("0x03"));
-        QCOMPARE(texts.at(ExchangeLog::What), write ? QStringLiteral("запись 0x0A00, 2 рег.")
-                                                    : QStringLiteral("чтение 0x0A00, 2 рег."));
+        QCOMPARE(texts.at(ExchangeLog::What), write ? QStringLiteral("запись: зона нечувствительности, % (0x0A00, 2 рег.)")
+                                                    : QStringLiteral("чтение: зона нечувствительности, % (0x0A00, 2 рег.)"));
         QCOMPARE(texts.at(ExchangeLog::Request), shownHex(request));
         QCOMPARE(texts.at(ExchangeLog::Reply), shownHex(reply));
         QCOMPARE(texts.at(ExchangeLog::Outcome), outcome);
@@ -212,6 +213,33 @@ private slots:
         QCOMPARE(record.result, qint16(lrWriteFailed));
     }
 
+    // A run of registers that is a parameter is named as the window names it; any other run,
+    // and any other function, only by its numbers.
+    void requestsAreNamedFromTheCatalogue_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("what");
+
+        QTest::newRow("read of a parameter") << readRequest(1, 0x0A06, 2) << "чтение: верхняя граница (0x0A06, 2 рег.)";
+        QTest::newRow("write of a parameter")
+            << writeRequest(1, 0x0A0E, {0x2020, 0x2020, 0x2020}) << "запись: единица измерения (0x0A0E, 3 рег.)";
+        QTest::newRow("part of a parameter") << readRequest(1, 0x0A06, 1) << "чтение 0x0A06, 1 рег.";
+        QTest::newRow("several parameters") << readRequest(1, 0x0A00, 19) << "чтение 0x0A00, 19 рег.";
+        QTest::newRow("other function") << withCrc(hex("01060A0D0001")) << "функция 0x06";
+    }
+
+    void requestsAreNamedFromTheCatalogue()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QString, what);
+        ExchangeRecord record = readExchange(0);
+        record.request = request;
+        ExchangeLog log;
+        log.add(record);
+        log.flush();
+        QCOMPARE(columnTexts(log, 0).at(ExchangeLog::What), what);
+    }
+
     void historyKeepsOnlyTheNewestRows_data()
     {
         QTest::addColumn<int>("capacity");
@@ -261,11 +289,11 @@ private slots:
         config.click("sbPort");
         QTRY_COMPARE_WITH_TIMEOUT(table->model()->rowCount(), 4, 5000);
         const auto cell = [&table](int row, int column) { return table->model()->index(row, column).data().toString(); };
-        QCOMPARE(cell(0, ExchangeLog::What), QStringLiteral("чтение 0x0800, 1 рег."));
+        QCOMPARE(cell(0, ExchangeLog::What), QStringLiteral("чтение: сетевой адрес (0x0800, 1 рег.)"));
         QCOMPARE(cell(0, ExchangeLog::Request), shownHex(readRequest(1, 0x0800, 1)));
         QCOMPARE(cell(0, ExchangeLog::Reply), shownHex(readReply(1, {17})));
         QCOMPARE(cell(0, ExchangeLog::Outcome), QStringLiteral("OK"));
-        QCOMPARE(cell(3, ExchangeLog::What), QStringLiteral("чтение 0x0803, 1 рег."));
+        QCOMPARE(cell(3, ExchangeLog::What), QStringLiteral("чтение: паритет (0x0803, 1 рег.)"));
         QCOMPARE(cell(3, ExchangeLog::Outcome), QStringLiteral("Ошибка! Нет овета!"));
 
         // Only the failures; copied, they are the lines of the shown rows.
@@ -314,7 +342,7 @@ private slots:
         QCOMPARE(table->model()->rowCount(), 0);
         config.click("sbInformation");
         QTRY_COMPARE_WITH_TIMEOUT(table->model()->rowCount(), 2, 5000);
-        QCOMPARE(cell(1, ExchangeLog::What), QStringLiteral("чтение 0x0B00, 10 рег."));
+        QCOMPARE(cell(1, ExchangeLog::What), QStringLiteral("чтение: имя прибора (0x0B00, 10 рег.)"));
     }
 };
 

@@ -1,8 +1,10 @@
 #include "exchangelog.h"
 
-#include "mainform.h"
+#include "catalogue.h"
+#include "controls.h"
 #include "resultcodes.h"
 #include "rtuframe.h"
+#include "session.h"
 
 #include <QBrush>
 #include <QColor>
@@ -12,7 +14,6 @@
 #include <utility>
 
 namespace {
-
 
 // Both requests start with address, function, first register and count: 6 bytes.
 constexpr int kRequestHeaderSize = 6;
@@ -34,18 +35,31 @@ quint16 wordAt(const QByteArray &bytes, int offset)
     return quint16(quint8(bytes[offset]) << 8 | quint8(bytes[offset + 1]));
 }
 
-// "чтение 0x0A00, 19 рег.": what the request asked for, in words.
+// "чтение: верхняя граница (0x0A06, 2 рег.)" for a parameter of the catalogue, "чтение 0x0A00,
+// 19 рег." for any other run of registers.
+QString registersInWords(const QString &verb, quint16 first, quint16 count)
+{
+    const QString run = QStringLiteral("%1, %2 рег.").arg(hexNumber(first, 4)).arg(count);
+    const Catalogue::Parameter *parameter = Catalogue::at(first, count);
+    if (!parameter)
+        return verb + u' ' + run;
+    const QString &caption = parameter->caption;
+    return QStringLiteral("%1: %2%3 (%4)").arg(verb, caption.first(1).toLower(), caption.sliced(1), run);
+}
+
+// What the request asked for, in words.
 QString requestInWords(const QByteArray &request)
 {
     if (request.size() < kRequestHeaderSize)
         return {};
     const quint8 function = quint8(request[1]);
-    const QString what = QStringLiteral("%1, %2 рег.").arg(hexNumber(wordAt(request, 2), 4)).arg(wordAt(request, 4));
+    const quint16 first = wordAt(request, 2);
+    const quint16 count = wordAt(request, 4);
     switch (function) {
     case Rtu::fnReadHoldingRegisters:
-        return QStringLiteral("чтение ") + what;
+        return registersInWords(QStringLiteral("чтение"), first, count);
     case Rtu::fnWriteMultipleRegisters:
-        return QStringLiteral("запись ") + what;
+        return registersInWords(QStringLiteral("запись"), first, count);
     default:
         return QStringLiteral("функция ") + hexNumber(function, 2);
     }
@@ -86,7 +100,7 @@ QString outcomeText(qint16 result, const QByteArray &reply)
         const quint8 code = quint8(reply[kExceptionCodeOffset]);
         return QStringLiteral("%1 — %2").arg(code, 2, 16, QLatin1Char('0')).arg(exceptionName(code));
     }
-    const QString message = TfrmMain::ResultText(result);
+    const QString message = ResultText(result);
     return message.isEmpty() ? QString::number(result) : message;
 }
 

@@ -1,11 +1,9 @@
 #include "monitorwindow.h"
 
-#include "adapter.h"
 #include "exchangelog.h"
 #include "handlers.h"
-#include "mainform.h"
 #include "modalbox.h"
-#include "ui_mainform.h"
+#include "session.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -39,8 +37,9 @@ constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 45, 60, 165, 185, 1
 
 } // namespace
 
-MonitorWindow::MonitorWindow(QWidget *parent)
+MonitorWindow::MonitorWindow(Session &session, QWidget *parent)
     : QWidget(parent, Qt::Window),
+      m_session(&session),
       m_log(new ExchangeLog(this)),
       m_shown(new QSortFilterProxyModel(this)),
       m_table(new QTableView(this)),
@@ -56,6 +55,19 @@ MonitorWindow::MonitorWindow(QWidget *parent)
     setUpControls();
     connectControls();
     placeBesideParent();
+    session.setObserver([this](const ExchangeRecord &exchange) { record(exchange); });
+}
+
+MonitorWindow::~MonitorWindow()
+{
+    stopWatching();
+}
+
+void MonitorWindow::stopWatching()
+{
+    if (m_session)
+        m_session->setObserver({});
+    m_session = nullptr;
 }
 
 void MonitorWindow::record(const ExchangeRecord &exchange)
@@ -66,7 +78,7 @@ void MonitorWindow::record(const ExchangeRecord &exchange)
 
 void MonitorWindow::closeEvent(QCloseEvent *event)
 {
-    emit closed();
+    stopWatching();
     QWidget::closeEvent(event);
 }
 
@@ -195,27 +207,4 @@ bool MonitorWindow::writeAll(const QString &path, QString *error) const
         return false;
     }
     return true;
-}
-
-// ---- The main window's side: the menu entry, and the adapter's observer while the monitor is open.
-
-void TfrmMain::mnuMonitorClick()
-{
-    if (m_monitor) {
-        m_monitor->raise();
-        m_monitor->activateWindow();
-        return;
-    }
-    auto *monitor = new MonitorWindow(this);
-    m_monitor = monitor;
-    watchExchanges([monitor](const ExchangeRecord &exchange) { monitor->record(exchange); });
-    QObject::connect(monitor, &MonitorWindow::closed, this, [this] { watchExchanges({}); });
-    monitor->show();
-}
-
-void TfrmMain::watchExchanges(ExchangeObserver observer)
-{
-    m_exchangeObserver = std::move(observer);
-    if (Adapter)
-        Adapter->setObserver(m_exchangeObserver);
 }

@@ -2,6 +2,7 @@
 
 #include "exchangerecord.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class ExchangeLog;
@@ -9,26 +10,27 @@ class QCheckBox;
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
+class Session;
 
 // The exchange monitor: every exchange the configurator makes, decoded, in a window of its own
-// beside the main one. It records while it is open and not paused; closing it ends it.
+// beside the main one. It records the session's exchanges while it is open and not paused;
+// closing it ends it.
 class MonitorWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit MonitorWindow(QWidget *parent = nullptr);
+    MonitorWindow(Session &session, QWidget *parent);
+    ~MonitorWindow() override;
 
     // Takes one finished exchange, unless paused.
     void record(const ExchangeRecord &exchange);
-
-signals:
-    void closed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void stopWatching();
     void setUpControls();
     void connectControls();
     void placeBesideParent();
@@ -38,6 +40,7 @@ private:
     void saveAll();
     bool writeAll(const QString &path, QString *error) const;
 
+    QPointer<Session> m_session; // none once the monitor has stopped watching
     ExchangeLog *m_log;
     QSortFilterProxyModel *m_shown;
     QTableView *m_table;

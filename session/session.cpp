@@ -1,0 +1,167 @@
+#include "session.h"
+
+#include "adapter.h"
+#include "resultcodes.h"
+
+QString ResultText(qint16 code)
+{
+    switch (code) {
+    case lrNotConnected:
+        return QStringLiteral("Ошибка! Соединение не установлено!");
+    case lrWriteFailed:
+        return QStringLiteral("Ошибка записи в ПОРТ");
+    case lrBadCrc:
+        return QStringLiteral("Ошибка! Неверная контрольная сумма!");
+    case lrDeviceError:
+        return QStringLiteral("Ошибка! Прибор отклонил запрос!");
+    case lrIncomplete:
+        return QStringLiteral("Ошибка! Сообщение принято не полностью!");
+    case lrNoAnswer:
+        return QStringLiteral("Ошибка! Нет овета!");
+    case lrBadParameters:
+        return QStringLiteral("Ошибка! Неправильные параметры!");
+    default:
+        return {};
+    }
+}
+
+Session::Session(QObject *parent) : QObject(parent) {}
+
+Session::~Session()
+{
+    stop();
+}
+
+// An adapter whose port did not open stays until the next start or stop, unconnected.
+bool Session::start(const LineSetup &line)
+{
+    stop();
+    m_adapter = std::make_unique<CAdapter>();
+    m_adapter->PortNumber = line.portNumber;
+    m_adapter->SpeedNumber = line.speedNumber;
+    m_adapter->TimeOut = line.timeOut;
+    m_adapter->Parity = line.parity;
+    m_adapter->StopBits = line.stopBits;
+    m_adapter->PortName = line.portName;
+    m_adapter->setObserver(m_observer);
+    if (m_adapter->Open() != 0)
+        return false;
+    m_adapter->Connected = true;
+    return true;
+}
+
+void Session::stop()
+{
+    if (!m_adapter)
+        return;
+    m_adapter->Close();
+    m_adapter.reset();
+}
+
+bool Session::isConnected() const
+{
+    return m_adapter && m_adapter->Connected;
+}
+
+// On a fresh Linux system a serial port is open only to the group dialout.
+QString Session::openFailureText() const
+{
+    if (!m_adapter)
+        return {};
+    using Failure = CAdapter::OpenFailure;
+    switch (m_adapter->OpenError) {
+    case Failure::NoDevice:
+        return QStringLiteral("нет такого устройства");
+    case Failure::Busy:
+        return QStringLiteral("порт занят другой программой");
+    case Failure::NoPermission:
+        return QStringLiteral("нет доступа к порту; пользователь должен входить в группу dialout");
+    case Failure::LineSettings:
+        return QStringLiteral("не выбраны параметры линии");
+    case Failure::None:
+    case Failure::SystemError:
+        break;
+    }
+    return m_adapter->OpenErrorText;
+}
+
+void Session::setObserver(ExchangeObserver observer)
+{
+    m_observer = std::move(observer);
+    if (m_adapter)
+        m_adapter->setObserver(m_observer);
+}
+
+void Session::SelectParameter(qint16 id)
+{
+    ExchangeBuffer.fill(0);
+    if (id < 0 || id >= qint16(ParamMap.size()))
+        return;
+    ParamRegister = ParamMap[id].Register;
+    ParamBytes = ParamMap[id].Bytes;
+}
+
+// Read afresh for every exchange, so that a new device number counts from the next one on.
+quint8 Session::slaveAddress() const
+{
+    return quint8(m_deviceNumber & 0xFF);
+}
+
+std::optional<qint16> Session::readIntoBuffer(TParamId id)
+{
+    if (!isConnected())
+        return std::nullopt;
+    SelectParameter(id);
+    return m_adapter->ReadRegisters(slaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data());
+}
+
+std::optional<qint16> Session::read(TParamId id)
+{
+    const std::optional<qint16> code = readIntoBuffer(id);
+    if (code)
+        report(*code, ResultText(*code));
+    return code;
+}
+
+std::optional<qint16> Session::write(TParamId id, const Encode &put)
+{
+    if (!isConnected())
+        return std::nullopt;
+    SelectParameter(id);
+    const qint16 code = put() ? m_adapter->WriteRegisters(slaveAddress(), ParamRegister, ParamBytes / 2,
+                                                          ExchangeBuffer.data())
+                              : qint16(lrBadParameters);
+    report(code, ResultText(code));
+    return code;
+}
+
+void Session::report(qint16 code, const QString &text)
+{
+    emit outcome(code, text);
+}
+
+std::optional<Session::Reading> Session::readValue(const Catalogue::Parameter &parameter)
+{
+    const std::optional<qint16> code = read(parameter.id);
+    if (!code)
+        return std::nullopt;
+    Reading reading{*code, {}};
+    if (*code >= lrOk)
+        reading.value = Catalogue::decode(parameter, ExchangeBuffer.data());
+    return reading;
+}
+
+std::optional<qint16> Session::writeValue(const Catalogue::Parameter &parameter, const QVariant &value,
+                                          QString *refusal)
+{
+    const auto put = [&] {
+        const QString why = Catalogue::refusal(parameter, value);
+        if (refusal)
+            *refusal = why;
+        if (!why.isEmpty())
+            return false;
+        Catalogue::encode(parameter, value, ExchangeBuffer.data());
+        return true;
+    };
+    return write(parameter.id, put);
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "catalogue.h"
+#include "exchangerecord.h"
+#include "parammap.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CAdapter;
+
+// The message shown for a result code; empty for success and for codes without one.
+QString ResultText(qint16 code);
+
+// The line settings of a connection: rows of the tables of LineSettings, and the device to open.
+struct LineSetup
+{
+    quint8 portNumber = 0;
+    quint8 speedNumber = 0;
+    quint8 parity = 0;
+    quint8 stopBits = 0;
+    quint16 timeOut = 0;
+    QString portName;
+};
+
+// One connection to one device: its adapter, the parameter selection and the one exchange
+// buffer, and the common read and write procedures. Every exchange that these procedures make
+// reports its outcome through outcome(); so does a caller that gathers outcomes of its own.
+class Session : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Session(QObject *parent = nullptr);
+    ~Session() override;
+
+    // Opens the port with these settings; on success the connection is up. A port that does
+    // not open leaves the adapter unconnected, and openFailureText() says why.
+    bool start(const LineSetup &line);
+    // Closes and drops the adapter, if there is one.
+    void stop();
+    bool isConnected() const;
+    // Why the last start failed, in the words a user on site needs.
+    QString openFailureText() const;
+
+    // The device's address, read afresh for every exchange.
+    quint16 deviceNumber() const { return m_deviceNumber; }
+    void setDeviceNumber(quint16 number) { m_deviceNumber = number; }
+
+    // Hears of every exchange on the line, with this adapter and the ones after it.
+    void setObserver(ExchangeObserver observer);
+
+    // Parameter selection and the buffer shared by every exchange.
+    static constexpr int kExchangeRegisters = 100;
+    static constexpr int kExchangeBytes = 2 * kExchangeRegisters;
+    std::array<quint16, kExchangeRegisters> ExchangeBuffer{}; // host order
+    quint16 ParamRegister = 0;
+    quint8 ParamBytes = 0;
+
+    // Takes the parameter's register and length from the map and zeroes the buffer. An id
+    // outside the map keeps the previous register and length.
+    void SelectParameter(qint16 id);
+
+    // Puts the value to send into ExchangeBuffer; false refuses the input (nothing is sent).
+    using Encode = std::function<bool()>;
+
+    // The common procedures: one exchange for parameter id with the device of deviceNumber,
+    // its outcome reported. While not connected nothing at all happens, and they return
+    // nothing; otherwise the exchange's result code (lrBadParameters when put refused).
+    std::optional<qint16> read(TParamId id);
+    std::optional<qint16> write(TParamId id, const Encode &put);
+    // The read alone, with no report: ExchangeBuffer holds the registers on success.
+    std::optional<qint16> readIntoBuffer(TParamId id);
+
+    // Reports an outcome that the caller has put together from exchanges of its own.
+    void report(qint16 code, const QString &text);
+
+    // Typed access through the catalogue. A read gives the decoded value on success.
+    struct Reading
+    {
+        qint16 code = 0;
+        QVariant value;
+    };
+    std::optional<Reading> readValue(const Catalogue::Parameter &parameter);
+    // A value that the catalogue refuses sends nothing: lrBadParameters, and refusal says why.
+    std::optional<qint16> writeValue(const Catalogue::Parameter &parameter, const QVariant &value,
+                                     QString *refusal = nullptr);
+
+signals:
+    // text: the message of a failure, empty on success.
+    void outcome(qint16 code, const QString &text);
+
+private:
+    quint8 slaveAddress() const;
+
+    std::unique_ptr<CAdapter> m_adapter; // none while stopped
+    ExchangeObserver m_observer;
+    quint16 m_deviceNumber = 0;
+};
