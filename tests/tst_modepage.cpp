@@ -4,9 +4,11 @@
 #include "support/configwindow.h"
 #include "support/frames.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
@@ -457,6 +459,18 @@ private slots:
         QCOMPARE(background(), QApplication::palette().color(QPalette::Button));
         QCOMPARE(requestsAfterEntry(), (QList<QByteArray>{writeRequest(1, 0x0A12, {1}), readRequest(1, 0x0A12, 1),
                                                           writeRequest(1, 0x0A12, {0})}));
+    }
+
+    // The decimal point's two buttons show only a glyph: assistive tools tell them apart by name.
+    void theDecimalPointsGlyphButtonsSayWhatTheyDo()
+    {
+        open(Device().replies());
+        for (const auto &[name, action] : {std::pair{"btnModeDecimalPointPosRd", "Прочитать"},
+                                           std::pair{"btnModeDecimalPointPosWr", "Записать"}}) {
+            auto *button = config->find<QPushButton>(name);
+            QCOMPARE(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), QString::fromUtf8(action));
+            QCOMPARE(button->toolTip(), QString::fromUtf8(action));
+        }
     }
 };
 
