@@ -237,6 +237,48 @@ private slots:
         QCOMPARE(DeviceSearch::probeBudgetMs(quint8(speedNumber), allowance), budget);
     }
 
+    // The sum of the probe budgets, rounded up to the second, beside the progress bar as the
+    // search starts; gone once it ends.
+    void timeLeftIsShownBesideTheProgressBar_data()
+    {
+        QTest::addColumn<QList<int>>("speeds");
+        QTest::addColumn<QList<int>>("parities");
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("allowance");
+        QTest::addColumn<QString>("timeLeft");
+        // 10 probes of 58 ms: 0.58 s.
+        QTest::newRow("under a second reads one") << QList<int>{3} << QList<int>{0} << 10 << 40
+                                                  << QStringLiteral("осталось не более 1 с");
+        // 741 probes of 178 ms: 131.9 s.
+        QTest::newRow("minutes and seconds") << QList<int>{0} << QList<int>{0, 1, 2} << 247 << 40
+                                             << QStringLiteral("осталось не более 2 мин 12 с");
+        // 120 probes of 2 + 998 ms.
+        QTest::newRow("whole minutes") << QList<int>{7} << QList<int>{0} << 120 << 998
+                                       << QStringLiteral("осталось не более 2 мин");
+        // 247 addresses of 24 settings, 8279 ms for the eight speeds at one parity: 6134.7 s.
+        QTest::newRow("hours") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << QList<int>{0, 1, 2} << 247 << 1000
+                               << QStringLiteral("осталось не более 1 ч 42 мин 15 с");
+    }
+
+    void timeLeftIsShownBesideTheProgressBar()
+    {
+        QFETCH(QList<int>, speeds);
+        QFETCH(QList<int>, parities);
+        QFETCH(int, last);
+        QFETCH(int, allowance);
+        QFETCH(QString, timeLeft);
+        ConfigWindow config("[PORTS]\nCOM2=%PTY%\n");
+        Search search(config);
+        search.tickOnly(speeds, parities);
+        search.addresses(1, last);
+        search.find<QSpinBox>(QStringLiteral("spinSearchAllowance"))->setValue(allowance);
+        // No turn of the event loop between the click and the look: no probe has gone out yet.
+        search.find<QPushButton>(QStringLiteral("btnSearchStart"))->click();
+        QCOMPARE(search.text("lblSearchTimeLeft"), timeLeft);
+        search.find<QPushButton>(QStringLiteral("btnSearchCancel"))->click();
+        QCOMPARE(search.text("lblSearchTimeLeft"), QString());
+    }
+
     // Device number 3 in the left panel, addresses 1..4 at 9600 with no and with odd parity.
     void onlyReadsOfTheAddressRegisterGoOnTheLine()
     {
