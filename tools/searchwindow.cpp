@@ -13,6 +13,9 @@ namespace {
 constexpr qint64 kMsPerSecond = 1000;
 constexpr qint64 kSecondsPerMinute = 60;
 constexpr qint64 kSecondsPerHour = 3600;
+// The longest search the window allows, 5928 probes with the largest allowance (1000 ms), takes
+// 1 h 42 min 15 s: the widest text it can show is that of 1 h 59 min 59 s.
+constexpr qint64 kLongestTimeLeftMs = (2 * kSecondsPerHour - 1) * kMsPerSecond;
 
 enum Column { AddressColumn, SpeedColumn, ParityColumn, NameColumn, VersionColumn, ColumnCount };
 
@@ -74,6 +77,9 @@ void SearchWindow::setUpForm()
         m_parities[i]->setVisible(i < m_setup.parityNames.size());
     }
     ui->tblSearchFound->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // As wide as the longest text from the start, so that the bar keeps its length as the time counts down.
+    ui->lblSearchTimeLeft->setMinimumWidth(
+        ui->lblSearchTimeLeft->fontMetrics().horizontalAdvance(timeLeftText(kLongestTimeLeftMs)));
 }
 
 void SearchWindow::connectControls()
