@@ -21,12 +21,40 @@ constexpr int kReplyBytes = 7;        // address, function, byte count, one regi
 
 const TParamInfo &probedRegister() { return ParamMap[prmPortNetAddr]; }
 
+// The speeds a panel is most often set to first: 19200 and 9600 are the usual factory and
+// plant settings. The slow ones come last, and cost most besides: a probe at 1200 baud waits
+// 178 ms, at 19200 only 49 ms.
+constexpr std::array<quint32, 8> kBaudsByLikelihood{19200, 9600, 38400, 57600, 115200, 4800, 2400, 1200};
+
+// Units on a bench are numbered from 1 up, so the low addresses are tried at every setting
+// before any setting's full sweep: with all 24 settings that pass is 384 probes, 29 s at the
+// default allowance, out of 7.4 min for the whole search.
+constexpr int kQuickPassLastAddress = 16;
+
+// A row of the baud-rate table that the list above lacks goes after all of them.
+qsizetype likelihoodRank(quint8 speedNumber)
+{
+    const std::optional<quint32> baud = LineSettings::baudRate(speedNumber);
+    const auto rank = baud ? std::find(kBaudsByLikelihood.begin(), kBaudsByLikelihood.end(), *baud)
+                           : kBaudsByLikelihood.end();
+    return rank - kBaudsByLikelihood.begin();
+}
+
+// Each row once, however often the plan names it.
+QList<quint8> distinct(QList<quint8> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+// The likely setting, then the speeds by likelihood and, within a speed, the parities in table order.
 QList<LineSetting> settingsInOrder(const Plan &plan)
 {
-    QList<quint8> speeds = plan.speeds;
-    QList<quint8> parities = plan.parities;
-    std::sort(speeds.begin(), speeds.end());
-    std::sort(parities.begin(), parities.end());
+    QList<quint8> speeds = distinct(plan.speeds);
+    std::stable_sort(speeds.begin(), speeds.end(),
+                     [](quint8 a, quint8 b) { return likelihoodRank(a) < likelihoodRank(b); });
+    const QList<quint8> parities = distinct(plan.parities);
     QList<LineSetting> settings;
     for (quint8 speed : speeds) {
         for (quint8 parity : parities)
@@ -43,14 +71,24 @@ QList<Probe> probeOrder(const Plan &plan)
 {
     const int first = std::max(kFirstAddress, std::min(plan.firstAddress, plan.lastAddress));
     const int last = std::min(kLastAddress, std::max(plan.firstAddress, plan.lastAddress));
+    const QList<LineSetting> settings = settingsInOrder(plan);
+    const Probe likely{plan.likely, quint8(plan.likelyAddress)};
+    const bool likelyInPlan =
+        settings.contains(plan.likely) && plan.likelyAddress >= first && plan.likelyAddress <= last;
     QList<Probe> probes;
-    for (const LineSetting &setting : settingsInOrder(plan)) {
-        const bool likelyFirst = setting == plan.likely && plan.likelyAddress >= first && plan.likelyAddress <= last;
-        if (likelyFirst)
-            probes.append({setting, quint8(plan.likelyAddress)});
-        for (int address = first; address <= last; ++address) {
-            if (!(likelyFirst && address == plan.likelyAddress))
-                probes.append({setting, quint8(address)});
+    if (likelyInPlan)
+        probes.append(likely);
+    // The quick pass and the full sweep cover ranges that do not overlap, so only the likely
+    // probe could come up twice.
+    const int quickLast = std::min(last, kQuickPassLastAddress);
+    const int sweepFirst = std::max(first, kQuickPassLastAddress + 1);
+    for (const auto &[from, to] : {std::pair{first, quickLast}, std::pair{sweepFirst, last}}) {
+        for (const LineSetting &setting : settings) {
+            for (int address = from; address <= to; ++address) {
+                const Probe probe{setting, quint8(address)};
+                if (!(likelyInPlan && probe == likely))
+                    probes.append(probe);
+            }
         }
     }
     return probes;

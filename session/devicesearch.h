@@ -43,11 +43,15 @@ struct Probe
 {
     LineSetting setting;
     quint8 address = 0;
+    bool operator==(const Probe &) const = default;
 };
 
-// The likely setting first, and within it the likely address first; then the other settings,
-// by speed and then parity in table order. Within a setting the addresses rise. Settings and
-// addresses outside the plan are not tried, the likely ones included.
+// The likely setting at the likely address first. Then a quick pass of the low addresses
+// (1..16) over every setting, and the full sweep of the remaining addresses over every
+// setting. Both go through the likely setting first, then the speeds by likelihood (19200,
+// 9600, 38400, 57600, 115200, then the slow 4800, 2400, 1200) and, within a speed, the
+// parities in table order; within a setting the addresses rise. No probe goes out twice, and
+// settings and addresses outside the plan are not tried, the likely ones included.
 QList<Probe> probeOrder(const Plan &plan);
 
 // How long a probe at this speed may wait: request (8 bytes) and reply (7 bytes) on the wire,

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
@@ -131,7 +132,8 @@ class TestSearch : public QObject
     Q_OBJECT
 
 private slots:
-    void probeOrderStartsFromTheLeftPanel_data()
+    // The left panel at 9600, no parity; speed rows 0..7 are 1200..115200, parity rows none, even, odd.
+    void probesGoFromLikelyToUnlikely_data()
     {
         QTest::addColumn<QList<quint8>>("speeds");
         QTest::addColumn<QList<quint8>>("parities");
@@ -157,9 +159,18 @@ private slots:
             << QList<quint8>{3} << QList<quint8>{0} << 3 << 1 << 9 << QStringList{"3/0:1", "3/0:2", "3/0:3"};
         QTest::newRow("nothing ticked, nothing sent") << QList<quint8>{} << QList<quint8>{0} << 1 << 247 << 1
                                                       << QStringList{};
+        QTest::newRow("common speeds before the slow ones, the slowest last")
+            << QList<quint8>{0, 1, 2, 3, 4, 5, 6, 7} << QList<quint8>{0} << 1 << 1 << 1
+            << QStringList{"3/0:1", "4/0:1", "5/0:1", "6/0:1", "7/0:1", "2/0:1", "1/0:1", "0/0:1"};
+        QTest::newRow("low addresses at every setting before any full sweep")
+            << QList<quint8>{3, 4} << QList<quint8>{0, 2} << 15 << 18 << 17
+            << QStringList{"3/0:17", "3/0:15", "3/0:16", "4/0:15", "4/0:16", "4/2:15", "4/2:16", "3/2:15", "3/2:16",
+                           "3/0:18", "4/0:17", "4/0:18", "4/2:17", "4/2:18", "3/2:17", "3/2:18"};
+        QTest::newRow("a row named twice is tried once")
+            << QList<quint8>{4, 4} << QList<quint8>{0, 0} << 1 << 2 << 1 << QStringList{"4/0:1", "4/0:2"};
     }
 
-    void probeOrderStartsFromTheLeftPanel()
+    void probesGoFromLikelyToUnlikely()
     {
         QFETCH(QList<quint8>, speeds);
         QFETCH(QList<quint8>, parities);
@@ -176,6 +187,35 @@ private slots:
         plan.likely = {3, 0}; // 9600, none
         plan.likelyAddress = likelyAddress;
         QCOMPARE(probeTexts(DeviceSearch::probeOrder(plan)), expected);
+    }
+
+    // Every setting and address of the window's default plan exactly once, wherever the left
+    // panel points.
+    void everyProbeOfThePlanGoesOutOnce_data()
+    {
+        QTest::addColumn<int>("likelySpeed");
+        QTest::addColumn<int>("likelyParity");
+        QTest::addColumn<int>("likelyAddress");
+        QTest::newRow("9600, none, 1: the defaults") << 3 << 0 << 1;
+        QTest::newRow("115200, odd, 200: in the full sweep") << 7 << 2 << 200;
+        QTest::newRow("1200, even, 16: the last low address") << 0 << 1 << 16;
+    }
+
+    void everyProbeOfThePlanGoesOutOnce()
+    {
+        QFETCH(int, likelySpeed);
+        QFETCH(int, likelyParity);
+        QFETCH(int, likelyAddress);
+        DeviceSearch::Plan plan;
+        plan.speeds = {0, 1, 2, 3, 4, 5, 6, 7};
+        plan.parities = {0, 1, 2};
+        plan.likely = {quint8(likelySpeed), quint8(likelyParity)};
+        plan.likelyAddress = likelyAddress;
+        const QStringList probes = probeTexts(DeviceSearch::probeOrder(plan));
+        const qsizetype settings = plan.speeds.size() * plan.parities.size();
+        QCOMPARE(probes.size(), settings * DeviceSearch::kLastAddress);
+        QCOMPARE(QSet<QString>(probes.begin(), probes.end()).size(), probes.size());
+        QCOMPARE(probes.first(), QStringLiteral("%1/%2:%3").arg(likelySpeed).arg(likelyParity).arg(likelyAddress));
     }
 
     // The wire time of an 8-byte request and a 7-byte reply, 11 bits a character, plus the allowance.
@@ -195,6 +235,48 @@ private slots:
         QFETCH(int, allowance);
         QFETCH(int, budget);
         QCOMPARE(DeviceSearch::probeBudgetMs(quint8(speedNumber), allowance), budget);
+    }
+
+    // The sum of the probe budgets, rounded up to the second, beside the progress bar as the
+    // search starts; gone once it ends.
+    void timeLeftIsShownBesideTheProgressBar_data()
+    {
+        QTest::addColumn<QList<int>>("speeds");
+        QTest::addColumn<QList<int>>("parities");
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("allowance");
+        QTest::addColumn<QString>("timeLeft");
+        // 10 probes of 58 ms: 0.58 s.
+        QTest::newRow("under a second reads one") << QList<int>{3} << QList<int>{0} << 10 << 40
+                                                  << QStringLiteral("осталось не более 1 с");
+        // 741 probes of 178 ms: 131.9 s.
+        QTest::newRow("minutes and seconds") << QList<int>{0} << QList<int>{0, 1, 2} << 247 << 40
+                                             << QStringLiteral("осталось не более 2 мин 12 с");
+        // 120 probes of 2 + 998 ms.
+        QTest::newRow("whole minutes") << QList<int>{7} << QList<int>{0} << 120 << 998
+                                       << QStringLiteral("осталось не более 2 мин");
+        // 247 addresses of 24 settings, 8279 ms for the eight speeds at one parity: 6134.7 s.
+        QTest::newRow("hours") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << QList<int>{0, 1, 2} << 247 << 1000
+                               << QStringLiteral("осталось не более 1 ч 42 мин 15 с");
+    }
+
+    void timeLeftIsShownBesideTheProgressBar()
+    {
+        QFETCH(QList<int>, speeds);
+        QFETCH(QList<int>, parities);
+        QFETCH(int, last);
+        QFETCH(int, allowance);
+        QFETCH(QString, timeLeft);
+        ConfigWindow config("[PORTS]\nCOM2=%PTY%\n");
+        Search search(config);
+        search.tickOnly(speeds, parities);
+        search.addresses(1, last);
+        search.find<QSpinBox>(QStringLiteral("spinSearchAllowance"))->setValue(allowance);
+        // No turn of the event loop between the click and the look: no probe has gone out yet.
+        search.find<QPushButton>(QStringLiteral("btnSearchStart"))->click();
+        QCOMPARE(search.text("lblSearchTimeLeft"), timeLeft);
+        search.find<QPushButton>(QStringLiteral("btnSearchCancel"))->click();
+        QCOMPARE(search.text("lblSearchTimeLeft"), QString());
     }
 
     // Device number 3 in the left panel, addresses 1..4 at 9600 with no and with odd parity.

@@ -10,9 +10,32 @@ using namespace DeviceSearch;
 
 namespace {
 
-constexpr int kMsPerSecond = 1000;
+constexpr qint64 kMsPerSecond = 1000;
+constexpr qint64 kSecondsPerMinute = 60;
+constexpr qint64 kSecondsPerHour = 3600;
+// The longest search the window allows, 5928 probes with the largest allowance (1000 ms), takes
+// 1 h 42 min 15 s: the widest text it can show is that of 1 h 59 min 59 s.
+constexpr qint64 kLongestTimeLeftMs = (2 * kSecondsPerHour - 1) * kMsPerSecond;
 
 enum Column { AddressColumn, SpeedColumn, ParityColumn, NameColumn, VersionColumn, ColumnCount };
+
+// The probe budgets are the longest each probe may wait, so the sum is an upper bound, rounded
+// up to the second: 131 898 ms of budgets read «осталось не более 2 мин 12 с».
+QString timeLeftText(qint64 ms)
+{
+    const qint64 seconds = (ms + kMsPerSecond - 1) / kMsPerSecond;
+    const qint64 hours = seconds / kSecondsPerHour;
+    const qint64 minutes = seconds % kSecondsPerHour / kSecondsPerMinute;
+    const qint64 restSeconds = seconds % kSecondsPerMinute;
+    QStringList parts;
+    if (hours > 0)
+        parts << QStringLiteral("%1 ч").arg(hours);
+    if (minutes > 0)
+        parts << QStringLiteral("%1 мин").arg(minutes);
+    if (restSeconds > 0 || parts.isEmpty())
+        parts << QStringLiteral("%1 с").arg(restSeconds);
+    return QStringLiteral("осталось не более ") + parts.join(QLatin1Char(' '));
+}
 
 } // namespace
 
@@ -54,6 +77,9 @@ void SearchWindow::setUpForm()
         m_parities[i]->setVisible(i < m_setup.parityNames.size());
     }
     ui->tblSearchFound->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // As wide as the longest text from the start, so that the bar keeps its length as the time counts down.
+    ui->lblSearchTimeLeft->setMinimumWidth(
+        ui->lblSearchTimeLeft->fontMetrics().horizontalAdvance(timeLeftText(kLongestTimeLeftMs)));
 }
 
 void SearchWindow::connectControls()
@@ -137,6 +163,7 @@ void SearchWindow::endSearch(const QString &outcome)
         ui->pbSearch->setValue(int(m_sweep->sent()));
     m_sweep.reset();
     ui->lblSearchProgress->setText(outcome);
+    ui->lblSearchTimeLeft->clear();
     updateButtons();
 }
 
@@ -146,11 +173,9 @@ void SearchWindow::showProgress()
     if (!probe)
         return;
     ui->pbSearch->setValue(int(m_sweep->sent()));
-    const qint64 secondsLeft = (m_sweep->remainingMs() + kMsPerSecond - 1) / kMsPerSecond;
-    ui->lblSearchProgress->setText(QStringLiteral("%1, адрес %2, осталось %3 с")
-                                .arg(settingCaption(probe->setting))
-                                .arg(probe->address)
-                                .arg(secondsLeft));
+    ui->lblSearchTimeLeft->setText(timeLeftText(m_sweep->remainingMs()));
+    ui->lblSearchProgress->setText(
+        QStringLiteral("%1, адрес %2").arg(settingCaption(probe->setting)).arg(probe->address));
 }
 
 void SearchWindow::showFound(const Found &found)
