@@ -33,6 +33,8 @@ constexpr int kPortCount = 8; // COM1..COM8
 constexpr char kComputer[] = "COMP";
 constexpr char kDevice[] = "DEVS";
 constexpr char kPorts[] = "PORTS"; // only read
+constexpr char kMonitor[] = "MONITOR"; // the exchange monitor's frame when it last closed
+constexpr char kMonitorFrameKeys[][7] = {"Left", "Top", "Width", "Height"};
 constexpr char kPortNumberKey[] = "PortNumber";
 constexpr char kSpeedNumberKey[] = "SpeedNumber";
 constexpr char kParityKey[] = "Parity";
@@ -246,6 +248,17 @@ void TfrmMain::loadSettings()
     selectRow(ui->cmbStopBit, settings.readInteger(kComputer, kStopBitsKey, kDefaultStopBits));
     cmbStopBitChange(ui->cmbStopBit->currentIndex());
 
+    std::array<qint64, 4> frame{};
+    bool framed = true;
+    for (size_t i = 0; i < frame.size(); ++i) {
+        const auto value = settings.value(kMonitor, kMonitorFrameKeys[i]);
+        const auto number = value ? IniProfile::parseInteger(*value) : std::nullopt;
+        framed = framed && number;
+        frame[i] = number.value_or(0);
+    }
+    if (framed && frame[2] > 0 && frame[3] > 0)
+        m_monitorFrame = QRect(int(frame[0]), int(frame[1]), int(frame[2]), int(frame[3]));
+
     // Through the spinner's maximum first, so that a stored 0, the edit's first text, still
     // reaches DeviceNumber, and a refused value leaves 255.
     ui->edtDevNumber->setText(QString::number(ui->UpDownDevNumber->maximum()));
@@ -262,6 +275,12 @@ bool TfrmMain::saveSettings(QString *error)
     settings.writeInteger(kComputer, kStopBitsKey, m_stopBits);
     settings.writeInteger(kComputer, kTimeOutKey, m_timeOut);
     settings.writeInteger(kDevice, kDeviceNumberKey, DeviceNumber());
+    if (m_monitorFrame) {
+        const int frame[] = {m_monitorFrame->left(), m_monitorFrame->top(), m_monitorFrame->width(),
+                             m_monitorFrame->height()};
+        for (size_t i = 0; i < std::size(frame); ++i)
+            settings.writeInteger(kMonitor, kMonitorFrameKeys[i], frame[i]);
+    }
     if (settings.save())
         return true;
     *error = settings.errorString();
@@ -278,6 +297,8 @@ void TfrmMain::FormClose()
 {
     stopTimer(); // no tick may reach the adapter that goes next
     m_session->stop();
+    if (m_monitor)
+        m_monitorFrame = m_monitor->frameGeometry();
     QString reason;
     if (!saveSettings(&reason))
         ModalBox::warning(this, QStringLiteral("Не удалось сохранить настройки в файл %1:\n%2")

@@ -2,12 +2,14 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CalibrationPage;
 class DataPage;
@@ -113,6 +115,7 @@ private:
     void applyFoundDevice(int portNumber, int speedNumber, int parity, int address);
     void mnuMonitorClick();
     QPointer<QWidget> m_monitor;
+    std::optional<QRect> m_monitorFrame; // where the monitor was last, from the settings file
 
     std::unique_ptr<Ui::TfrmMain> ui;
     QString m_settingsPath;

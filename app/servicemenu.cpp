@@ -63,6 +63,10 @@ void TfrmMain::mnuMonitorClick()
         m_monitor->activateWindow();
         return;
     }
-    m_monitor = new MonitorWindow(*m_session, this);
-    m_monitor->show();
+    auto *monitor = new MonitorWindow(*m_session, this);
+    m_monitor = monitor;
+    QObject::connect(monitor, &MonitorWindow::closing, this, [this](const QRect &frame) { m_monitorFrame = frame; });
+    monitor->show();
+    const int toolBarBottom = ui->pnlToolBar->mapToGlobal(QPoint(0, ui->pnlToolBar->height() - 1)).y();
+    monitor->place(frameGeometry(), toolBarBottom, m_monitorFrame);
 }

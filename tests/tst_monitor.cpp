@@ -9,6 +9,7 @@
 #include "support/configwindow.h"
 #include "support/frames.h"
 #include "support/ptypeer.h"
+#include "windowplacement.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -269,6 +270,65 @@ private slots:
         QCOMPARE(log.rowCount(), kept);
         QVERIFY(log.line(0).contains(shownHex(readRequest(1, quint16(firstKept), 1))));
         QVERIFY(log.line(kept - 1).contains(shownHex(readRequest(1, quint16(next - 1), 1))));
+    }
+
+    // Frames are (left, top, width, height); the main window's tool bar ends at row 90.
+    void theMonitorNeverHidesTheToolBar_data()
+    {
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QRect>("main");
+        QTest::addColumn<QRect>("monitor");
+
+        const QRect main(0, 0, 752, 490);
+        QTest::newRow("1920x1080: to the right") << QRect(0, 0, 1920, 1050) << main.translated(100, 100)
+                                                 << QRect(860, 100, 1000, 420);
+        QTest::newRow("1920x1080, main on the right: to the left")
+            << QRect(0, 0, 1920, 1050) << main.translated(1100, 100) << QRect(92, 100, 1000, 420);
+        QTest::newRow("1280x1024: below") << QRect(0, 0, 1280, 994) << main << QRect(0, 498, 1000, 420);
+        QTest::newRow("1366x768: beside, narrowed") << QRect(0, 0, 1366, 738) << main << QRect(760, 0, 606, 420);
+        QTest::newRow("1024x768: below, shortened") << QRect(0, 0, 1024, 768) << main << QRect(0, 498, 1000, 270);
+        QTest::newRow("800x600: below the tool bar") << QRect(0, 0, 800, 600) << main << QRect(0, 99, 800, 420);
+    }
+
+    void theMonitorNeverHidesTheToolBar()
+    {
+        QFETCH(QRect, screen);
+        QFETCH(QRect, main);
+        QFETCH(QRect, monitor);
+        constexpr int kToolBarBottom = 90;
+        QCOMPARE(toolWindowPlacement(screen, main, main.top() + kToolBarBottom, {1000, 420}, {480, 200}), monitor);
+    }
+
+    // Where the user left the monitor it opens again, in the next session too, and on the screen.
+    void theMonitorOpensWhereItWasLeft()
+    {
+        auto config = std::make_unique<ConfigWindow>();
+        config->trigger("mnuMonitor");
+        auto *monitor = config->window().findChild<QWidget *>(QStringLiteral("frmMonitor"));
+        QVERIFY(monitor);
+        monitor->move(20, 300);
+        monitor->resize(600, 250);
+        const QRect left = monitor->frameGeometry(); // with the decorations
+        monitor->close();
+        config->trigger("mnuMonitor");
+        monitor = config->window().findChild<QWidget *>(QStringLiteral("frmMonitor"));
+        QTRY_COMPARE(monitor->frameGeometry(), left);
+
+        config->window().close();
+        const QByteArray saved = config->settingsFile();
+        const QByteArray section = QStringLiteral("[MONITOR]\nLeft=20\nTop=300\nWidth=%1\nHeight=%2\n")
+                                       .arg(left.width())
+                                       .arg(left.height())
+                                       .toLatin1();
+        QVERIFY2(saved.endsWith(section), saved.constData());
+        config = std::make_unique<ConfigWindow>(saved);
+        config->trigger("mnuMonitor");
+        monitor = config->window().findChild<QWidget *>(QStringLiteral("frmMonitor"));
+        QTRY_COMPARE(monitor->frameGeometry(), left);
+
+        const QRect screen(0, 0, 800, 600);
+        QCOMPARE(keptOnScreen(QRect(700, -50, 600, 250), screen), QRect(200, 0, 600, 250));
+        QCOMPARE(keptOnScreen(QRect(10, 10, 1200, 900), screen), screen);
     }
 
     // Opened before Start, the monitor hears the adapter that Start creates; the buttons act on

@@ -4,6 +4,7 @@
 #include "handlers.h"
 #include "modalbox.h"
 #include "session.h"
+#include "windowplacement.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -28,12 +29,13 @@
 
 namespace {
 
-constexpr QSize kInitialSize(1000, 420);
-constexpr int kGapToParent = 8;
+constexpr QSize kInitialSize(1080, 420);
+// Time, slave, function and most of what was asked for, and a dozen rows.
+constexpr QSize kSmallestUsefulSize(480, 200);
 constexpr int kRowPadding = 4; // above and below the text of a row, together
 
 // Widths that fit each column's usual text, so that no column is sized by measuring 10 000 rows.
-constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 45, 60, 165, 185, 185, 40, 180};
+constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 45, 60, 250, 185, 185, 40, 180};
 
 } // namespace
 
@@ -54,7 +56,6 @@ MonitorWindow::MonitorWindow(Session &session, QWidget *parent)
     setWindowTitle(QStringLiteral("Монитор обмена"));
     setUpControls();
     connectControls();
-    placeBesideParent();
     session.setObserver([this](const ExchangeRecord &exchange) { record(exchange); });
 }
 
@@ -78,6 +79,7 @@ void MonitorWindow::record(const ExchangeRecord &exchange)
 
 void MonitorWindow::closeEvent(QCloseEvent *event)
 {
+    emit closing(frameGeometry());
     stopWatching();
     QWidget::closeEvent(event);
 }
@@ -127,18 +129,22 @@ void MonitorWindow::connectControls()
     followNewRows();
 }
 
-void MonitorWindow::placeBesideParent()
+void MonitorWindow::place(const QRect &mainFrame, int toolBarBottom, const std::optional<QRect> &lastFrame)
 {
-    const QWidget *main = parentWidget();
-    if (!main)
+    const QScreen *screen = this->screen();
+    if (!screen)
         return;
-    QPoint place = main->frameGeometry().topRight() + QPoint(kGapToParent, 0);
-    if (const QScreen *screen = main->screen()) {
-        const QRect free = screen->availableGeometry();
-        place.setX(std::clamp(place.x(), free.left(), std::max(free.left(), free.right() - kInitialSize.width())));
-        place.setY(std::clamp(place.y(), free.top(), std::max(free.top(), free.bottom() - kInitialSize.height())));
-    }
-    move(place);
+    const QRect free = screen->availableGeometry();
+    setFrame(lastFrame ? keptOnScreen(*lastFrame, free)
+                       : toolWindowPlacement(free, mainFrame, toolBarBottom, kInitialSize, kSmallestUsefulSize));
+}
+
+// The decorations are the window manager's: what they add to the size is known once shown.
+void MonitorWindow::setFrame(const QRect &frame)
+{
+    const QSize decorations = frameGeometry().size() - size();
+    resize(frame.size() - decorations);
+    move(frame.topLeft());
 }
 
 // Only the failed exchanges and the discarded input, whose AnomalyRole reads "true".

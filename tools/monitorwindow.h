@@ -3,7 +3,10 @@
 #include "exchangerecord.h"
 
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
+
+#include <optional>
 
 class ExchangeLog;
 class QCheckBox;
@@ -26,6 +29,15 @@ public:
     // Takes one finished exchange, unless paused.
     void record(const ExchangeRecord &exchange);
 
+    // Puts the shown window where it was last (kept on the screen), or else beside the main
+    // window of frame mainFrame without hiding its tool bar, which ends at toolBarBottom.
+    // Frames are in screen coordinates, window decorations included.
+    void place(const QRect &mainFrame, int toolBarBottom, const std::optional<QRect> &lastFrame);
+
+signals:
+    // The window's frame as it closes, for the next opening.
+    void closing(const QRect &frame);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -33,7 +45,7 @@ private:
     void stopWatching();
     void setUpControls();
     void connectControls();
-    void placeBesideParent();
+    void setFrame(const QRect &frame);
     void showOnlyErrors(bool only);
     void followNewRows();
     void copySelectedRows();
