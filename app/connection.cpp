@@ -8,6 +8,7 @@
 #include "updown.h"
 #include "ui_mainform.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -16,6 +17,8 @@ namespace {
 constexpr int kPageTag = 1;       // the five page actions
 constexpr int kConnectionTag = 2; // Start and Stop
 constexpr int kPollIntervalMs = 100;
+// How often an unplugged adapter is looked for: it is back within half a second of the plug.
+constexpr int kReplugWatchMs = 500;
 
 int tagOf(const QAction *action)
 {
@@ -109,14 +112,19 @@ void TfrmMain::startConnection()
     // The system's ports as they are now: an adapter plugged in since the last look counts.
     const QStringList systemPorts = PortDevices::systemPorts();
     showPortDevices(systemPorts);
+    connectTo(portDevice(m_portNumber, systemPorts));
+}
 
-    const LineSetup line{m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut,
-                         portDevice(m_portNumber, systemPorts)};
+void TfrmMain::connectTo(const QString &portName)
+{
+    endReplugWatch();
+    const LineSetup line{m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut, portName};
     if (!m_session->start(line)) {
         ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2): %3")
                                         .arg(PortCaption(m_portNumber), line.portName, m_session->openFailureText()));
         return;
     }
+    m_stablePort = PortDevices::stableName(portName);
     enableConnectedActions(true);
 
     // The page chosen before the connection is entered again, its values read or its polling started.
@@ -130,10 +138,39 @@ void TfrmMain::startConnection()
 // The page shown stays, with its last values and colours.
 void TfrmMain::stopConnection()
 {
+    endReplugWatch();
     stopTimer();
     m_session->stop();
     enableConnectedActions(false);
     ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
+}
+
+// Every exchange on a vanished port would fail at once, a message a tick: the connection ends
+// as Stop ends it, with the reason in the error area.
+void TfrmMain::portUnplugged()
+{
+    stopTimer();
+    m_session->stop();
+    enableConnectedActions(false);
+    ui->lblErrors->setText(QStringLiteral("Ошибка! Адаптер %1 отключён (%2). Подключите его снова.")
+                               .arg(PortCaption(m_portNumber), m_stablePort));
+    ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
+    m_replugWatch->start(kReplugWatchMs);
+}
+
+void TfrmMain::watchForReplug()
+{
+    if (!QFileInfo::exists(m_stablePort))
+        return;
+    m_replugWatch->stop();
+    ui->lblErrors->setText(QStringLiteral("Адаптер %1 снова подключён (%2).").arg(PortCaption(m_portNumber), m_stablePort));
+    ui->btnReconnect->show();
+}
+
+void TfrmMain::endReplugWatch()
+{
+    m_replugWatch->stop();
+    ui->btnReconnect->hide();
 }
 
 void TfrmMain::enableConnectedActions(bool connected)

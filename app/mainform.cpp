@@ -90,7 +90,8 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
       m_settingsPath(settingsPath.isEmpty() ? settingsFilePath(QCoreApplication::applicationFilePath())
                                             : settingsPath),
       m_session(std::make_unique<Session>()),
-      Timer(new QTimer(this))
+      Timer(new QTimer(this)),
+      m_replugWatch(new QTimer(this))
 {
     ui->setupUi(this);
     ui->ClientArea->setFixedSize(kClientSize.width(), kClientSize.height() - ui->StatusBar1->maximumHeight());
@@ -213,6 +214,9 @@ void TfrmMain::connectSignals()
     connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
     QObject::connect(m_session.get(), &Session::outcome, ui->lblErrors,
                      [this](qint16, const QString &text) { ui->lblErrors->setText(text); });
+    connect(m_session.get(), &Session::portLost, this, &TfrmMain::portUnplugged);
+    connect(m_replugWatch, &QTimer::timeout, this, &TfrmMain::watchForReplug);
+    connect(ui->btnReconnect, &QPushButton::clicked, this, [this] { connectTo(m_stablePort); });
 
     connect(ui->cmbPort, &QComboBox::activated, this, &TfrmMain::cmbPortChange);
     connect(ui->cmbSpeed, &QComboBox::activated, this, &TfrmMain::cmbSpeedChange);

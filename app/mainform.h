@@ -102,7 +102,13 @@ private:
     void ActionExitExecute();
     void mnuAboutClick();
     void startConnection();
+    void connectTo(const QString &portName);
     void stopConnection();
+    // An adapter unplugged while connected: the connection ends, and the window watches for
+    // the same adapter to come back, to offer to connect to it again.
+    void portUnplugged();
+    void watchForReplug();
+    void endReplugWatch();
     void enableConnectedActions(bool connected);
     void stopTimer();
     void timerTick();
@@ -137,5 +143,7 @@ private:
     QGroupBox *CurrentPage = nullptr;
     std::array<Page, 5> m_pages{};
     QTimer *Timer;
+    QString m_stablePort; // of the connection: the name the adapter comes back under
+    QTimer *m_replugWatch;
     std::function<void()> m_timerHandler;
 };

@@ -149,8 +149,15 @@ int CAdapter::Close()
 {
     if (!PortHandle)
         return -1;
+    m_closedByOwner = true;
     PortHandle->close();
     return 0;
+}
+
+// Only the vanished-port handler closes an open port; Close() is the owner's last word.
+bool CAdapter::PortLost() const
+{
+    return PortHandle && !PortHandle->isOpen() && !m_closedByOwner;
 }
 
 qint16 CAdapter::ReadRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer)

@@ -54,6 +54,9 @@ public:
     int Open();
     // 0 when the port was closed, -1 when none had been opened.
     int Close();
+    // The port went away while open (adapter unplugged, far end of a pseudo-terminal closed):
+    // every exchange fails at once from then on.
+    bool PortLost() const;
 
     // The registers land in host order in buffer, which must hold Rtu::maxReadRegisters slots:
     // a reply may carry more registers than were asked for, and all of them are copied.
@@ -84,6 +87,7 @@ private:
     void noteOpenFailure(const QSerialPort &port, const QString &path);
 
     std::unique_ptr<QSerialPort> PortHandle; // null until Open succeeds
+    bool m_closedByOwner = false;
     // What a serial port's read time-outs do: a read ends when its bytes are in, when more
     // than IntervalMs pass between two bytes, or after TotalMs plus MultiplierMs per byte.
     int IntervalMs = 0;

@@ -2,6 +2,8 @@
 
 #include "adapter.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -9,6 +11,9 @@
 namespace PortDevices {
 
 namespace {
+
+// udev's links to each USB serial adapter, by make, model and serial number.
+constexpr char kLinksById[] = "/dev/serial/by-id";
 
 // "/dev/ttyUSB10" -> {"/dev/ttyUSB", 10}; a name without trailing digits has number -1.
 std::pair<QString, qint64> nameAndNumber(const QString &device)
@@ -46,6 +51,19 @@ QString resolve(quint8 portNumber, const QString &mapped, const QStringList &sys
     if (portNumber < systemPorts.size())
         return systemPorts[portNumber];
     return CAdapter::PlatformPortName(portNumber);
+}
+
+QString stableName(const QString &device)
+{
+    const QFileInfo given(device);
+    if (given.isSymLink())
+        return device;
+    const QString target = given.canonicalFilePath();
+    const QFileInfoList links = QDir(QString::fromLatin1(kLinksById)).entryInfoList(QDir::System | QDir::Files);
+    const auto same = std::find_if(links.begin(), links.end(), [&target](const QFileInfo &link) {
+        return !target.isEmpty() && link.canonicalFilePath() == target;
+    });
+    return same == links.end() ? device : same->absoluteFilePath();
 }
 
 } // namespace PortDevices

@@ -16,4 +16,9 @@ QStringList stableOrder(QStringList devices);
 // else the system's port of the same position, else the platform's name for that port.
 QString resolve(quint8 portNumber, const QString &mapped, const QStringList &systemPorts);
 
+// The name under which the same adapter comes back after it was unplugged: a link (the one
+// given, or the adapter's own in /dev/serial/by-id, named after its make and serial number)
+// rather than the ttyUSBn that the system may give to the next adapter plugged in.
+QString stableName(const QString &device);
+
 } // namespace PortDevices

@@ -36,6 +36,7 @@ Session::~Session()
 bool Session::start(const LineSetup &line)
 {
     stop();
+    m_lossReported = false;
     m_adapter = std::make_unique<CAdapter>();
     m_adapter->PortNumber = line.portNumber;
     m_adapter->SpeedNumber = line.speedNumber;
@@ -63,7 +64,8 @@ bool Session::isConnected() const
     return m_adapter && m_adapter->Connected;
 }
 
-// On a fresh Linux system a serial port is open only to the group dialout.
+// On a fresh Linux system a serial port is open only to the group dialout, unless the package's
+// udev rule hands a USB adapter to the user at the desktop; over ssh the group is the way.
 QString Session::openFailureText() const
 {
     if (!m_adapter)
@@ -75,7 +77,7 @@ QString Session::openFailureText() const
     case Failure::Busy:
         return QStringLiteral("порт занят другой программой");
     case Failure::NoPermission:
-        return QStringLiteral("нет доступа к порту; пользователь должен входить в группу dialout");
+        return QStringLiteral("нет доступа к порту; выполните sudo adduser $USER dialout и войдите в систему заново");
     case Failure::LineSettings:
         return QStringLiteral("не выбраны параметры линии");
     case Failure::None:
@@ -112,7 +114,7 @@ std::optional<qint16> Session::readIntoBuffer(TParamId id)
     if (!isConnected())
         return std::nullopt;
     SelectParameter(id);
-    return m_adapter->ReadRegisters(slaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data());
+    return noticeLostPort(m_adapter->ReadRegisters(slaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data()));
 }
 
 std::optional<qint16> Session::read(TParamId id)
@@ -128,10 +130,19 @@ std::optional<qint16> Session::write(TParamId id, const Encode &put)
     if (!isConnected())
         return std::nullopt;
     SelectParameter(id);
-    const qint16 code = put() ? m_adapter->WriteRegisters(slaveAddress(), ParamRegister, ParamBytes / 2,
-                                                          ExchangeBuffer.data())
+    const qint16 code = put() ? noticeLostPort(m_adapter->WriteRegisters(slaveAddress(), ParamRegister,
+                                                                         ParamBytes / 2, ExchangeBuffer.data()))
                               : qint16(lrBadParameters);
     report(code, ResultText(code));
+    return code;
+}
+
+qint16 Session::noticeLostPort(qint16 code)
+{
+    if (code < lrOk && !m_lossReported && m_adapter->PortLost()) {
+        m_lossReported = true;
+        QMetaObject::invokeMethod(this, &Session::portLost, Qt::QueuedConnection);
+    }
     return code;
 }
 

@@ -95,11 +95,16 @@ public:
 signals:
     // text: the message of a failure, empty on success.
     void outcome(qint16 code, const QString &text);
+    // The port went away while connected. Once per connection, after the handler of the event
+    // that found it has finished, so that it may stop the session.
+    void portLost();
 
 private:
     quint8 slaveAddress() const;
+    qint16 noticeLostPort(qint16 code);
 
     std::unique_ptr<CAdapter> m_adapter; // none while stopped
     ExchangeObserver m_observer;
     quint16 m_deviceNumber = 0;
+    bool m_lossReported = false;
 };

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -313,7 +314,7 @@ private slots:
         QTest::newRow("no device") << "missing" << "нет такого устройства";
         QTest::newRow("busy") << "busy" << "порт занят другой программой";
         QTest::newRow("no permission") << "locked"
-                                       << "нет доступа к порту; пользователь должен входить в группу dialout";
+                                       << "нет доступа к порту; выполните sudo adduser $USER dialout и войдите в систему заново";
     }
 
     void failedStartSaysWhyAndStartCanBeRetried()
@@ -353,6 +354,41 @@ private slots:
         }
         QVERIFY(config.start());
         QCOMPARE(config.statusText(), QStringLiteral("Старт"));
+    }
+
+    // Unplugged while the Readings page polls, the adapter ends the connection with the reason
+    // shown; once it is back under its name, one click connects again and re-enters the page.
+    void anUnpluggedAdapterEndsTheConnectionAndCanBeConnectedAgain()
+    {
+        constexpr int kReplugWatchMs = 500;
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("adapter"));
+        auto unplugged = std::make_unique<PtyPeer>();
+        QVERIFY(QFile::link(unplugged->devicePath(), link));
+        ConfigWindow config("[PORTS]\nCOM2=" + link.toLocal8Bit() + "\n");
+        QVERIFY(config.start());
+        config.click("sbData");
+        QTRY_VERIFY_WITH_TIMEOUT(unplugged->requests().size() >= 3, 5000);
+        unplugged->hangUp();
+        QVERIFY(QFile::remove(link));
+
+        QTRY_VERIFY_WITH_TIMEOUT(config.find<QToolButton>("sbStart")->isEnabled(), 5000);
+        QCOMPARE(config.errorText(), QStringLiteral("Ошибка! Адаптер COM2 отключён (%1). Подключите его снова.").arg(link));
+        QVERIFY(!config.find<QTimer>("Timer")->isActive());
+        QVERIFY(!config.find<QToolButton>("sbData")->isEnabled());
+        auto *again = config.find<QPushButton>("btnReconnect");
+        QTest::qWait(2 * kReplugWatchMs);
+        QVERIFY(!again->isVisible());
+
+        PtyPeer pluggedIn;
+        QVERIFY(QFile::link(pluggedIn.devicePath(), link));
+        QTRY_VERIFY_WITH_TIMEOUT(again->isVisible(), 5000);
+        QCOMPARE(config.errorText(), QStringLiteral("Адаптер COM2 снова подключён (%1).").arg(link));
+        QTest::mouseClick(again, Qt::LeftButton);
+        QVERIFY(config.find<QToolButton>("sbStop")->isEnabled());
+        QVERIFY(!again->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(pluggedIn.requests().size() >= 3, 5000);
+        QCOMPARE(pluggedIn.requests().first(), readRequest(1, 0x0007, 3));
     }
 
     void enteringAPageShowsItAndPollsOnlyTheLivePages_data()
