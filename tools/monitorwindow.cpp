@@ -29,13 +29,13 @@
 
 namespace {
 
-constexpr QSize kInitialSize(1080, 420);
+constexpr QSize kInitialSize(1120, 420);
 // Time, slave, function and most of what was asked for, and a dozen rows.
 constexpr QSize kSmallestUsefulSize(480, 200);
 constexpr int kRowPadding = 4; // above and below the text of a row, together
 
 // Widths that fit each column's usual text, so that no column is sized by measuring 10 000 rows.
-constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 45, 60, 250, 185, 185, 40, 180};
+constexpr int kColumnWidths[ExchangeLog::ColumnCount] = {90, 45, 60, 290, 185, 185, 40, 180};
 
 } // namespace
 
