@@ -3,8 +3,9 @@
 # Usage: scripts/deps.sh [extra packages...]
 set -euo pipefail
 
-# dpkg-dev (dpkg-shlibdeps) and desktop-file-utils: the package and its tests.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev dpkg-dev desktop-file-utils "$@")
+# dpkg-dev (dpkg-shlibdeps), file (CPack runs it to find the binaries for dpkg-shlibdeps) and
+# desktop-file-utils: the package and its tests.
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev dpkg-dev file desktop-file-utils "$@")
 
 missing=()
 for package in "${packages[@]}"; do
