@@ -3,8 +3,9 @@
 # Usage: scripts/deps.sh [extra packages...]
 set -euo pipefail
 
-# dpkg-dev (dpkg-shlibdeps) and desktop-file-utils: the package and its tests.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev dpkg-dev desktop-file-utils "$@")
+# dpkg-dev (dpkg-shlibdeps), file (CPack runs it to find the binaries for dpkg-shlibdeps) and
+# desktop-file-utils: the package and its tests.
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev dpkg-dev file desktop-file-utils "$@")
 
 missing=()
 for package in "${packages[@]}"; do
@@ -12,8 +13,17 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
 as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+    # A Debian installed with a root password has no sudo: say what to run rather than fail on it.
+    if ! command -v sudo >/dev/null; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "Without sudo, install them as root (su -), then run the script again:" >&2
+        echo "    apt-get install --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    as_root=(sudo)
+fi
+echo "Installing: ${missing[*]}"
 "${as_root[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree and checks what an installation would get: the
 # programs in /usr/bin, the menu entry, the icons, the manual pages, the udev rule for USB serial
-# adapters, and dependencies that dpkg-shlibdeps read from the libraries the programs link.
+# adapters, and dependencies that dpkg-shlibdeps read from the libraries the programs link, the
+# display plugin's among them.
 # Usage: tests/package_contents.sh BUILD-DIR
 set -euo pipefail
 build=$1
@@ -41,6 +42,11 @@ depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
 check "the Qt Widgets library among the dependencies" grep -q 'libqt6widgets6' <<<"$depends"
 check "the Qt SerialPort library among the dependencies" grep -q 'libqt6serialport6' <<<"$depends"
+# The window opens only with Qt's X11 display plugin, which a distribution may ship in a package
+# that the Qt libraries merely recommend: the one that holds it here must be a dependency.
+xcb=$(dpkg -S '*/qt6/plugins/platforms/libqxcb.so' 2>/dev/null | head -n 1 | cut -d: -f1 || true)
+check "the display plugin's package (${xcb:-none holds libqxcb.so}) among the dependencies" \
+    grep -qE "(^|, )${xcb:-libqxcb.so}( |,|$)" <<<"$depends"
 
 workdir="$out/files"
 dpkg-deb --extract "$deb" "$workdir"
