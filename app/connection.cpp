@@ -29,7 +29,7 @@ int tagOf(const QAction *action)
 
 QString TfrmMain::PortCaption(quint8 index)
 {
-    return QStringLiteral("COM%1").arg(int(index) + 1);
+    return PortDevices::caption(index);
 }
 
 quint32 TfrmMain::BaudRate(quint8 index)

@@ -14,12 +14,12 @@
 #include "portdevices.h"
 #include "portpage.h"
 #include "session.h"
+#include "settingsfile.h"
 #include "ui_mainform.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -27,25 +27,9 @@ namespace {
 constexpr QSize kClientSize(750, 423); // below the menu bar, the status bar included
 constexpr QSize kToolButtonSize(74, 46);
 constexpr QSize kToolGlyphSize(24, 24);
-constexpr int kPortCount = 8; // COM1..COM8
-
-// The settings file.
-constexpr char kComputer[] = "COMP";
-constexpr char kDevice[] = "DEVS";
-constexpr char kPorts[] = "PORTS"; // only read
-constexpr char kMonitor[] = "MONITOR"; // the exchange monitor's frame when it last closed
+// The window's own section of the settings file: the exchange monitor's frame when it last closed.
+constexpr char kMonitor[] = "MONITOR";
 constexpr char kMonitorFrameKeys[][7] = {"Left", "Top", "Width", "Height"};
-constexpr char kPortNumberKey[] = "PortNumber";
-constexpr char kSpeedNumberKey[] = "SpeedNumber";
-constexpr char kParityKey[] = "Parity";
-constexpr char kStopBitsKey[] = "StopBits";
-constexpr char kTimeOutKey[] = "TimeOut";
-constexpr char kDeviceNumberKey[] = "DeviceNumber";
-constexpr qint64 kDefaultPortNumber = 1;  // COM2
-constexpr qint64 kDefaultSpeedNumber = 3; // 9600 baud
-constexpr qint64 kDefaultParity = 0;      // none
-constexpr qint64 kDefaultStopBits = 0;    // one
-constexpr qint64 kDefaultDeviceNumber = 1;
 
 // A tool-bar button or a menu entry that stands for an action: it shows the action's caption,
 // picture and enabled state, while its own pressed state stays its own (a button bound with
@@ -87,7 +71,7 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
                               | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                               | Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TfrmMain>()),
-      m_settingsPath(settingsPath.isEmpty() ? settingsFilePath(QCoreApplication::applicationFilePath())
+      m_settingsPath(settingsPath.isEmpty() ? SettingsFile::path(QCoreApplication::applicationFilePath())
                                             : settingsPath),
       m_session(std::make_unique<Session>()),
       Timer(new QTimer(this)),
@@ -109,15 +93,6 @@ TfrmMain::~TfrmMain()
 {
     stopTimer();
     m_session->stop();
-}
-
-QString TfrmMain::settingsFileName(const QString &executablePath)
-{
-    const QFileInfo executable(executablePath);
-    const QString name = executable.fileName();
-    const qsizetype dot = name.lastIndexOf(u'.');
-    const QString base = dot < 0 ? name : name.first(dot);
-    return executable.dir().filePath(base + QStringLiteral(".ini"));
 }
 
 void TfrmMain::setUpToolBar()
@@ -230,26 +205,25 @@ void TfrmMain::connectSignals()
 void TfrmMain::loadSettings()
 {
     const IniProfile settings(m_settingsPath);
+    const SettingsFile::Connection saved = SettingsFile::readConnection(settings);
+    m_mappedPorts = SettingsFile::mappedPorts(settings);
 
     ui->cmbPort->clear();
-    for (int i = 0; i < kPortCount; ++i) {
+    for (int i = 0; i < SettingsFile::kPortCount; ++i)
         ui->cmbPort->addItem(PortCaption(quint8(i)));
-        const auto mapped = settings.value(kPorts, PortCaption(quint8(i)).toLatin1());
-        m_mappedPorts[i] = mapped ? QString::fromLocal8Bit(*mapped) : QString();
-    }
     showPortDevices(PortDevices::systemPorts());
-    selectRow(ui->cmbPort, settings.readInteger(kComputer, kPortNumberKey, kDefaultPortNumber));
+    selectRow(ui->cmbPort, saved.portNumber);
     cmbPortChange(ui->cmbPort->currentIndex());
 
     ui->cmbSpeed->clear();
     for (quint8 i = 0; i < LineSettings::BaudRates.size(); ++i)
         ui->cmbSpeed->addItem(SpeedCaption(i));
-    selectRow(ui->cmbSpeed, settings.readInteger(kComputer, kSpeedNumberKey, kDefaultSpeedNumber));
+    selectRow(ui->cmbSpeed, saved.speedNumber);
     cmbSpeedChange(ui->cmbSpeed->currentIndex());
 
-    selectRow(ui->cmbParity, settings.readInteger(kComputer, kParityKey, kDefaultParity));
+    selectRow(ui->cmbParity, saved.parity);
     cmbParityChange(ui->cmbParity->currentIndex());
-    selectRow(ui->cmbStopBit, settings.readInteger(kComputer, kStopBitsKey, kDefaultStopBits));
+    selectRow(ui->cmbStopBit, saved.stopBits);
     cmbStopBitChange(ui->cmbStopBit->currentIndex());
 
     std::array<qint64, 4> frame{};
@@ -266,19 +240,14 @@ void TfrmMain::loadSettings()
     // Through the spinner's maximum first, so that a stored 0, the edit's first text, still
     // reaches DeviceNumber, and a refused value leaves 255.
     ui->edtDevNumber->setText(QString::number(ui->UpDownDevNumber->maximum()));
-    ui->edtDevNumber->setText(
-        QString::number(settings.readInteger(kDevice, kDeviceNumberKey, kDefaultDeviceNumber)));
+    ui->edtDevNumber->setText(QString::number(saved.deviceNumber));
 }
 
 bool TfrmMain::saveSettings(QString *error)
 {
     IniProfile settings(m_settingsPath);
-    settings.writeInteger(kComputer, kPortNumberKey, m_portNumber);
-    settings.writeInteger(kComputer, kSpeedNumberKey, m_speedNumber);
-    settings.writeInteger(kComputer, kParityKey, m_parity);
-    settings.writeInteger(kComputer, kStopBitsKey, m_stopBits);
-    settings.writeInteger(kComputer, kTimeOutKey, m_timeOut);
-    settings.writeInteger(kDevice, kDeviceNumberKey, DeviceNumber());
+    SettingsFile::writeConnection(settings, {m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut,
+                                             DeviceNumber()});
     if (m_monitorFrame) {
         const int frame[] = {m_monitorFrame->left(), m_monitorFrame->top(), m_monitorFrame->width(),
                              m_monitorFrame->height()};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settingsfile.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QRect>
@@ -37,7 +39,7 @@ class TfrmMain : public QMainWindow
     Q_OBJECT
 
 public:
-    // settingsPath: the settings file; empty for the executable's own (settingsFilePath).
+    // settingsPath: the settings file; empty for the executable's own (SettingsFile::path).
     explicit TfrmMain(QWidget *parent = nullptr, const QString &settingsPath = {});
     ~TfrmMain() override;
 
@@ -52,14 +54,6 @@ public:
     static QString PortCaption(quint8 index);
     static quint32 BaudRate(quint8 index);
     static QString SpeedCaption(quint8 index);
-
-    // The settings file of an executable: its path with the extension replaced by ".ini".
-    static QString settingsFileName(const QString &executablePath);
-    // Where the settings file of an executable is kept: beside it (settingsFileName) where that
-    // file exists and is writable or the folder is writable; otherwise, as for an installed
-    // program, under the user's configuration folder, in a folder of the executable's base name
-    // made ready for the first save.
-    static QString settingsFilePath(const QString &executablePath);
 
     // The connection to the device, up between a successful Start and Stop.
     Session &session() { return *m_session; }
@@ -125,7 +119,7 @@ private:
 
     std::unique_ptr<Ui::TfrmMain> ui;
     QString m_settingsPath;
-    std::array<QString, 8> m_mappedPorts; // [PORTS] COM1..COM8 of the settings file, empty if none
+    std::array<QString, SettingsFile::kPortCount> m_mappedPorts; // [PORTS] of the settings file, empty if none
 
     quint8 m_portNumber = 0;
     quint8 m_speedNumber = 0;

@@ -28,6 +28,26 @@ std::pair<QString, qint64> nameAndNumber(const QString &device)
 
 } // namespace
 
+QString caption(quint8 portNumber)
+{
+    return QStringLiteral("COM%1").arg(int(portNumber) + 1);
+}
+
+std::optional<quint8> portNumber(const QString &caption)
+{
+    const QLatin1StringView prefix("COM");
+    if (!caption.startsWith(prefix, Qt::CaseInsensitive))
+        return std::nullopt;
+    const QStringView digits = QStringView(caption).sliced(prefix.size());
+    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); }))
+        return std::nullopt;
+    bool ok = false;
+    const int number = digits.toInt(&ok);
+    if (!ok || number < 1 || number > 255)
+        return std::nullopt;
+    return quint8(number - 1);
+}
+
 QStringList stableOrder(QStringList devices)
 {
     std::sort(devices.begin(), devices.end(), [](const QString &a, const QString &b) {

@@ -4,8 +4,15 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <optional>
+
 // Which device each entry COM1..COM8 of the port list opens on this system.
 namespace PortDevices {
+
+// "COM1" for port number 0: the name the port list and the settings file's [PORTS] give it.
+QString caption(quint8 portNumber);
+// The port number of a name such as "COM3" or "com3" (2); nothing for any other text.
+std::optional<quint8> portNumber(const QString &caption);
 
 // The serial ports the system reports, in an order that does not change between runs:
 // by name, numbers compared as numbers (ttyS2 before ttyS10).

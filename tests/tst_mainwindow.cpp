@@ -10,6 +10,7 @@
 #include "portdevices.h"
 #include "registercodec.h"
 #include "session.h"
+#include "settingsfile.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 #include "updown.h"
@@ -209,7 +210,7 @@ private slots:
     {
         QFETCH(QString, executable);
         QFETCH(QString, settings);
-        QCOMPARE(TfrmMain::settingsFileName(executable), settings);
+        QCOMPARE(SettingsFile::fileName(executable), settings);
     }
 
     // Entries as ConfigWindow::enterText takes them.

@@ -1,9 +1,10 @@
 // Where the configurator keeps its settings file: beside the executable wherever it can write
 // there, in the user's configuration folder where it cannot (an installed program in /usr/bin).
 #include "support/configwindow.h"
-#include "mainform.h"
+#include "settingsfile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -88,13 +89,16 @@ private slots:
         if (!folderWritable)
             makeReadOnly(m_programFolder->path());
 
-        QCOMPARE(TfrmMain::settingsFilePath(executable()), beside ? besideFile() : configFile());
+        // The command line looks the window's file up without making its folder.
+        QCOMPARE(SettingsFile::path(executable(), false), beside ? besideFile() : configFile());
+        QVERIFY(!QFileInfo::exists(QFileInfo(configFile()).path()));
+        QCOMPARE(SettingsFile::path(executable()), beside ? besideFile() : configFile());
     }
 
     void firstCloseOfAnInstalledProgramWritesTheConfigFolder()
     {
         makeReadOnly(m_programFolder->path());
-        const QString path = TfrmMain::settingsFilePath(executable());
+        const QString path = SettingsFile::path(executable());
         QCOMPARE(path, configFile());
         QVERIFY2(!QFile::exists(path), "the file appears only at close");
 

@@ -1,0 +1,96 @@
+// Where the settings file lives. The program has always kept it beside the executable, which
+// stays the rule wherever that works; an installed program in /usr/bin cannot write there, so
+// each user gets one in the configuration folder instead.
+#include "settingsfile.h"
+
+#include "portdevices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace SettingsFile {
+
+namespace {
+
+constexpr char kComputer[] = "COMP";
+constexpr char kDevice[] = "DEVS";
+constexpr char kPorts[] = "PORTS"; // only read
+constexpr char kPortNumberKey[] = "PortNumber";
+constexpr char kSpeedNumberKey[] = "SpeedNumber";
+constexpr char kParityKey[] = "Parity";
+constexpr char kStopBitsKey[] = "StopBits";
+constexpr char kTimeOutKey[] = "TimeOut";
+constexpr char kDeviceNumberKey[] = "DeviceNumber";
+
+constexpr char kWindowProgram[] = "indicator-config";
+
+} // namespace
+
+QString fileName(const QString &executablePath)
+{
+    const QFileInfo executable(executablePath);
+    const QString name = executable.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString base = dot < 0 ? name : name.first(dot);
+    return executable.dir().filePath(base + QStringLiteral(".ini"));
+}
+
+QString path(const QString &executablePath, bool prepareFolder)
+{
+    const QString beside = fileName(executablePath);
+    const QFileInfo besideFile(beside);
+    const QFileInfo folder(besideFile.absolutePath());
+    if ((besideFile.exists() && besideFile.isWritable()) || folder.isWritable())
+        return beside;
+
+    const QString configFolder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (configFolder.isEmpty())
+        return beside; // no home to go to: saving at close fails and says so, as beside any read-only folder
+    // Named after the executable rather than the application title, which is Russian and has a space.
+    const QString base = besideFile.completeBaseName();
+    const QDir ownFolder(QDir(configFolder).filePath(base));
+    // The settings file itself is still created only when the window closes.
+    if (prepareFolder)
+        ownFolder.mkpath(QStringLiteral("."));
+    return ownFolder.filePath(besideFile.fileName());
+}
+
+QString windowExecutable(const QString &programPath)
+{
+    return QFileInfo(programPath).dir().filePath(QLatin1String(kWindowProgram));
+}
+
+Connection readConnection(const IniProfile &settings)
+{
+    const Connection defaults;
+    Connection connection;
+    connection.portNumber = settings.readInteger(kComputer, kPortNumberKey, defaults.portNumber);
+    connection.speedNumber = settings.readInteger(kComputer, kSpeedNumberKey, defaults.speedNumber);
+    connection.parity = settings.readInteger(kComputer, kParityKey, defaults.parity);
+    connection.stopBits = settings.readInteger(kComputer, kStopBitsKey, defaults.stopBits);
+    connection.deviceNumber = settings.readInteger(kDevice, kDeviceNumberKey, defaults.deviceNumber);
+    return connection;
+}
+
+void writeConnection(IniProfile &settings, const Connection &connection)
+{
+    settings.writeInteger(kComputer, kPortNumberKey, connection.portNumber);
+    settings.writeInteger(kComputer, kSpeedNumberKey, connection.speedNumber);
+    settings.writeInteger(kComputer, kParityKey, connection.parity);
+    settings.writeInteger(kComputer, kStopBitsKey, connection.stopBits);
+    settings.writeInteger(kComputer, kTimeOutKey, connection.timeOut);
+    settings.writeInteger(kDevice, kDeviceNumberKey, connection.deviceNumber);
+}
+
+std::array<QString, kPortCount> mappedPorts(const IniProfile &settings)
+{
+    std::array<QString, kPortCount> ports;
+    for (int i = 0; i < kPortCount; ++i) {
+        const auto mapped = settings.value(kPorts, PortDevices::caption(quint8(i)).toLatin1());
+        ports[i] = mapped ? QString::fromLocal8Bit(*mapped) : QString();
+    }
+    return ports;
+}
+
+} // namespace SettingsFile

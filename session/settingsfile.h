@@ -1,0 +1,47 @@
+#pragma once
+
+#include "iniprofile.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+
+// The configurator's settings file: where it lives and what its connection keys hold. The window
+// reads it at start and writes it at close; the command line only reads the window's file, for
+// the same connection defaults and the same [PORTS] mapping.
+namespace SettingsFile {
+
+// The settings file of an executable: its path with the extension replaced by ".ini".
+QString fileName(const QString &executablePath);
+// Where the settings file of an executable is kept: beside it (fileName) where that file exists
+// and is writable or the folder is writable; otherwise, as for an installed program, under the
+// user's configuration folder, in a folder of the executable's base name. With prepareFolder
+// that folder is made ready for the first save; without it nothing on disk changes.
+QString path(const QString &executablePath, bool prepareFolder = true);
+
+// The window's executable, indicator-config, beside the program at programPath.
+QString windowExecutable(const QString &programPath);
+
+inline constexpr int kPortCount = 8; // COM1..COM8
+
+// The left panel's settings as the file stores them: the four rows of its lists (255 for
+// none), the time-out handed to the adapter and the device number.
+struct Connection
+{
+    qint64 portNumber = 1;  // COM2
+    qint64 speedNumber = 3; // 9600 baud
+    qint64 parity = 0;      // none
+    qint64 stopBits = 0;    // one
+    qint64 timeOut = 0;
+    qint64 deviceNumber = 1;
+};
+
+// Missing or malformed keys give the defaults above; the time-out is written, never read.
+Connection readConnection(const IniProfile &settings);
+void writeConnection(IniProfile &settings, const Connection &connection);
+
+// [PORTS] COM1..COM8: the device each port name is mapped to, empty where none is.
+std::array<QString, kPortCount> mappedPorts(const IniProfile &settings);
+
+} // namespace SettingsFile
