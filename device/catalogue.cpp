@@ -3,7 +3,11 @@
 #include "linesettings.h"
 #include "registercodec.h"
 
+#include <QLocale>
+
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -88,6 +92,10 @@ QList<Parameter> makeParameters()
     unit.role = Role::Setting;
     Parameter blink = number(prmModeBlink, "mode.blink", "Флаг мигания при достижении уставки", Role::Setting, 0, 1);
     blink.kind = Kind::Flag;
+    Parameter bottomRange = floatValue(prmModeBottomRange, "mode.bottom_range", "Нижняя граница");
+    bottomRange.rangeTop = prmModeTopRange;
+    Parameter signalBottom = floatValue(prmModeRElSignalBottomRange, "mode.signal_bottom", "Нижняя граница сигнала");
+    signalBottom.rangeTop = prmModeRElSignalTopRange;
 
     return {
         reading(prmDataCur, "data.value", "Показания, число", Kind::Float),
@@ -105,9 +113,9 @@ QList<Parameter> makeParameters()
         number(prmClbrTop, "calibration.top", "Верхнее значение диапазона", Role::Calibration, 0, kHighestRegister),
         floatValue(prmModeDeadSpace, "mode.dead_space", "Зона нечувствительности, %", kDeadSpaceDecimals, 0, 2),
         floatValue(prmModeRangeSet, "mode.set_point", "Уставка"),
-        floatValue(prmModeBottomRange, "mode.bottom_range", "Нижняя граница"),
+        bottomRange,
         floatValue(prmModeTopRange, "mode.top_range", "Верхняя граница"),
-        floatValue(prmModeRElSignalBottomRange, "mode.signal_bottom", "Нижняя граница сигнала"),
+        signalBottom,
         floatValue(prmModeRElSignalTopRange, "mode.signal_top", "Верхняя граница сигнала"),
         // By the digits the point leaves: none, one, two, three decimals.
         code(prmModeDecimalPointPos, "mode.decimal_point", "Позиция децимальной точки", Role::Setting,
@@ -167,6 +175,19 @@ QString textRefusal(const Parameter &parameter, const QVariant &value)
     if (bytes.size() > parameter.bytes())
         return QStringLiteral("длиннее %1 символов").arg(parameter.bytes());
     return {};
+}
+
+// The double of the shortest decimal that reads back as this single: a file then shows what the
+// device holds, and the double converts back to the same single.
+double shortestDecimal(float value)
+{
+    if (!std::isfinite(value))
+        return double(value);
+    std::array<char, 32> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    double shortest = double(value);
+    std::from_chars(digits.data(), written.ptr, shortest);
+    return shortest;
 }
 
 } // namespace
@@ -234,7 +255,7 @@ QVariant decode(const Parameter &parameter, const quint16 *registers)
 {
     switch (parameter.kind) {
     case Kind::Float:
-        return double(RegisterCodec::floatFrom(registers));
+        return shortestDecimal(RegisterCodec::floatFrom(registers));
     case Kind::Text:
         return RegisterCodec::textFrom(registers, parameter.bytes());
     case Kind::Code:
@@ -244,6 +265,36 @@ QVariant decode(const Parameter &parameter, const quint16 *registers)
         break;
     }
     return int(registers[0]);
+}
+
+bool sameValue(const Parameter &parameter, const QVariant &a, const QVariant &b)
+{
+    if (parameter.kind == Kind::Text)
+        return a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString && a.toString() == b.toString();
+    bool aIsNumber = false;
+    bool bIsNumber = false;
+    const double x = a.toDouble(&aIsNumber);
+    const double y = b.toDouble(&bIsNumber);
+    if (!aIsNumber || !bIsNumber)
+        return false;
+    return parameter.kind == Kind::Float ? float(x) == float(y) : x == y;
+}
+
+QString valueText(const Parameter &parameter, const QVariant &value)
+{
+    switch (parameter.kind) {
+    case Kind::Float:
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case Kind::Text:
+        return value.toString();
+    case Kind::Code:
+    case Kind::Flag:
+    case Kind::Number:
+    case Kind::FlagWord:
+        break;
+    }
+    const std::optional<qint64> whole = wholeValue(value);
+    return whole ? QString::number(*whole) : QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
 }
 
 } // namespace Catalogue

@@ -8,6 +8,8 @@
 #include <QVariant>
 #include <QtGlobal>
 
+#include <optional>
+
 // What the program knows about each device value: how it is held in its registers, which
 // values the device takes, what the window calls it and the key that files and scripts name it
 // by. The pages, the tools and the command line take all of it from here.
@@ -56,6 +58,8 @@ struct Parameter
     int decimals;      // Float: the digits the window shows after the separator
     QList<Code> codes; // Code: in the order of their values, from 0
     QList<Bit> bits;   // FlagWord: from bit 0
+    // The bottom of a range: its top, which the device keeps at or above it.
+    std::optional<TParamId> rangeTop = std::nullopt;
 
     quint16 firstRegister() const { return ParamMap[id].Register; }
     int bytes() const { return ParamMap[id].Bytes; }
@@ -78,6 +82,15 @@ QString refusal(const Parameter &parameter, const QVariant &value);
 // Into registers in host order: a Text fills the parameter's bytes, zeros after a shorter text.
 // Only for a value that refusal() lets pass.
 void encode(const Parameter &parameter, const QVariant &value, quint16 *registers);
+// A Float gives the shortest decimal that stands for the device's single-precision value:
+// 0.1, not 0.100000001490116.
 QVariant decode(const Parameter &parameter, const quint16 *registers);
+
+// Whether the device would hold the same value for both: floats as single precision, whole
+// numbers by value, texts as they are.
+bool sameValue(const Parameter &parameter, const QVariant &a, const QVariant &b);
+// The value as files and scripts write it: a float as decode gives it ("0.1", "100",
+// "-2.5e+06"), whole numbers in decimal, a text as it is.
+QString valueText(const Parameter &parameter, const QVariant &value);
 
 } // namespace Catalogue

@@ -26,6 +26,23 @@ std::optional<quint8> speedNumber(quint32 baud)
 std::optional<QSerialPort::Parity> parity(quint8 index) { return entry(Parities, index); }
 std::optional<QSerialPort::StopBits> stopBits(quint8 index) { return entry(StopBits, index); }
 
+std::optional<quint8> parityRow(QStringView name)
+{
+    const auto row = std::find_if(ParityNames.begin(), ParityNames.end(),
+                                  [name](const char *known) { return name == QLatin1StringView(known); });
+    if (row == ParityNames.end())
+        return std::nullopt;
+    return quint8(row - ParityNames.begin());
+}
+
+std::optional<quint8> stopBitsRow(double count)
+{
+    const auto row = std::find(StopBitCounts.begin(), StopBitCounts.end(), count);
+    if (row == StopBitCounts.end())
+        return std::nullopt;
+    return quint8(row - StopBitCounts.begin());
+}
+
 int characterTimeMs(quint32 baud)
 {
     return int((quint32(bitsPerCharacter) * 1000 + baud - 1) / baud);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSerialPort>
+#include <QStringView>
 #include <QtGlobal>
 
 #include <array>
@@ -28,11 +29,20 @@ inline constexpr std::array<QSerialPort::StopBits, 3> StopBits{
 #endif
     QSerialPort::TwoStop};
 
+// The rows of the parity table that a list offers, by the names files and the command line
+// give them.
+inline constexpr std::array<const char *, 3> ParityNames{"none", "even", "odd"};
+// The rows of the stop-bits table as numbers of stop bits.
+inline constexpr std::array<double, 3> StopBitCounts{1, 1.5, 2};
+
 std::optional<quint32> baudRate(quint8 index);
 // The row of a baud rate in the baud-rate table, or nothing for a rate the table lacks.
 std::optional<quint8> speedNumber(quint32 baud);
 std::optional<QSerialPort::Parity> parity(quint8 index);
 std::optional<QSerialPort::StopBits> stopBits(quint8 index);
+// The row of a parity name, or of a number of stop bits; nothing for one the tables lack.
+std::optional<quint8> parityRow(QStringView name);
+std::optional<quint8> stopBitsRow(double count);
 
 // Start bit, 8 data bits, parity and stop bit: 11 bits a character at most.
 inline constexpr int bitsPerCharacter = 11;

@@ -213,6 +213,8 @@ private slots:
         QTest::addColumn<QVariant>("value");
 
         QTest::newRow("float") << "mode.set_point" << QList<quint16>{0x0000, 0x3FC0} << QVariant(1.5);
+        QTest::newRow("float as its shortest decimal") << "mode.dead_space" << QList<quint16>{0xCCCD, 0x3DCC}
+                                                       << QVariant(0.1);
         QTest::newRow("text ends at its zero") << "info.name" << QList<quint16>{0x4241, 0x0043, 0x4545, 0, 0, 0, 0, 0, 0, 0}
                                                << QVariant(QStringLiteral("ABC"));
         QTest::newRow("code") << "port.parity" << QList<quint16>{2} << QVariant(2);
