@@ -105,6 +105,8 @@ QString describe(const SimOptions &options, const QString &path)
         parts << QStringLiteral("wire timing");
     if (options.mismatchNoise)
         parts << QStringLiteral("noise at another speed or parity");
+    if (options.misstoreRegister >= 0)
+        parts << QStringLiteral("register 0x%1 misstored").arg(options.misstoreRegister, 4, 16, QLatin1Char('0'));
     return QStringLiteral("indicator-sim: ") + parts.join(QStringLiteral("; "));
 }
 
@@ -147,7 +149,7 @@ int main(int argc, char *argv[])
     SimDevice device(deviceSettings(*options));
     SimServer server(*line, device,
                      {options->silent, options->corruptEvery, options->exceptionEvery, options->delayMs,
-                      options->wireTiming, options->verbose, options->mismatchNoise});
+                      options->wireTiming, options->verbose, options->mismatchNoise, options->misstoreRegister});
     const bool ok = server.run(stopRequested);
 
     if (!linkPath.isEmpty())

@@ -89,6 +89,8 @@ QString simUsage()
         "                        11 bits a character at the baud rate\n"
         "  --mismatch-noise      answer a master at another speed or parity with garbage\n"
         "                        (without it: silence, as a pseudo-terminal shows them)\n"
+        "  --misstore REG        store register REG (0x0A06) with its lowest bit flipped\n"
+        "                        whenever a write reaches it: a read-back then differs\n"
         "Log:\n"
         "  --verbose             print every request and reply in hex with a time stamp\n"
         "  --help                show this text\n")
@@ -101,7 +103,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char *name : {"link", "device", "baud", "parity", "stop-bits", "slave", "corrupt-every",
-                             "exception-every", "delay", "self-diag", "eeprom-err"})
+                             "exception-every", "delay", "self-diag", "eeprom-err", "misstore"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
     for (const char *name : {"silent", "wire-timing", "mismatch-noise", "verbose", "help"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
@@ -149,6 +151,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     reader.read(QStringLiteral("delay"), options.delayMs, 0, kLongestDelayMs);
     reader.read(QStringLiteral("self-diag"), options.selfDiag, 0, 0xFFFF);
     reader.read(QStringLiteral("eeprom-err"), options.eepromErrors, 0, 0xFFFF);
+    reader.read(QStringLiteral("misstore"), options.misstoreRegister, 0, 0xFFFF);
     options.silent = parser.isSet(QStringLiteral("silent"));
     options.wireTiming = parser.isSet(QStringLiteral("wire-timing"));
     options.mismatchNoise = parser.isSet(QStringLiteral("mismatch-noise"));

@@ -21,6 +21,7 @@ struct SimOptions
     int delayMs = 0;        // turnaround before each reply
     bool wireTiming = false;
     bool mismatchNoise = false; // garbage, not silence, for a master at another speed or parity
+    int misstoreRegister = -1;  // a write stores this register with its lowest bit flipped; -1: none
     quint16 selfDiag = 0;
     quint16 eepromErrors = 0;
     bool verbose = false;

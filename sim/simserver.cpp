@@ -213,8 +213,20 @@ QByteArray SimServer::answer(const uint8_t *request, int length)
     if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && writeCountValid) {
         for (const QString &line : m_device.describeWrite(first, count))
             log(line);
+        misstore(first, count);
     }
     return reply;
+}
+
+// The reply still echoes the write as accepted: only a read-back shows the fault.
+void SimServer::misstore(quint16 first, quint16 count)
+{
+    const int target = m_behaviour.misstoreRegister;
+    if (target < first || target >= first + count)
+        return;
+    m_device.registers()[target] ^= 1;
+    log(QStringLiteral("register 0x%1 stored with its lowest bit flipped on purpose")
+            .arg(target, 4, 16, QLatin1Char('0')));
 }
 
 QByteArray SimServer::exception(const uint8_t *request, int code)

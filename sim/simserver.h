@@ -28,6 +28,8 @@ public:
         bool verbose = false;
         // Garbage instead of silence for a master at another speed or parity.
         bool mismatchNoise = false;
+        // A write that reaches this register stores it with its lowest bit flipped; -1: none.
+        int misstoreRegister = -1;
     };
 
     SimServer(SimLine &line, SimDevice &device, const Behaviour &behaviour);
@@ -47,6 +49,7 @@ private:
     void serve(const uint8_t *request, int length, Clock::time_point arrived);
     QByteArray answer(const uint8_t *request, int length);
     QByteArray exception(const uint8_t *request, int code);
+    void misstore(quint16 first, quint16 count);
     template <typename Produce>
     QByteArray captured(Produce produce);
     void skipFrame(int received);
