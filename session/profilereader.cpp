@@ -1,0 +1,66 @@
+#include "profilereader.h"
+
+#include "resultcodes.h"
+#include "session.h"
+
+#include <cmath>
+
+namespace {
+
+// Nothing came back, or nothing could be sent: the next read would only wait as long again.
+bool lineFailed(qint16 code)
+{
+    return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected;
+}
+
+} // namespace
+
+ProfileReader::ProfileReader(Session &session, const Profiles::Origin &origin)
+    : m_session(session), m_origin(origin)
+{
+}
+
+std::optional<ProfileReader::Step> ProfileReader::next()
+{
+    if (finished())
+        return std::nullopt;
+    const Catalogue::Parameter *parameter = Profiles::readParameters()[m_next];
+    const std::optional<Session::Reading> reading = m_session.readValue(*parameter);
+    ++m_next;
+    const qint16 code = reading ? reading->code : qint16(lrNotConnected);
+    if (code < lrOk) {
+        m_failures.append({parameter, code, ResultText(code)});
+        if (lineFailed(code))
+            failTheRest(code);
+        return Step{parameter, code, {}};
+    }
+    // A float the device holds as no number has no place in a file, nor could it be written back.
+    if (parameter->kind == Catalogue::Kind::Float && !std::isfinite(reading->value.toDouble())) {
+        m_failures.append({parameter, lrOk, QStringLiteral("в приборе не число")});
+        return Step{parameter, code, {}};
+    }
+    if (parameter->id == prmInformationDevName)
+        m_identity.name = reading->value.toString();
+    if (parameter->id == prmInformationProgVer)
+        m_identity.version = reading->value.toString();
+    else
+        m_values.insert(parameter->key, reading->value);
+    return Step{parameter, code, reading->value};
+}
+
+void ProfileReader::readAll()
+{
+    while (next()) {
+    }
+}
+
+void ProfileReader::failTheRest(qint16 code)
+{
+    for (; m_next < total(); ++m_next)
+        m_failures.append({Profiles::readParameters()[m_next], code, ResultText(code)});
+}
+
+Profiles::DeviceProfile ProfileReader::profile() const
+{
+    return Profiles::stamped(m_identity, m_origin, m_values);
+}

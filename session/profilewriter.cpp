@@ -1,0 +1,220 @@
+#include "profilewriter.h"
+
+#include "resultcodes.h"
+#include "session.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+using Catalogue::Parameter;
+using Profiles::DeviceProfile;
+
+// Written before the other settings, in this order; see the class comment.
+constexpr std::array kWrittenFirst{prmModeDecimalPointPos, prmModeBottomRange, prmModeTopRange, prmModeRangeSet};
+
+bool lineFailed(qint16 code)
+{
+    return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected;
+}
+
+// Where a parameter goes among the writes: the first ones, then the rest by catalogue order,
+// then the line settings.
+std::pair<int, int> rank(const Parameter &parameter)
+{
+    const auto first = std::find(kWrittenFirst.begin(), kWrittenFirst.end(), parameter.id);
+    if (first != kWrittenFirst.end())
+        return {0, int(first - kWrittenFirst.begin())};
+    return {parameter.role == Catalogue::Role::LineSetting ? 2 : 1, int(parameter.id)};
+}
+
+double numberOf(const DeviceProfile &profile, TParamId id)
+{
+    return profile.values.value(Catalogue::of(id).key).toDouble();
+}
+
+// A path in folder for the file name that no earlier backup has taken.
+QString freePath(const QDir &folder, const QString &fileName)
+{
+    const QFileInfo name(fileName);
+    QString path = folder.filePath(fileName);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = folder.filePath(QStringLiteral("%1_%2.%3").arg(name.completeBaseName()).arg(n).arg(name.suffix()));
+    return path;
+}
+
+} // namespace
+
+QList<ProfileWriter::Refusal> ProfileWriter::refusals(const DeviceProfile &target)
+{
+    QList<Refusal> refused;
+    for (const QString &key : Profiles::missingKeys(target))
+        refused.append({key, QStringLiteral("нет значения")});
+    for (const Parameter *parameter : Profiles::keptParameters()) {
+        const QVariant value = target.values.value(parameter->key);
+        if (!value.isValid())
+            continue;
+        if (const QString why = Catalogue::refusal(*parameter, value); !why.isEmpty()) {
+            refused.append({parameter->key, why});
+            continue;
+        }
+        if (parameter->rangeTop && numberOf(target, *parameter->rangeTop) < value.toDouble()) {
+            const Parameter &top = Catalogue::of(*parameter->rangeTop);
+            refused.append({parameter->key, QStringLiteral("выше, чем %1 (%2)").arg(top.caption, top.key)});
+        }
+    }
+    return refused;
+}
+
+QList<const Parameter *> ProfileWriter::writeOrder(const DeviceProfile &target, const DeviceProfile &current,
+                                                   const Options &options)
+{
+    QList<const Parameter *> order;
+    for (const Parameter *parameter : Profiles::keptParameters()) {
+        if (parameter->role == Catalogue::Role::LineSetting && !options.withLineSettings)
+            continue;
+        const QVariant now = current.values.value(parameter->key);
+        if (options.onlyDiffering && Catalogue::sameValue(*parameter, now, target.values.value(parameter->key)))
+            continue;
+        order.append(parameter);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const Parameter *a, const Parameter *b) { return rank(*a) < rank(*b); });
+
+    // Bottom before top keeps bottom <= top at every step, unless the new bottom is above the top
+    // the device holds now; then the top goes first, and the new top is at least the new bottom.
+    for (const Parameter *bottom : std::as_const(order)) {
+        if (!bottom->rangeTop)
+            continue;
+        const qsizetype bottomAt = order.indexOf(bottom);
+        const qsizetype topAt = order.indexOf(&Catalogue::of(*bottom->rangeTop));
+        const bool topFirst = target.values.value(bottom->key).toDouble() > numberOf(current, *bottom->rangeTop);
+        if (topAt >= 0 && topFirst && topAt > bottomAt)
+            order.move(topAt, bottomAt);
+        else if (topAt >= 0 && !topFirst && topAt < bottomAt)
+            order.move(bottomAt, topAt);
+    }
+    return order;
+}
+
+ProfileWriter::ProfileWriter(Session &session, const DeviceProfile &target, const DeviceProfile &current,
+                             const Options &options)
+    : m_session(session), m_target(target), m_current(current), m_options(options),
+      m_refused(refusals(target)),
+      m_identityDifferences(Profiles::identityDifferences(current.identity, target.identity))
+{
+    // Without the device's own values there is no backup to undo the write with.
+    for (const QString &key : Profiles::missingKeys(current))
+        m_refused.append({key, QStringLiteral("не прочитано из прибора")});
+    if (m_refused.isEmpty())
+        m_plan = writeOrder(target, current, options);
+}
+
+ProfileWriter::ProfileWriter(Session &session, const DeviceProfile &target, const DeviceProfile &current)
+    : ProfileWriter(session, target, current, Options())
+{
+}
+
+bool ProfileWriter::ready() const
+{
+    return m_refused.isEmpty() && (m_identityDifferences.isEmpty() || m_identityConfirmed);
+}
+
+QList<const Parameter *> ProfileWriter::leftOut() const
+{
+    QList<const Parameter *> left;
+    if (m_options.withLineSettings)
+        return left;
+    for (const Parameter *parameter : Profiles::keptParameters()) {
+        const QString &key = parameter->key;
+        if (parameter->role == Catalogue::Role::LineSetting
+            && !Catalogue::sameValue(*parameter, m_current.values.value(key), m_target.values.value(key)))
+            left.append(parameter);
+    }
+    return left;
+}
+
+bool ProfileWriter::finished() const
+{
+    return !ready() || !m_backupError.isEmpty() || done() >= total();
+}
+
+bool ProfileWriter::allConfirmed() const
+{
+    return finished() && ready() && m_backupError.isEmpty()
+           && std::all_of(m_results.begin(), m_results.end(),
+                          [](const Result &result) { return result.outcome == Outcome::Confirmed; });
+}
+
+bool ProfileWriter::backUp()
+{
+    const QDir folder(m_options.backupFolder);
+    if (!folder.mkpath(QStringLiteral("."))) {
+        m_backupError = QStringLiteral("не создать папку %1").arg(QDir::toNativeSeparators(folder.path()));
+        return false;
+    }
+    const QString path = freePath(folder, Profiles::suggestedFileName(m_current));
+    QString error;
+    if (!Profiles::save(m_current, path, &error)) {
+        m_backupError = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
+        return false;
+    }
+    m_backupPath = path;
+    return true;
+}
+
+std::optional<ProfileWriter::Result> ProfileWriter::next()
+{
+    if (finished())
+        return std::nullopt;
+    if (m_backupPath.isEmpty() && !backUp())
+        return std::nullopt;
+    const Result result = writeOne(*m_plan[done()]);
+    m_results.append(result);
+    return result;
+}
+
+void ProfileWriter::writeAll()
+{
+    while (next()) {
+    }
+}
+
+ProfileWriter::Result ProfileWriter::writeOne(const Parameter &parameter)
+{
+    Result result{&parameter, m_current.values.value(parameter.key), m_target.values.value(parameter.key),
+                  Outcome::Confirmed, lrOk, {}, {}};
+    if (m_lineFailed) {
+        result.outcome = Outcome::NotSent;
+        result.text = QStringLiteral("не записано: линия не отвечает");
+        return result;
+    }
+    const qint16 written = m_session.writeValue(parameter, result.value).value_or(lrNotConnected);
+    if (written < lrOk) {
+        m_lineFailed = lineFailed(written);
+        result.outcome = Outcome::Refused;
+        result.code = written;
+        result.text = QStringLiteral("не записано: %1").arg(ResultText(written));
+        return result;
+    }
+    const std::optional<Session::Reading> reading = m_session.readValue(parameter);
+    const qint16 read = reading ? reading->code : qint16(lrNotConnected);
+    if (read < lrOk) {
+        m_lineFailed = lineFailed(read);
+        result.outcome = Outcome::NotVerified;
+        result.code = read;
+        result.text = QStringLiteral("записано, но не прочитано: %1").arg(ResultText(read));
+        return result;
+    }
+    result.readBack = reading->value;
+    if (!Catalogue::sameValue(parameter, result.readBack, result.value)) {
+        result.outcome = Outcome::ReadBackDiffers;
+        result.text = QStringLiteral("записано, но прочитано другое: %1").arg(Catalogue::valueText(parameter, result.readBack));
+        return result;
+    }
+    result.text = QStringLiteral("записано и подтверждено");
+    return result;
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "profile.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <optional>
+
+class Session;
+
+// Writes a profile into a device safely, one parameter at a time, so that a window can show its
+// progress between two exchanges:
+//
+//     ProfileReader reader(session, origin);          // the device as it is now
+//     reader.readAll();
+//     ProfileWriter writer(session, file, reader.profile());
+//     if (!writer.refused().isEmpty()) ... name them; nothing is written
+//     if (!writer.identityDifferences().isEmpty()) ... ask, then writer.confirmIdentity()
+//     while (const auto result = writer.next()) ... a row per parameter
+//
+// Every value of the file is judged first, by the catalogue and by the ranges' order; one that
+// the window would refuse makes the writer write nothing at all. A profile of a device of
+// another name or firmware version waits for confirmIdentity(). Before the first write the
+// device's present settings are saved into backupFolder, so that a wrong write can be undone
+// by writing that file back; a backup that cannot be saved writes nothing.
+//
+// The order is one the device accepts at every step: the decimal point first, as it sets what
+// the ordered range may hold; then the ordered range, bottom before top unless the new bottom is
+// above the present top; then the set point, which the range bounds; then the other settings in
+// catalogue order, and the line settings last, as they take effect only when the device
+// restarts. Each written value is read back and compared.
+class ProfileWriter
+{
+public:
+    struct Options
+    {
+        bool onlyDiffering = true;     // leave out values the device already holds
+        bool withLineSettings = false; // the four port.* values
+        QString backupFolder = Profiles::backupFolder();
+    };
+
+    struct Refusal
+    {
+        QString key;
+        QString reason; // in the window's words
+    };
+
+    enum class Outcome {
+        Confirmed,       // written and read back the same
+        Refused,         // the write failed: the device refused it, or no reply came
+        NotVerified,     // written, but the read-back failed
+        ReadBackDiffers, // written, and the device holds another value
+        NotSent,         // the line failed before this one's turn
+    };
+
+    struct Result
+    {
+        const Catalogue::Parameter *parameter;
+        QVariant before;  // the device's value before the write
+        QVariant value;   // the file's
+        Outcome outcome;
+        qint16 code;      // the failed exchange's result; lrOk otherwise
+        QVariant readBack;
+        QString text;     // the outcome in the window's words
+    };
+
+    // What of this profile the device must not be sent, judged without a device: values the
+    // catalogue refuses, a range whose bottom is above its top, values missing.
+    static QList<Refusal> refusals(const Profiles::DeviceProfile &target);
+    // The parameters to write and their order, from what the device holds now.
+    static QList<const Catalogue::Parameter *> writeOrder(const Profiles::DeviceProfile &target,
+                                                         const Profiles::DeviceProfile &current,
+                                                         const Options &options);
+
+    // current: the device as read just before, complete (ProfileReader::complete()).
+    ProfileWriter(Session &session, const Profiles::DeviceProfile &target, const Profiles::DeviceProfile &current,
+                  const Options &options);
+    // With the default options: only the differing values, no line settings.
+    ProfileWriter(Session &session, const Profiles::DeviceProfile &target, const Profiles::DeviceProfile &current);
+
+    // refusals(target), and the values of current that could not be read.
+    const QList<Refusal> &refused() const { return m_refused; }
+    const QStringList &identityDifferences() const { return m_identityDifferences; }
+    void confirmIdentity() { m_identityConfirmed = true; }
+    // Nothing refused, and the identity the same or confirmed.
+    bool ready() const;
+
+    const QList<const Catalogue::Parameter *> &plan() const { return m_plan; }
+    // The line settings that differ but stay as they are without withLineSettings.
+    QList<const Catalogue::Parameter *> leftOut() const;
+
+    // The first call saves the backup. Nothing when not ready, when the backup failed, or once
+    // every planned parameter has its result.
+    std::optional<Result> next();
+    void writeAll();
+    bool finished() const;
+    qsizetype done() const { return m_results.size(); }
+    qsizetype total() const { return m_plan.size(); }
+
+    QString backupPath() const { return m_backupPath; }
+    QString backupError() const { return m_backupError; }
+    const QList<Result> &results() const { return m_results; }
+    // Finished, and every planned parameter confirmed.
+    bool allConfirmed() const;
+
+private:
+    bool backUp();
+    Result writeOne(const Catalogue::Parameter &parameter);
+
+    Session &m_session;
+    Profiles::DeviceProfile m_target;
+    Profiles::DeviceProfile m_current;
+    Options m_options;
+    QList<Refusal> m_refused;
+    QStringList m_identityDifferences;
+    bool m_identityConfirmed = false;
+    QList<const Catalogue::Parameter *> m_plan;
+    QString m_backupPath;
+    QString m_backupError;
+    bool m_lineFailed = false;
+    QList<Result> m_results;
+};
