@@ -5,16 +5,6 @@
 
 #include <cmath>
 
-namespace {
-
-// Nothing came back, or nothing could be sent: the next read would only wait as long again.
-bool lineFailed(qint16 code)
-{
-    return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected;
-}
-
-} // namespace
-
 ProfileReader::ProfileReader(Session &session, const Profiles::Origin &origin)
     : m_session(session), m_origin(origin)
 {
@@ -30,7 +20,7 @@ std::optional<ProfileReader::Step> ProfileReader::next()
     const qint16 code = reading ? reading->code : qint16(lrNotConnected);
     if (code < lrOk) {
         m_failures.append({parameter, code, ResultText(code)});
-        if (lineFailed(code))
+        if (LineFailed(code))
             failTheRest(code);
         return Step{parameter, code, {}};
     }

@@ -16,11 +16,6 @@ using Profiles::DeviceProfile;
 // Written before the other settings, in this order; see the class comment.
 constexpr std::array kWrittenFirst{prmModeDecimalPointPos, prmModeBottomRange, prmModeTopRange, prmModeRangeSet};
 
-bool lineFailed(qint16 code)
-{
-    return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected;
-}
-
 // Where a parameter goes among the writes: the first ones, then the rest by catalogue order,
 // then the line settings.
 std::pair<int, int> rank(const Parameter &parameter)
@@ -194,7 +189,7 @@ ProfileWriter::Result ProfileWriter::writeOne(const Parameter &parameter)
     }
     const qint16 written = m_session.writeValue(parameter, result.value).value_or(lrNotConnected);
     if (written < lrOk) {
-        m_lineFailed = lineFailed(written);
+        m_lineFailed = LineFailed(written);
         result.outcome = Outcome::Refused;
         result.code = written;
         result.text = QStringLiteral("не записано: %1").arg(ResultText(written));
@@ -203,7 +198,7 @@ ProfileWriter::Result ProfileWriter::writeOne(const Parameter &parameter)
     const std::optional<Session::Reading> reading = m_session.readValue(parameter);
     const qint16 read = reading ? reading->code : qint16(lrNotConnected);
     if (read < lrOk) {
-        m_lineFailed = lineFailed(read);
+        m_lineFailed = LineFailed(read);
         result.outcome = Outcome::NotVerified;
         result.code = read;
         result.text = QStringLiteral("записано, но не прочитано: %1").arg(ResultText(read));

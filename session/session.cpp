@@ -25,6 +25,11 @@ QString ResultText(qint16 code)
     }
 }
 
+bool LineFailed(qint16 code)
+{
+    return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected;
+}
+
 Session::Session(QObject *parent) : QObject(parent) {}
 
 Session::~Session()

@@ -17,6 +17,8 @@ class CAdapter;
 
 // The message shown for a result code; empty for success and for codes without one.
 QString ResultText(qint16 code);
+// Nothing came back, or nothing could be sent: a next exchange would only wait as long again.
+bool LineFailed(qint16 code);
 
 // The line settings of a connection: rows of the tables of LineSettings, and the device to open.
 struct LineSetup
