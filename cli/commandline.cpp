@@ -1,0 +1,404 @@
+#include "commandline.h"
+
+#include "devicesearch.h"
+#include "linesettings.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace CommandLine {
+
+namespace {
+
+// Polls closer than this would keep the line busy with nothing new to show; a poll of the
+// six live values alone takes about 60 ms at 19200 baud.
+constexpr int kShortestIntervalMs = 10;
+constexpr int kLongestIntervalMs = 24 * 3600 * 1000;
+
+struct Option
+{
+    const char *name;
+    const char *value;   // what follows it, or nullptr for an option alone
+    const char *command; // nullptr for a global option
+    const char *help;
+};
+
+constexpr Option kOptions[] = {
+    {"--port", "DEV", nullptr, "a device path (/dev/ttyUSB0) or COM1.., mapped as the window maps it"},
+    {"--baud", "N", nullptr, "the line's speed: 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200"},
+    {"--parity", "none|even|odd", nullptr, "the line's parity"},
+    {"--stop-bits", "1|2", nullptr, "the line's stop bits"},
+    {"--address", "N", nullptr, "the device's address, 1..247"},
+    {"--json", nullptr, nullptr, "print JSON instead of lines of text"},
+    {"--help", nullptr, nullptr, "describe the program, or the command given"},
+    {"--with-line-settings", nullptr, "load", "write the four port.* values too, last"},
+    {"--dry-run", nullptr, "load", "show what would be written and write nothing"},
+    {"--force", nullptr, "load", "write a file of a device of another name or firmware"},
+    {"--addresses", "A-B", "scan", "the addresses to try (1-247)"},
+    {"--bauds", "LIST", "scan", "the speeds to try, separated by commas (all)"},
+    {"--parities", "LIST", "scan", "the parities to try: none,even,odd (all)"},
+    {"--interval", "MS", "watch", "milliseconds from one poll to the next (1000)"},
+    {"--count", "N", "watch", "stop after N polls (none: until Ctrl+C)"},
+    {"--csv", nullptr, "watch", "one CSV row per poll, after a header"},
+};
+
+struct Command
+{
+    const char *name;
+    const char *synopsis;
+    const char *summary;
+    const char *details;
+    int fewestArguments;
+    int mostArguments; // -1: any number
+};
+
+constexpr Command kCommands[] = {
+    {"list", "list", "every parameter: key, kind, registers, values, access, caption",
+     "Lists every parameter the program knows: its key, its kind (float, code, flag, number, text,\n"
+     "flags), its first register in hexadecimal and its length in registers, its limits or codes,\n"
+     "whether it may be written, and the window's caption for it. Nothing is sent.\n",
+     0, 0},
+    {"read", "read [KEY...]", "the values of the keys given, or of every parameter",
+     "Reads the parameters named, or every one when none is: a line \"key = value\" each, codes\n"
+     "with their caption and texts in quotes; with --json one object {key: value}, codes as\n"
+     "numbers. A value that cannot be read is named on standard error and left out; silence\n"
+     "ends the reading at once.\n",
+     0, -1},
+    {"write", "write KEY=VALUE...", "write values, all judged before the first is sent",
+     "Writes the values in the order given. Every value is judged first: a number out of its\n"
+     "limits or no number at all, a code the device lacks, a text too long or with characters\n"
+     "the device cannot show is refused, never clamped, and then nothing at all is sent (exit\n"
+     "status 2). Codes may be given by number or by caption (port.parity=Нечет). A write that\n"
+     "fails stops the rest.\n",
+     1, -1},
+    {"save", "save FILE", "keep the device's settings in a profile file",
+     "Reads the eleven Mode values, the four line settings and the name, with the firmware\n"
+     "version, and writes them as a JSON profile. When any read fails, the parameters are named\n"
+     "and no file is written.\n",
+     1, 1},
+    {"compare", "compare FILE", "show how the device differs from a profile file",
+     "Reads the device and prints a line per value of the file, \"*\" before those that differ,\n"
+     "and how the device's name and firmware differ from the file's. Exit status 3 when a value\n"
+     "differs.\n",
+     1, 1},
+    {"load", "load FILE [--with-line-settings] [--dry-run] [--force]",
+     "write what differs from a profile file, each value read back",
+     "Writes into the device the values of the file that it does not hold, in an order the\n"
+     "device accepts at each step, and reads each back. Every value of the file is judged\n"
+     "first; one that is refused writes nothing (exit status 2). A file of a device of another\n"
+     "name or firmware is written only with --force. The line settings are written only with\n"
+     "--with-line-settings, last; they take effect when the device restarts. Before the first\n"
+     "write the device's settings are saved under ~/.local/share/indicator-config/backups/.\n"
+     "Exit status 3 when a value reads back different.\n",
+     1, 1},
+    {"scan", "scan [--addresses A-B] [--bauds LIST] [--parities LIST]", "search the line for devices",
+     "Probes each address at each speed and parity, the given or saved setting and address\n"
+     "first, as the window's search does; stop bits stay as given. A line per device found;\n"
+     "progress on standard error. Exit status 1 when no indicator answers.\n",
+     0, 0},
+    {"watch", "watch [--interval MS] [--count N] [--csv]", "poll the live reading and the flag words",
+     "Reads the live values and the self-diagnostic and EEPROM flag words, a line per poll,\n"
+     "until Ctrl+C or the count.\n",
+     0, 0},
+    {"completion", "completion bash", "print the bash completion script", "", 1, 1},
+};
+
+const Option *findOption(const QString &name)
+{
+    const auto found = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                    [&](const Option &option) { return name == QLatin1String(option.name); });
+    return found == std::end(kOptions) ? nullptr : found;
+}
+
+const Command *findCommand(const QString &name)
+{
+    const auto found = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const Command &command) { return name == QLatin1String(command.name); });
+    return found == std::end(kCommands) ? nullptr : found;
+}
+
+// Decimal digits only, within the bounds.
+std::optional<qint64> wholeNumber(const QString &text, qint64 lowest, qint64 highest)
+{
+    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<quint8> speedOf(const QString &text)
+{
+    const std::optional<qint64> baud = wholeNumber(text, 0, LineSettings::BaudRates.back());
+    return baud ? LineSettings::speedNumber(quint32(*baud)) : std::nullopt;
+}
+
+// Reads the options' values into the invocation; false with error set.
+class Reader
+{
+public:
+    Reader(Invocation &invocation, QString *error) : m_invocation(invocation), m_error(error) {}
+
+    bool take(const QString &name, const QString &value)
+    {
+        Invocation &i = m_invocation;
+        if (name == QLatin1String("--port")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--port takes a device path or COM1.."));
+            i.port = value;
+        } else if (name == QLatin1String("--baud")) {
+            if (!(i.speedNumber = speedOf(value)))
+                return fail(QStringLiteral("--baud takes one of %1, not \"%2\"").arg(baudList(), value));
+        } else if (name == QLatin1String("--parity")) {
+            if (!(i.parity = LineSettings::parityRow(value)))
+                return fail(QStringLiteral("--parity takes none, even or odd, not \"%1\"").arg(value));
+        } else if (name == QLatin1String("--stop-bits")) {
+            const std::optional<qint64> count = wholeNumber(value, 1, 2);
+            if (!count)
+                return fail(QStringLiteral("--stop-bits takes 1 or 2, not \"%1\"").arg(value));
+            i.stopBits = LineSettings::stopBitsRow(double(*count));
+        } else if (name == QLatin1String("--address")) {
+            const auto address = wholeNumber(value, DeviceSearch::kFirstAddress, DeviceSearch::kLastAddress);
+            if (!address)
+                return fail(QStringLiteral("--address takes a whole number from 1 to 247, not \"%1\"").arg(value));
+            i.address = int(*address);
+        } else if (name == QLatin1String("--addresses")) {
+            return takeAddresses(value);
+        } else if (name == QLatin1String("--bauds")) {
+            return takeList(value, i.speeds, speedOf, QStringLiteral("--bauds takes speeds among %1").arg(baudList()));
+        } else if (name == QLatin1String("--parities")) {
+            return takeList(value, i.parities, LineSettings::parityRow,
+                            QStringLiteral("--parities takes none, even and odd"));
+        } else if (name == QLatin1String("--interval")) {
+            const auto interval = wholeNumber(value, kShortestIntervalMs, kLongestIntervalMs);
+            if (!interval)
+                return fail(QStringLiteral("--interval takes milliseconds from %1 to %2, not \"%3\"")
+                                .arg(kShortestIntervalMs).arg(kLongestIntervalMs).arg(value));
+            i.intervalMs = int(*interval);
+        } else if (name == QLatin1String("--count")) {
+            const auto count = wholeNumber(value, 1, std::numeric_limits<qint64>::max());
+            if (!count)
+                return fail(QStringLiteral("--count takes a whole number above 0, not \"%1\"").arg(value));
+            i.count = *count;
+        }
+        return true;
+    }
+
+    void set(const QString &name)
+    {
+        Invocation &i = m_invocation;
+        if (name == QLatin1String("--json"))
+            i.json = true;
+        else if (name == QLatin1String("--help"))
+            i.help = true;
+        else if (name == QLatin1String("--with-line-settings"))
+            i.withLineSettings = true;
+        else if (name == QLatin1String("--dry-run"))
+            i.dryRun = true;
+        else if (name == QLatin1String("--force"))
+            i.force = true;
+        else if (name == QLatin1String("--csv"))
+            i.csv = true;
+    }
+
+    bool fail(const QString &message)
+    {
+        *m_error = message;
+        return false;
+    }
+
+private:
+    static QString baudList()
+    {
+        QStringList rates;
+        for (quint32 rate : LineSettings::BaudRates)
+            rates << QString::number(rate);
+        return rates.join(QStringLiteral(", "));
+    }
+
+    bool takeAddresses(const QString &value)
+    {
+        const QStringList ends = value.split(u'-');
+        const auto first = wholeNumber(ends.first(), DeviceSearch::kFirstAddress, DeviceSearch::kLastAddress);
+        const auto last = wholeNumber(ends.last(), DeviceSearch::kFirstAddress, DeviceSearch::kLastAddress);
+        if (ends.size() > 2 || !first || !last || *first > *last)
+            return fail(QStringLiteral("--addresses takes A-B with 1 <= A <= B <= 247, not \"%1\"").arg(value));
+        m_invocation.addresses = std::pair(int(*first), int(*last));
+        return true;
+    }
+
+    template <typename Parse>
+    bool takeList(const QString &value, QList<quint8> &rows, Parse parse, const QString &why)
+    {
+        rows.clear();
+        for (const QString &item : value.split(u',')) {
+            const std::optional<quint8> row = parse(item);
+            if (!row)
+                return fail(QStringLiteral("%1, not \"%2\"").arg(why, item));
+            if (!rows.contains(*row))
+                rows.append(*row);
+        }
+        return true;
+    }
+
+    Invocation &m_invocation;
+    QString *m_error;
+};
+
+} // namespace
+
+std::optional<Invocation> parse(const QStringList &arguments, QString *error)
+{
+    Invocation invocation;
+    Reader reader(invocation, error);
+    QStringList given; // options as they came, to check against the command at the end
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (optionsEnded || !argument.startsWith(u'-') || argument == QLatin1String("-")) {
+            if (invocation.command.isEmpty())
+                invocation.command = argument;
+            else
+                invocation.arguments << argument;
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        const qsizetype equals = argument.indexOf(u'=');
+        QString name = equals < 0 ? argument : argument.first(equals);
+        if (name == QLatin1String("-h"))
+            name = QStringLiteral("--help");
+        const Option *option = findOption(name);
+        if (!option) {
+            *error = QStringLiteral("unknown option %1").arg(name);
+            return std::nullopt;
+        }
+        given << name;
+        if (!option->value) {
+            if (equals >= 0) {
+                *error = QStringLiteral("%1 takes no value").arg(name);
+                return std::nullopt;
+            }
+            reader.set(name);
+            continue;
+        }
+        QString value;
+        if (equals >= 0) {
+            value = argument.sliced(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            *error = QStringLiteral("%1 takes %2").arg(name, QLatin1String(option->value));
+            return std::nullopt;
+        }
+        if (!reader.take(name, value))
+            return std::nullopt;
+    }
+
+    if (invocation.command.isEmpty()) {
+        if (invocation.help)
+            return invocation;
+        *error = QStringLiteral("no command given");
+        return std::nullopt;
+    }
+    const Command *command = findCommand(invocation.command);
+    if (!command) {
+        *error = QStringLiteral("unknown command \"%1\"").arg(invocation.command);
+        return std::nullopt;
+    }
+    for (const QString &name : std::as_const(given)) {
+        const Option *option = findOption(name);
+        if (option->command && invocation.command != QLatin1String(option->command)) {
+            *error = QStringLiteral("%1 is an option of %2, not of %3")
+                         .arg(name, QLatin1String(option->command), invocation.command);
+            return std::nullopt;
+        }
+    }
+    const int count = int(invocation.arguments.size());
+    if (!invocation.help
+        && (count < command->fewestArguments || (command->mostArguments >= 0 && count > command->mostArguments))) {
+        *error = QStringLiteral("usage: indicator-cli %1").arg(QLatin1String(command->synopsis));
+        return std::nullopt;
+    }
+    return invocation;
+}
+
+QStringList commands()
+{
+    QStringList names;
+    for (const Command &command : kCommands)
+        names << QLatin1String(command.name);
+    return names;
+}
+
+QStringList options(const QString &command)
+{
+    QStringList names;
+    for (const Option &option : kOptions) {
+        if (command.isEmpty() ? !option.command : command == QLatin1String(option.command ? option.command : ""))
+            names << QLatin1String(option.name);
+    }
+    return names;
+}
+
+bool takesValue(const QString &option)
+{
+    const Option *found = findOption(option);
+    return found && found->value;
+}
+
+namespace {
+
+QString optionLines(const char *command)
+{
+    QString text;
+    for (const Option &option : kOptions) {
+        if ((command == nullptr) != (option.command == nullptr)
+            || (command && QLatin1String(command) != QLatin1String(option.command)))
+            continue;
+        QString left = QLatin1String(option.name);
+        if (option.value)
+            left += u' ' + QLatin1String(option.value);
+        text += QStringLiteral("  %1 %2\n").arg(left, -24).arg(QLatin1String(option.help));
+    }
+    return text;
+}
+
+} // namespace
+
+QString programHelp()
+{
+    QString text = QStringLiteral(
+        "Usage: indicator-cli [--port DEV] [--baud N] [--parity none|even|odd] [--stop-bits 1|2]\n"
+        "                     [--address N] [--json] COMMAND [ARGS]\n"
+        "Reads, checks and sets the panel indicator over Modbus RTU, as indicator-config does,\n"
+        "without a window. Line settings not given are those the window saved last.\n"
+        "\n"
+        "Commands:\n");
+    for (const Command &command : kCommands)
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(command.name), -24).arg(QLatin1String(command.summary));
+    text += QStringLiteral("\nOptions:\n") + optionLines(nullptr);
+    text += QStringLiteral(
+        "\nExit status: 0 success; 1 the device or the line failed; 2 a usage error or a refused\n"
+        "value (nothing was written); 3 compare found differences, or load read back another value.\n"
+        "\"indicator-cli COMMAND --help\" describes a command; \"indicator-cli list\" names the keys.\n");
+    return text;
+}
+
+QString commandHelp(const QString &name)
+{
+    const Command *command = findCommand(name);
+    if (!command)
+        return programHelp();
+    QString text = QStringLiteral("Usage: indicator-cli [LINE OPTIONS] %1\n%2")
+                       .arg(QLatin1String(command->synopsis), QLatin1String(command->details));
+    if (const QString own = optionLines(command->name); !own.isEmpty())
+        text += QStringLiteral("\nOptions:\n") + own;
+    return text;
+}
+
+} // namespace CommandLine

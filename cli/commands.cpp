@@ -1,0 +1,709 @@
+#include "commands.h"
+
+#include "catalogue.h"
+#include "devicesearch.h"
+#include "iniprofile.h"
+#include "linesettings.h"
+#include "portdevices.h"
+#include "profile.h"
+#include "profilereader.h"
+#include "profilewriter.h"
+#include "resultcodes.h"
+#include "session.h"
+#include "settingsfile.h"
+#include "values.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+using Catalogue::Parameter;
+using Profiles::DeviceProfile;
+
+// How often a watch that waits for its next poll looks whether Ctrl+C came.
+constexpr int kStopCheckMs = 50;
+
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+void requestStop(int) { stopRequested = true; }
+
+// No SA_RESTART: the exchange under way ends within its time-out, then the watch stops.
+void stopOnSignals()
+{
+    struct sigaction action{};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+QString kindName(Catalogue::Kind kind)
+{
+    switch (kind) {
+    case Catalogue::Kind::Float:
+        return QStringLiteral("float");
+    case Catalogue::Kind::Code:
+        return QStringLiteral("code");
+    case Catalogue::Kind::Flag:
+        return QStringLiteral("flag");
+    case Catalogue::Kind::Number:
+        return QStringLiteral("number");
+    case Catalogue::Kind::Text:
+        return QStringLiteral("text");
+    case Catalogue::Kind::FlagWord:
+        return QStringLiteral("flags");
+    }
+    return {};
+}
+
+// The values a parameter takes, as list prints them.
+QString valuesOf(const Parameter &parameter)
+{
+    QStringList values;
+    switch (parameter.kind) {
+    case Catalogue::Kind::Float:
+    case Catalogue::Kind::Number:
+        if (!std::isfinite(parameter.lowest))
+            return QStringLiteral("any");
+        return QStringLiteral("%1..%2").arg(parameter.lowest).arg(parameter.highest);
+    case Catalogue::Kind::Code:
+        for (const Catalogue::Code &code : parameter.codes)
+            values << QStringLiteral("%1=%2").arg(code.value).arg(code.caption);
+        break;
+    case Catalogue::Kind::Flag:
+        return QStringLiteral("0|1");
+    case Catalogue::Kind::Text:
+        return QStringLiteral("%1 characters").arg(parameter.bytes());
+    case Catalogue::Kind::FlagWord:
+        for (const Catalogue::Bit &bit : parameter.bits)
+            values << QStringLiteral("bit%1=%2").arg(bit.bit).arg(bit.caption);
+        break;
+    }
+    return values.join(u'|');
+}
+
+QString registerText(const Parameter &parameter)
+{
+    return QStringLiteral("0x") + QStringLiteral("%1").arg(parameter.firstRegister(), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+QString csvField(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
+QString outcomeName(ProfileWriter::Outcome outcome)
+{
+    switch (outcome) {
+    case ProfileWriter::Outcome::Confirmed:
+        return QStringLiteral("confirmed");
+    case ProfileWriter::Outcome::Refused:
+        return QStringLiteral("refused");
+    case ProfileWriter::Outcome::NotVerified:
+        return QStringLiteral("not_verified");
+    case ProfileWriter::Outcome::ReadBackDiffers:
+        return QStringLiteral("read_back_differs");
+    case ProfileWriter::Outcome::NotSent:
+        return QStringLiteral("not_sent");
+    }
+    return {};
+}
+
+class Cli
+{
+public:
+    Cli(const Invocation &invocation, QTextStream &out, QTextStream &err)
+        : m_invocation(invocation), m_out(out), m_err(err)
+    {
+    }
+
+    int run()
+    {
+        const QString &command = m_invocation.command;
+        if (command == QLatin1String("list"))
+            return list();
+        if (command == QLatin1String("read"))
+            return read();
+        if (command == QLatin1String("write"))
+            return write();
+        if (command == QLatin1String("save"))
+            return save();
+        if (command == QLatin1String("compare"))
+            return compare();
+        if (command == QLatin1String("load"))
+            return load();
+        if (command == QLatin1String("scan"))
+            return scan();
+        if (command == QLatin1String("watch"))
+            return watch();
+        return completion();
+    }
+
+private:
+    // The line and the device to use: the options given, the window's saved settings for the rest.
+    struct Line
+    {
+        LineSetup setup;
+        QString shownName; // "COM1 (/dev/ttyUSB0)" or the path given
+        Profiles::Origin origin;
+    };
+
+    int list();
+    int read();
+    int write();
+    int save();
+    int compare();
+    int load();
+    int scan();
+    int watch();
+    int completion();
+
+    std::optional<Line> line();
+    bool connect(const Line &line);
+    std::optional<DeviceProfile> readDevice(const Line &line);
+    std::optional<DeviceProfile> loadFile(const QString &path);
+
+    void note(const QString &message) { m_err << "indicator-cli: " << message << Qt::endl; }
+    int usage(const QString &message)
+    {
+        note(message);
+        return ExitStatus::Usage;
+    }
+    // The window's message for the code, and the code.
+    int failed(const QString &what, qint16 code)
+    {
+        note(QStringLiteral("%1: %2 (code %3)").arg(what, ResultText(code)).arg(code));
+        return ExitStatus::Failed;
+    }
+    void print(const QJsonValue &json)
+    {
+        const QJsonDocument document = json.isArray() ? QJsonDocument(json.toArray()) : QJsonDocument(json.toObject());
+        m_out << document.toJson(QJsonDocument::Indented);
+        m_out.flush();
+    }
+    void printLine(const QString &text) { m_out << text << Qt::endl; }
+
+    const Invocation &m_invocation;
+    QTextStream &m_out;
+    QTextStream &m_err;
+    Session m_session;
+};
+
+std::optional<Cli::Line> Cli::line()
+{
+    const QString settingsPath =
+        SettingsFile::path(SettingsFile::windowExecutable(QCoreApplication::applicationFilePath()), false);
+    const IniProfile settings(settingsPath);
+    const SettingsFile::Connection saved = SettingsFile::readConnection(settings);
+    const auto fromSaved = [&](qint64 row, qsizetype rows, const char *option) -> std::optional<quint8> {
+        if (row >= 0 && row < rows)
+            return quint8(row);
+        usage(QStringLiteral("%1 holds no usable choice for %2; give %2").arg(settingsPath, QLatin1String(option)));
+        return std::nullopt;
+    };
+
+    Line line;
+    std::optional<quint8> portNumber;
+    if (m_invocation.port) {
+        portNumber = PortDevices::portNumber(*m_invocation.port);
+        line.setup.portName = *m_invocation.port;
+    } else if (!(portNumber = fromSaved(saved.portNumber, 0xFF, "--port"))) {
+        return std::nullopt;
+    }
+    if (portNumber) {
+        const auto mapped = SettingsFile::mappedPorts(settings);
+        line.setup.portNumber = *portNumber;
+        line.setup.portName = PortDevices::resolve(
+            *portNumber, *portNumber < mapped.size() ? mapped[*portNumber] : QString(), PortDevices::systemPorts());
+        line.origin.port = PortDevices::caption(*portNumber);
+        line.shownName = QStringLiteral("%1 (%2)").arg(line.origin.port, line.setup.portName);
+    } else {
+        line.origin.port = line.shownName = line.setup.portName;
+    }
+
+    const auto speed = m_invocation.speedNumber ? m_invocation.speedNumber
+                                                : fromSaved(saved.speedNumber, LineSettings::BaudRates.size(), "--baud");
+    const auto parity = m_invocation.parity ? m_invocation.parity
+                                            : fromSaved(saved.parity, LineSettings::ParityNames.size(), "--parity");
+    const auto stopBits = m_invocation.stopBits
+                              ? m_invocation.stopBits
+                              : fromSaved(saved.stopBits, LineSettings::StopBitCounts.size(), "--stop-bits");
+    std::optional<int> address = m_invocation.address;
+    if (!address && saved.deviceNumber >= DeviceSearch::kFirstAddress && saved.deviceNumber <= DeviceSearch::kLastAddress)
+        address = int(saved.deviceNumber);
+    else if (!address)
+        usage(QStringLiteral("%1 holds no usable choice for --address; give --address").arg(settingsPath));
+    if (!speed || !parity || !stopBits || !address)
+        return std::nullopt;
+    line.setup.speedNumber = *speed;
+    line.setup.parity = *parity;
+    line.setup.stopBits = *stopBits;
+    line.origin.speedNumber = *speed;
+    line.origin.parity = *parity;
+    line.origin.stopBits = *stopBits;
+    line.origin.address = quint16(*address);
+    return line;
+}
+
+bool Cli::connect(const Line &line)
+{
+    m_session.setDeviceNumber(line.origin.address);
+    if (m_session.start(line.setup))
+        return true;
+    note(QStringLiteral("port %1 not opened: %2").arg(line.shownName, m_session.openFailureText()));
+    return false;
+}
+
+// The device whole, or nothing with every value that failed named.
+std::optional<DeviceProfile> Cli::readDevice(const Line &line)
+{
+    ProfileReader reader(m_session, line.origin);
+    reader.readAll();
+    for (const ProfileReader::Failure &failure : reader.failures()) {
+        if (failure.code < lrOk)
+            failed(failure.parameter->key, failure.code);
+        else
+            note(QStringLiteral("%1: %2").arg(failure.parameter->key, failure.text));
+    }
+    if (!reader.complete())
+        return std::nullopt;
+    return reader.profile();
+}
+
+std::optional<DeviceProfile> Cli::loadFile(const QString &path)
+{
+    QString error;
+    std::optional<DeviceProfile> profile = Profiles::load(path, &error);
+    if (!profile)
+        usage(QStringLiteral("%1: %2").arg(path, error));
+    return profile;
+}
+
+int Cli::list()
+{
+    QJsonArray json;
+    for (const Parameter &parameter : Catalogue::parameters()) {
+        if (m_invocation.json) {
+            QJsonObject entry{{QStringLiteral("key"), parameter.key},
+                              {QStringLiteral("caption"), parameter.caption},
+                              {QStringLiteral("kind"), kindName(parameter.kind)},
+                              {QStringLiteral("register"), registerText(parameter)},
+                              {QStringLiteral("registers"), parameter.registerCount()},
+                              {QStringLiteral("writable"), parameter.writable},
+                              {QStringLiteral("values"), valuesOf(parameter)}};
+            json.append(entry);
+            continue;
+        }
+        printLine(QStringLiteral("%1\t%2\t%3/%4\t%5\t%6\t%7")
+                      .arg(parameter.key, kindName(parameter.kind), registerText(parameter))
+                      .arg(parameter.registerCount())
+                      .arg(parameter.writable ? QStringLiteral("rw") : QStringLiteral("r"), valuesOf(parameter),
+                           parameter.caption));
+    }
+    if (m_invocation.json)
+        print(json);
+    return ExitStatus::Success;
+}
+
+int Cli::read()
+{
+    QList<const Parameter *> chosen;
+    for (const QString &key : m_invocation.arguments) {
+        const Parameter *parameter = Catalogue::find(key);
+        if (!parameter)
+            return usage(QStringLiteral("no parameter %1; \"indicator-cli list\" names them").arg(key));
+        chosen << parameter;
+    }
+    if (chosen.isEmpty()) {
+        for (const Parameter &parameter : Catalogue::parameters())
+            chosen << &parameter;
+    }
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    if (!connect(*line))
+        return ExitStatus::Failed;
+
+    int status = ExitStatus::Success;
+    QJsonObject json;
+    for (const Parameter *parameter : std::as_const(chosen)) {
+        const std::optional<Session::Reading> reading = m_session.readValue(*parameter);
+        const qint16 code = reading ? reading->code : qint16(lrNotConnected);
+        if (code < lrOk) {
+            status = failed(parameter->key, code);
+            if (LineFailed(code))
+                break;
+            continue;
+        }
+        if (m_invocation.json)
+            json.insert(parameter->key, CliValues::json(*parameter, reading->value));
+        else
+            printLine(QStringLiteral("%1 = %2").arg(parameter->key, CliValues::shown(*parameter, reading->value)));
+    }
+    if (m_invocation.json)
+        print(json);
+    return status;
+}
+
+int Cli::write()
+{
+    QList<std::pair<const Parameter *, QVariant>> values;
+    bool refused = false;
+    for (const QString &argument : m_invocation.arguments) {
+        const qsizetype equals = argument.indexOf(u'=');
+        const QString key = argument.first(qMax<qsizetype>(equals, 0));
+        const Parameter *parameter = equals > 0 ? Catalogue::find(key) : nullptr;
+        QString why;
+        std::optional<QVariant> value;
+        if (equals <= 0)
+            why = QStringLiteral("give KEY=VALUE");
+        else if (!parameter)
+            why = QStringLiteral("no such parameter; \"indicator-cli list\" names them");
+        else if (std::any_of(values.begin(), values.end(), [&](const auto &v) { return v.first == parameter; }))
+            why = QStringLiteral("given twice");
+        else
+            value = CliValues::parse(*parameter, argument.sliced(equals + 1), &why);
+        if (!value) {
+            note(QStringLiteral("%1: %2").arg(argument, why));
+            refused = true;
+            continue;
+        }
+        values.append({parameter, *value});
+    }
+    if (refused)
+        return usage(QStringLiteral("nothing written"));
+
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    if (!connect(*line))
+        return ExitStatus::Failed;
+    for (const auto &[parameter, value] : std::as_const(values)) {
+        const qint16 code = m_session.writeValue(*parameter, value).value_or(lrNotConnected);
+        if (code < lrOk)
+            return failed(parameter->key, code);
+    }
+    return ExitStatus::Success;
+}
+
+int Cli::save()
+{
+    const QString path = m_invocation.arguments.first();
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    if (!connect(*line))
+        return ExitStatus::Failed;
+    const std::optional<DeviceProfile> device = readDevice(*line);
+    if (!device) {
+        note(QStringLiteral("%1 not written: not every value could be read").arg(path));
+        return ExitStatus::Failed;
+    }
+    QString error;
+    if (!Profiles::save(*device, path, &error)) {
+        note(QStringLiteral("%1 not written: %2").arg(path, error));
+        return ExitStatus::Failed;
+    }
+    return ExitStatus::Success;
+}
+
+int Cli::compare()
+{
+    const std::optional<DeviceProfile> file = loadFile(m_invocation.arguments.first());
+    if (!file)
+        return ExitStatus::Usage;
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    if (!connect(*line))
+        return ExitStatus::Failed;
+    const std::optional<DeviceProfile> device = readDevice(*line);
+    if (!device)
+        return ExitStatus::Failed;
+
+    const Profiles::Comparison comparison = Profiles::compare(*device, *file);
+    if (m_invocation.json) {
+        QJsonArray rows;
+        for (const Profiles::ComparisonRow &row : comparison.rows)
+            rows.append(QJsonObject{{QStringLiteral("key"), row.parameter->key},
+                                    {QStringLiteral("caption"), row.parameter->caption},
+                                    {QStringLiteral("device"), CliValues::json(*row.parameter, row.device)},
+                                    {QStringLiteral("file"), CliValues::json(*row.parameter, row.file)},
+                                    {QStringLiteral("differs"), row.differs}});
+        print(QJsonObject{{QStringLiteral("rows"), rows},
+                          {QStringLiteral("differing"), comparison.differing()},
+                          {QStringLiteral("identity"), QJsonArray::fromStringList(comparison.identity)}});
+    } else {
+        for (const Profiles::ComparisonRow &row : comparison.rows) {
+            const QString device = CliValues::shown(*row.parameter, row.device);
+            printLine(row.differs ? QStringLiteral("* %1: device %2, file %3")
+                                        .arg(row.parameter->key, device, CliValues::shown(*row.parameter, row.file))
+                                  : QStringLiteral("  %1: %2").arg(row.parameter->key, device));
+        }
+        for (const QString &difference : comparison.identity)
+            printLine(QStringLiteral("identity: %1").arg(difference));
+        printLine(QStringLiteral("%1 of %2 values differ").arg(comparison.differing()).arg(comparison.rows.size()));
+    }
+    return comparison.differing() > 0 ? ExitStatus::Differs : ExitStatus::Success;
+}
+
+int Cli::load()
+{
+    const QString path = m_invocation.arguments.first();
+    const std::optional<DeviceProfile> file = loadFile(path);
+    if (!file)
+        return ExitStatus::Usage;
+    if (const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(*file); !refused.isEmpty()) {
+        for (const ProfileWriter::Refusal &refusal : refused)
+            note(QStringLiteral("%1: %2: %3").arg(path, refusal.key, refusal.reason));
+        return usage(QStringLiteral("nothing written"));
+    }
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    if (!connect(*line))
+        return ExitStatus::Failed;
+    const std::optional<DeviceProfile> device = readDevice(*line);
+    if (!device)
+        return ExitStatus::Failed;
+
+    ProfileWriter::Options options;
+    options.withLineSettings = m_invocation.withLineSettings;
+    ProfileWriter writer(m_session, *file, *device, options);
+    for (const QString &difference : writer.identityDifferences())
+        note(QStringLiteral("the file is of another device: %1").arg(difference));
+    if (!writer.identityDifferences().isEmpty()) {
+        if (!m_invocation.force)
+            return usage(QStringLiteral("nothing written; --force writes it all the same"));
+        writer.confirmIdentity();
+    }
+    for (const Parameter *parameter : writer.leftOut())
+        note(QStringLiteral("%1 differs (device %2, file %3): left as it is without --with-line-settings")
+                 .arg(parameter->key, CliValues::shown(*parameter, device->values.value(parameter->key)),
+                      CliValues::shown(*parameter, file->values.value(parameter->key))));
+
+    const auto change = [&](const Parameter &parameter) {
+        return QStringLiteral("%1: %2 -> %3")
+            .arg(parameter.key, CliValues::shown(parameter, device->values.value(parameter.key)),
+                 CliValues::shown(parameter, file->values.value(parameter.key)));
+    };
+    if (writer.plan().isEmpty()) {
+        note(QStringLiteral("the device holds the file's values: nothing to write"));
+        if (m_invocation.json)
+            print(QJsonObject{{QStringLiteral("results"), QJsonArray()}});
+        return ExitStatus::Success;
+    }
+    if (m_invocation.dryRun) {
+        QJsonArray plan;
+        for (const Parameter *parameter : writer.plan()) {
+            if (m_invocation.json)
+                plan.append(parameter->key);
+            else
+                printLine(change(*parameter));
+        }
+        if (m_invocation.json)
+            print(QJsonObject{{QStringLiteral("plan"), plan}});
+        note(QStringLiteral("dry run: nothing written"));
+        return ExitStatus::Success;
+    }
+
+    int status = ExitStatus::Success;
+    QJsonArray results;
+    while (const std::optional<ProfileWriter::Result> result = writer.next()) {
+        const Parameter &parameter = *result->parameter;
+        if (m_invocation.json)
+            results.append(QJsonObject{{QStringLiteral("key"), parameter.key},
+                                       {QStringLiteral("outcome"), outcomeName(result->outcome)},
+                                       {QStringLiteral("text"), result->text}});
+        else
+            printLine(QStringLiteral("%1: %2").arg(change(parameter), result->text));
+        if (result->code < lrOk)
+            status = failed(parameter.key, result->code);
+        else if (result->outcome == ProfileWriter::Outcome::NotSent)
+            status = ExitStatus::Failed;
+        else if (result->outcome == ProfileWriter::Outcome::ReadBackDiffers && status == ExitStatus::Success)
+            status = ExitStatus::Differs;
+    }
+    if (!writer.backupError().isEmpty()) {
+        note(QStringLiteral("no backup of the device's settings, so nothing written: %1").arg(writer.backupError()));
+        return ExitStatus::Failed;
+    }
+    if (m_invocation.json)
+        print(QJsonObject{{QStringLiteral("backup"), writer.backupPath()}, {QStringLiteral("results"), results}});
+    note(QStringLiteral("the device's settings before the load: %1").arg(writer.backupPath()));
+    if (m_invocation.withLineSettings
+        && std::any_of(writer.plan().begin(), writer.plan().end(),
+                       [](const Parameter *p) { return p->role == Catalogue::Role::LineSetting; }))
+        note(QStringLiteral("the line settings take effect when the device restarts"));
+    return status;
+}
+
+int Cli::scan()
+{
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    DeviceSearch::Plan plan;
+    plan.speeds = m_invocation.speeds;
+    if (plan.speeds.isEmpty()) {
+        for (quint8 row = 0; row < LineSettings::BaudRates.size(); ++row)
+            plan.speeds << row;
+    }
+    plan.parities = m_invocation.parities;
+    if (plan.parities.isEmpty()) {
+        for (quint8 row = 0; row < LineSettings::ParityNames.size(); ++row)
+            plan.parities << row;
+    }
+    if (m_invocation.addresses)
+        std::tie(plan.firstAddress, plan.lastAddress) = *m_invocation.addresses;
+    plan.likely = {line->setup.speedNumber, line->setup.parity};
+    plan.likelyAddress = line->origin.address;
+
+    DeviceSearch::Sweep sweep(plan, line->setup.portName, line->setup.stopBits);
+    const auto settingName = [](const DeviceSearch::LineSetting &setting) {
+        return QStringLiteral("%1 baud, parity %2")
+            .arg(LineSettings::baudRate(setting.speedNumber).value_or(0))
+            .arg(QLatin1String(LineSettings::ParityNames[setting.parity]));
+    };
+    note(QStringLiteral("scanning %1: %2 probes, at most %3 s")
+             .arg(line->shownName)
+             .arg(sweep.total())
+             .arg((sweep.remainingMs() + 999) / 1000));
+    std::optional<DeviceSearch::LineSetting> setting;
+    int indicators = 0;
+    while (const std::optional<DeviceSearch::Probe> probe = sweep.upcoming()) {
+        if (setting != probe->setting) {
+            setting = probe->setting;
+            note(QStringLiteral("%1 (%2 of %3 probes sent)").arg(settingName(*setting)).arg(sweep.sent()).arg(sweep.total()));
+        }
+        const std::optional<DeviceSearch::Sweep::Step> step = sweep.next();
+        if (!step || !step->found)
+            continue;
+        const DeviceSearch::Found &found = *step->found;
+        indicators += found.indicator ? 1 : 0;
+        const int baud = int(LineSettings::baudRate(found.setting.speedNumber).value_or(0));
+        const QLatin1String parity(LineSettings::ParityNames[found.setting.parity]);
+        if (m_invocation.json) {
+            QJsonObject entry{{QStringLiteral("address"), found.address}, {QStringLiteral("baud"), baud},
+                              {QStringLiteral("parity"), parity}, {QStringLiteral("indicator"), found.indicator}};
+            if (found.indicator) {
+                entry.insert(QStringLiteral("name"), found.name);
+                entry.insert(QStringLiteral("version"), found.version);
+            }
+            printLine(QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact)));
+        } else if (found.indicator) {
+            printLine(QStringLiteral("address=%1 baud=%2 parity=%3 name=\"%4\" version=\"%5\"")
+                          .arg(found.address).arg(baud).arg(parity, found.name, found.version));
+        } else {
+            printLine(QStringLiteral("address=%1 baud=%2 parity=%3 other device").arg(found.address).arg(baud).arg(parity));
+        }
+    }
+    for (const DeviceSearch::Sweep::NoiseCount &noise : sweep.noise())
+        note(QStringLiteral("noise at %1: %2 broken replies").arg(settingName(noise.setting)).arg(noise.replies));
+    switch (sweep.failure()) {
+    case DeviceSearch::Sweep::Failure::PortNotOpened:
+        note(QStringLiteral("port %1 not opened").arg(line->shownName));
+        return ExitStatus::Failed;
+    case DeviceSearch::Sweep::Failure::PortLost:
+        note(QStringLiteral("port %1 lost during the scan").arg(line->shownName));
+        return ExitStatus::Failed;
+    case DeviceSearch::Sweep::Failure::None:
+        break;
+    }
+    if (indicators == 0) {
+        note(QStringLiteral("no indicator answered"));
+        return ExitStatus::Failed;
+    }
+    return ExitStatus::Success;
+}
+
+int Cli::watch()
+{
+    QList<const Parameter *> live;
+    for (const Parameter &parameter : Catalogue::parameters()) {
+        if (parameter.role == Catalogue::Role::Reading)
+            live << &parameter;
+    }
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    if (!connect(*line))
+        return ExitStatus::Failed;
+    stopOnSignals();
+
+    if (m_invocation.csv) {
+        QStringList header{QStringLiteral("time")};
+        for (const Parameter *parameter : std::as_const(live))
+            header << parameter->key;
+        printLine(header.join(u','));
+    }
+    int status = ExitStatus::Success;
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 poll = 0; !stopRequested && (m_invocation.count == 0 || poll < m_invocation.count); ++poll) {
+        const qint64 started = clock.elapsed();
+        const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+        QStringList fields{m_invocation.csv ? time : time.sliced(time.indexOf(u'T') + 1)};
+        QJsonObject json{{QStringLiteral("time"), time}};
+        bool portLost = false;
+        bool silent = false;
+        for (const Parameter *parameter : std::as_const(live)) {
+            const std::optional<Session::Reading> reading = silent ? std::nullopt : m_session.readValue(*parameter);
+            const qint16 code = reading ? reading->code : qint16(lrNoAnswer);
+            if (!silent && code < lrOk) {
+                status = failed(parameter->key, code);
+                silent = LineFailed(code); // the rest of this poll would only wait as long again
+                portLost = code == lrWriteFailed || code == lrNotConnected;
+            }
+            const QString text = code < lrOk ? QString() : Catalogue::valueText(*parameter, reading->value);
+            if (m_invocation.json && code >= lrOk)
+                json.insert(parameter->key, CliValues::json(*parameter, reading->value));
+            else if (m_invocation.csv)
+                fields << (parameter->kind == Catalogue::Kind::Text && code >= lrOk ? csvField(text) : text);
+            else
+                fields << QStringLiteral("%1=%2").arg(parameter->key,
+                                                      code < lrOk ? QStringLiteral("?")
+                                                                  : CliValues::shown(*parameter, reading->value));
+        }
+        if (m_invocation.json)
+            printLine(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
+        else
+            printLine(fields.join(m_invocation.csv ? QStringLiteral(",") : QStringLiteral(" ")));
+        if (portLost)
+            return ExitStatus::Failed;
+        if (m_invocation.count != 0 && poll + 1 >= m_invocation.count)
+            break;
+        for (qint64 left = started + m_invocation.intervalMs - clock.elapsed(); left > 0 && !stopRequested;
+             left = started + m_invocation.intervalMs - clock.elapsed())
+            QThread::msleep(ulong(qMin<qint64>(left, kStopCheckMs)));
+    }
+    return status;
+}
+
+int Cli::completion()
+{
+    if (m_invocation.arguments.first() != QLatin1String("bash"))
+        return usage(QStringLiteral("completion takes bash"));
+    m_out << bashCompletion();
+    return ExitStatus::Success;
+}
+
+} // namespace
+
+int runCommand(const Invocation &invocation, QTextStream &out, QTextStream &err)
+{
+    Cli cli(invocation, out, err);
+    return cli.run();
+}

@@ -1,0 +1,266 @@
+// indicator-cli as a script runs it: its exit status, what it prints, and what it sends, against
+// indicator-sim, and against a scripted device where the bytes on the line count.
+#include "catalogue.h"
+#include "support/frames.h"
+#include "support/ptypeer.h"
+#include "support/simprocess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Frames;
+
+namespace {
+
+constexpr int kRunTimeoutMs = 60000;
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+    qint64 ms = 0;
+};
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home; // the data and configuration folders of every run
+
+    Run run(const QStringList &arguments, const QString &program = QStringLiteral(INDICATOR_CLI_PROGRAM))
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        process.setProcessEnvironment(environment);
+        QElapsedTimer clock;
+        clock.start();
+        process.start(program, arguments);
+        Run result;
+        if (!process.waitForFinished(kRunTimeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.ms = clock.elapsed();
+        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    // With every line setting given, so that no saved settings of this machine count.
+    Run on(const QString &port, const QStringList &arguments)
+    {
+        return run(QStringList{"--port", port, "--baud", "19200", "--parity", "none", "--stop-bits", "1",
+                               "--address", "1"}
+                   + arguments);
+    }
+
+    QString file(const char *name) const { return m_home.filePath(QLatin1String(name)); }
+
+    static void edit(const QString &path, const QString &from, const QString &to)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(file.readAll());
+        file.close();
+        QVERIFY2(text.contains(from), qPrintable(from));
+        text.replace(from, to);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toUtf8());
+    }
+
+private slots:
+    void readJsonPrintsEveryValue()
+    {
+        SimProcess sim;
+        QVERIFY(sim.started());
+        const Run read = on(sim.devicePath(), {"read", "--json"});
+        QCOMPARE(read.status, 0);
+        const QJsonObject values = QJsonDocument::fromJson(read.out.toUtf8()).object();
+        QCOMPARE(values.size(), Catalogue::parameters().size());
+        QCOMPARE(values.value("mode.top_range").toDouble(), 100.0);
+        QCOMPARE(values.value("port.parity").toInt(-1), 0);
+        QCOMPARE(values.value("info.name").toString(), QStringLiteral("Индикатор DI-4 sim"));
+    }
+
+    void writeSendsTheValuesInTheirOrder()
+    {
+        PtyPeer peer;
+        peer.queueReply(writeEcho(1, 0x0A06, 2));
+        peer.queueReply(writeEcho(1, 0x0803, 1));
+        const Run write = on(peer.devicePath(), {"write", "mode.top_range=250.5", "port.parity=Нечет"});
+        QCOMPARE(write.status, 0);
+        QVERIFY(peer.settle(2000));
+        QCOMPARE(peer.requests(), (QList<QByteArray>{writeRequest(1, 0x0A06, {0x8000, 0x437A}),
+                                                     writeRequest(1, 0x0803, {2})}));
+    }
+
+    void aRefusedValueSendsNothing_data()
+    {
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("out of its limits") << QStringList{"mode.blink=1", "mode.dead_space=5"} << "mode.dead_space=5";
+        QTest::newRow("not a number") << QStringList{"mode.top_range=12a"} << "не число";
+        QTest::newRow("beyond a single") << QStringList{"mode.top_range=1e39"} << "mode.top_range";
+        QTest::newRow("a fraction for a whole number") << QStringList{"port.address=1.5"} << "нужно целое число";
+        QTest::newRow("no such caption") << QStringList{"port.parity=Odd"} << "нет такого кода";
+        QTest::newRow("too long a text") << QStringList{"mode.unit=1234567"} << "mode.unit";
+        QTest::newRow("read only") << QStringList{"info.version=2"} << "только для чтения";
+        QTest::newRow("no such key") << QStringList{"mode.nothing=1"} << "mode.nothing";
+        QTest::newRow("given twice") << QStringList{"mode.blink=1", "mode.blink=0"} << "given twice";
+    }
+
+    void aRefusedValueSendsNothing()
+    {
+        QFETCH(QStringList, values);
+        QFETCH(QString, named);
+        PtyPeer peer;
+        const Run write = on(peer.devicePath(), QStringList{"write"} + values);
+        QCOMPARE(write.status, 2);
+        QVERIFY2(write.err.contains(named), qPrintable(write.err));
+        QVERIFY(peer.settle(2000));
+        QCOMPARE(peer.requests(), QList<QByteArray>());
+    }
+
+    // One read's time-out (100 ms and 3 character times) and no more: reading every parameter
+    // of a silent device would take 25 of them.
+    void aSilentAddressFailsWithinOneReadTimeOut()
+    {
+        SimProcess sim;
+        QVERIFY(sim.started());
+        const Run start = run({"list"});
+        const Run read = run({"--port", sim.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits",
+                              "1", "--address", "9", "read"});
+        QCOMPARE(read.status, 1);
+        QVERIFY2(read.err.contains(QStringLiteral("data.value: Ошибка! Нет овета! (code -6)")), qPrintable(read.err));
+        QVERIFY2(read.ms >= 100, qPrintable(QString::number(read.ms)));
+        QVERIFY2(read.ms < start.ms + 1000, qPrintable(QStringLiteral("%1 ms, start %2").arg(read.ms).arg(start.ms)));
+    }
+
+    void aMissingPortFailsWithItsReason()
+    {
+        const Run read = on(m_home.filePath(QStringLiteral("no-such-tty")), {"read"});
+        QCOMPARE(read.status, 1);
+        QVERIFY2(read.err.contains(QStringLiteral("not opened: нет такого устройства")), qPrintable(read.err));
+    }
+
+    // A person edits a saved profile: compare finds the edit, load writes it alone and reads it
+    // back, and a value out of its limits, or a file of another device, writes nothing.
+    void compareAndLoadAnEditedProfile()
+    {
+        SimProcess sim;
+        QVERIFY(sim.started());
+        const QString path = file("unit.json");
+        QCOMPARE(on(sim.devicePath(), {"save", path}).status, 0);
+        edit(path, "\"mode.set_point\": 80,", "\"mode.set_point\": 95.5,");
+
+        Run compare = on(sim.devicePath(), {"compare", path});
+        QCOMPARE(compare.status, 3);
+        QVERIFY2(compare.out.contains("* mode.set_point: device 80, file 95.5\n"), qPrintable(compare.out));
+        QVERIFY(compare.out.endsWith("1 of 16 values differ\n"));
+
+        const Run load = on(sim.devicePath(), {"load", path});
+        QCOMPARE(load.status, 0);
+        QCOMPARE(load.out, QStringLiteral("mode.set_point: 80 -> 95.5: записано и подтверждено\n"));
+        QVERIFY2(load.err.contains(file("data/indicator-config/backups/")), qPrintable(load.err));
+        QCOMPARE(on(sim.devicePath(), {"compare", path}).status, 0);
+
+        edit(path, "\"mode.dead_space\": 0.5,", "\"mode.dead_space\": 5,");
+        Run refused = on(sim.devicePath(), {"load", path});
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.err.contains("mode.dead_space: значение вне пределов 0..2"), qPrintable(refused.err));
+        edit(path, "\"mode.dead_space\": 5,", "\"mode.dead_space\": 0.7,");
+        edit(path, "\"name\": \"Индикатор DI-4 sim\"", "\"name\": \"DI-8\"");
+        refused = on(sim.devicePath(), {"load", path});
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.err.contains("в приборе «Индикатор DI-4 sim», в файле «DI-8»"), qPrintable(refused.err));
+        QCOMPARE(on(sim.devicePath(), {"read", "mode.dead_space"}).out, QStringLiteral("mode.dead_space = 0.5\n"));
+        QCOMPARE(on(sim.devicePath(), {"load", path, "--force"}).status, 0);
+        QCOMPARE(on(sim.devicePath(), {"read", "mode.dead_space"}).out, QStringLiteral("mode.dead_space = 0.7\n"));
+    }
+
+    void aLoadThatReadsBackAnotherValueSaysSo()
+    {
+        SimProcess sim({"--misstore", "0x0A0D"});
+        QVERIFY(sim.started());
+        const QString path = file("misstore.json");
+        QCOMPARE(on(sim.devicePath(), {"save", path}).status, 0);
+        edit(path, "\"mode.brightness\": 1,", "\"mode.brightness\": 2,");
+        const Run load = on(sim.devicePath(), {"load", path});
+        QCOMPARE(load.status, 3);
+        QCOMPARE(load.out, QStringLiteral("mode.brightness: 1 -> 2: записано, но прочитано другое: 3\n"));
+    }
+
+    // As the window names it: COM3 of the window's settings file beside the program.
+    void theLineComesFromTheWindowsSettings()
+    {
+        SimProcess sim({"--slave", "7", "--baud", "38400"});
+        QVERIFY(sim.started());
+        QTemporaryDir folder;
+        const QString program = folder.filePath(QStringLiteral("indicator-cli"));
+        QVERIFY(QFile::copy(QStringLiteral(INDICATOR_CLI_PROGRAM), program));
+        QFile settings(folder.filePath(QStringLiteral("indicator-config.ini")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[COMP]\nPortNumber=2\nSpeedNumber=5\nParity=0\nStopBits=0\n[DEVS]\nDeviceNumber=7\n[PORTS]\nCOM3="
+                       + sim.devicePath().toLocal8Bit() + "\n");
+        settings.close();
+        const Run read = run({"read", "port.address"}, program);
+        QCOMPARE(read.status, 0);
+        QCOMPARE(read.out, QStringLiteral("port.address = 7\n"));
+    }
+
+    void scanAndWatch()
+    {
+        SimProcess sim({"--slave", "2"});
+        QVERIFY(sim.started());
+        const Run scan = on(sim.devicePath(), {"scan", "--addresses", "1-3", "--bauds", "19200", "--parities", "none"});
+        QCOMPARE(scan.status, 0);
+        QCOMPARE(scan.out,
+                 QStringLiteral("address=2 baud=19200 parity=none name=\"Индикатор DI-4 sim\" version=\"v1.07 сборка 12\"\n"));
+        const Run watch = run({"--port", sim.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1",
+                               "--address", "2", "watch", "--csv", "--count", "2", "--interval", "50"});
+        QCOMPARE(watch.status, 0);
+        const QStringList rows = watch.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0], QStringLiteral("time,data.value,data.text,data.value2,calibration.value,data.self_diag,"
+                                         "data.eeprom_errors"));
+    }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("program help") << QStringList{"--help"} << 0 << "Exit status: 0 success";
+        QTest::newRow("a command's help") << QStringList{"load", "--help"} << 0 << "--with-line-settings";
+        QTest::newRow("no command") << QStringList{} << 2 << "no command given";
+        QTest::newRow("an option of another command") << QStringList{"read", "--csv"} << 2 << "--csv is an option of watch";
+        QTest::newRow("a speed the device lacks") << QStringList{"--baud", "14400", "read"} << 2 << "--baud takes one of";
+        QTest::newRow("a file to save missing") << QStringList{"save"} << 2 << "usage: indicator-cli save FILE";
+    }
+
+    void usage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, shown);
+        const Run result = run(arguments);
+        QCOMPARE(result.status, status);
+        QVERIFY2((result.out + result.err).contains(shown), qPrintable(result.out + result.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
