@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree and checks what an installation would get: the
-# programs in /usr/bin, the menu entry, the icons, the manual pages, the udev rule for USB serial
-# adapters, and dependencies that dpkg-shlibdeps read from the libraries the programs link, the
-# display plugin's among them.
+# programs in /usr/bin, the menu entry, the icons, the manual pages, the command line's bash
+# completion, the udev rule for USB serial adapters, and dependencies that dpkg-shlibdeps read
+# from the libraries the programs link, the display plugin's among them.
 # Usage: tests/package_contents.sh BUILD-DIR
 set -euo pipefail
 build=$1
@@ -24,6 +24,9 @@ expected=(
     ./usr/share/icons/hicolor/48x48/apps/indicator-config.png
     ./usr/share/man/man1/indicator-config.1.gz
     ./usr/lib/udev/rules.d/70-indicator-config.rules
+    ./usr/bin/indicator-cli
+    ./usr/share/man/man1/indicator-cli.1.gz
+    ./usr/share/bash-completion/completions/indicator-cli
 )
 if [ -e "$build/indicator-sim" ]; then
     expected+=(./usr/bin/indicator-sim ./usr/share/man/man1/indicator-sim.1.gz)
@@ -57,6 +60,11 @@ check "the PNG icon is 48 by 48" [ "$(od -An -tx1 -j16 -N8 "$png" | tr -d ' \n')
 if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
     check "the udev rule parses" udevadm verify "$workdir/usr/lib/udev/rules.d/70-indicator-config.rules"
 fi
+
+completion="$workdir/usr/share/bash-completion/completions/indicator-cli"
+check "the completion knows the commands and the catalogue's keys" \
+    grep -q 'commands="list read write.*keys=".*mode.top_range' <(tr '\n' ' ' <"$completion")
+check "the completion is bash" bash -n "$completion"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
