@@ -661,7 +661,7 @@ int Cli::watch()
         bool silent = false;
         for (const Parameter *parameter : std::as_const(live)) {
             const std::optional<Session::Reading> reading = silent ? std::nullopt : m_session.readValue(*parameter);
-            const qint16 code = reading ? reading->code : qint16(lrNoAnswer);
+            const qint16 code = reading ? reading->code : qint16(silent ? lrNoAnswer : lrNotConnected);
             if (!silent && code < lrOk) {
                 status = failed(parameter->key, code);
                 silent = LineFailed(code); // the rest of this poll would only wait as long again

@@ -81,7 +81,8 @@ QList<const Parameter *> ProfileWriter::writeOrder(const DeviceProfile &target, 
 
     // Bottom before top keeps bottom <= top at every step, unless the new bottom is above the top
     // the device holds now; then the top goes first, and the new top is at least the new bottom.
-    for (const Parameter *bottom : std::as_const(order)) {
+    const QList<const Parameter *> planned = order;
+    for (const Parameter *bottom : planned) {
         if (!bottom->rangeTop)
             continue;
         const qsizetype bottomAt = order.indexOf(bottom);
