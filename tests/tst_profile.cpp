@@ -199,6 +199,39 @@ private slots:
         QCOMPARE(backups(), QStringList());
     }
 
+    // A file edited by hand is taken only whole and as the program writes it.
+    void aFileThatIsNotAWholeProfileIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("a newer format") << QByteArray("\"format\": 1") << QByteArray("\"format\": 2")
+                                        << "формат 2; эта программа читает формат 1";
+        QTest::newRow("a key mistyped") << QByteArray("\"mode.blink\"") << QByteArray("\"mode.blnk\"")
+                                        << "mode.blnk: такого параметра профиль не хранит";
+        QTest::newRow("a reading among the settings") << QByteArray("\"mode.blink\"") << QByteArray("\"data.value\"")
+                                                      << "data.value: такого параметра профиль не хранит";
+        QTest::newRow("a code edited without its caption")
+            << QByteArray("\"code\": 2") << QByteArray("\"code\": 1") << "port.parity: подпись «Нечет» не подпись кода 1";
+        QTest::newRow("a text for a number") << QByteArray("\"mode.top_range\": 0") << QByteArray("\"mode.top_range\": \"0\"")
+                                             << "mode.top_range: нужно число";
+        QTest::newRow("not JSON") << QByteArray("\"format\": 1,") << QByteArray("\"format\": 1") << "не JSON";
+    }
+
+    void aFileThatIsNotAWholeProfileIsRefused()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, error);
+        QString why;
+        std::optional<QByteArray> json = Profiles::toJson(madeUp({{QStringLiteral("port.parity"), 2}}), &why);
+        QVERIFY(json && json->contains(from));
+        QVERIFY2(Profiles::fromJson(*json, &why), qPrintable(why));
+        json->replace(from, to);
+        QVERIFY(!Profiles::fromJson(*json, &why));
+        QVERIFY2(why.startsWith(error), qPrintable(why));
+    }
+
     // One write meets an exception: its row says so, and the writes after it go on and are read back.
     void aRefusedWriteIsReportedAndTheOthersStillVerified()
     {
