@@ -86,7 +86,8 @@ constexpr Command kCommands[] = {
      "Writes into the device the values of the file that it does not hold, in an order the\n"
      "device accepts at each step, and reads each back. Every value of the file is judged\n"
      "first; one that is refused writes nothing (exit status 2). A file of a device of another\n"
-     "name or firmware is written only with --force. The line settings are written only with\n"
+     "name or firmware is written only with --force (without it: exit status 2, the names\n"
+     "shown). The line settings are written only with\n"
      "--with-line-settings, last; they take effect when the device restarts. Before the first\n"
      "write the device's settings are saved under ~/.local/share/indicator-config/backups/.\n"
      "Exit status 3 when a value reads back different.\n",

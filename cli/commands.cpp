@@ -22,6 +22,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 
 namespace {
@@ -95,6 +96,31 @@ QString valuesOf(const Parameter &parameter)
 QString registerText(const Parameter &parameter)
 {
     return QStringLiteral("0x") + QStringLiteral("%1").arg(parameter.firstRegister(), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+// What list --json gives for a parameter: the line of list, with its values as JSON.
+QJsonObject listEntry(const Parameter &parameter)
+{
+    QJsonObject entry{{QStringLiteral("key"), parameter.key},
+                      {QStringLiteral("caption"), parameter.caption},
+                      {QStringLiteral("kind"), kindName(parameter.kind)},
+                      {QStringLiteral("register"), registerText(parameter)},
+                      {QStringLiteral("registers"), parameter.registerCount()},
+                      {QStringLiteral("writable"), parameter.writable}};
+    QJsonArray values;
+    for (const Catalogue::Code &code : parameter.codes)
+        values.append(QJsonObject{{QStringLiteral("code"), code.value}, {QStringLiteral("caption"), code.caption}});
+    for (const Catalogue::Bit &bit : parameter.bits)
+        values.append(QJsonObject{{QStringLiteral("bit"), bit.bit}, {QStringLiteral("caption"), bit.caption}});
+    if (!values.isEmpty()) {
+        entry.insert(parameter.kind == Catalogue::Kind::Code ? QStringLiteral("codes") : QStringLiteral("bits"), values);
+    } else if (parameter.kind == Catalogue::Kind::Text) {
+        entry.insert(QStringLiteral("characters"), parameter.bytes());
+    } else if (std::isfinite(parameter.lowest)) {
+        entry.insert(QStringLiteral("lowest"), parameter.lowest);
+        entry.insert(QStringLiteral("highest"), parameter.highest);
+    }
+    return entry;
 }
 
 QString csvField(const QString &text)
@@ -296,14 +322,7 @@ int Cli::list()
     QJsonArray json;
     for (const Parameter &parameter : Catalogue::parameters()) {
         if (m_invocation.json) {
-            QJsonObject entry{{QStringLiteral("key"), parameter.key},
-                              {QStringLiteral("caption"), parameter.caption},
-                              {QStringLiteral("kind"), kindName(parameter.kind)},
-                              {QStringLiteral("register"), registerText(parameter)},
-                              {QStringLiteral("registers"), parameter.registerCount()},
-                              {QStringLiteral("writable"), parameter.writable},
-                              {QStringLiteral("values"), valuesOf(parameter)}};
-            json.append(entry);
+            json.append(listEntry(parameter));
             continue;
         }
         printLine(QStringLiteral("%1\t%2\t%3/%4\t%5\t%6\t%7")
