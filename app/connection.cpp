@@ -128,11 +128,19 @@ void TfrmMain::connectTo(const QString &portName)
     enableConnectedActions(true);
 
     // The page chosen before the connection is entered again, its values read or its polling started.
+    reenterPage();
+    ui->StatusBar1->showMessage(QStringLiteral("Старт"));
+}
+
+// The page whose button is pressed, entered again: its values read or its polling started.
+void TfrmMain::reenterPage()
+{
+    if (!m_session->isConnected())
+        return;
     const auto pressed = std::find_if(m_pages.begin(), m_pages.end(),
                                       [](const Page &page) { return page.button->isChecked(); });
     if (pressed != m_pages.end())
         pressed->action->trigger();
-    ui->StatusBar1->showMessage(QStringLiteral("Старт"));
 }
 
 // The page shown stays, with its last values and colours.
@@ -178,6 +186,8 @@ void TfrmMain::enableConnectedActions(bool connected)
     ui->ActionStart->setEnabled(!connected);
     ui->ActionStop->setEnabled(connected);
     ui->mnuSearch->setEnabled(!connected); // the search opens the port itself
+    for (QAction *profiles : {ui->mnuProfileSave, ui->mnuProfileCompare, ui->mnuProfileClone})
+        profiles->setEnabled(connected);
     for (const Page &page : m_pages)
         page.action->setEnabled(connected);
 }

@@ -13,6 +13,7 @@
 #include "modepage.h"
 #include "portdevices.h"
 #include "portpage.h"
+#include "profilewindows.h"
 #include "session.h"
 #include "settingsfile.h"
 #include "ui_mainform.h"
@@ -186,6 +187,9 @@ void TfrmMain::connectSignals()
     connect(ui->mnuAbout, &QAction::triggered, this, &TfrmMain::mnuAboutClick);
     connect(ui->mnuSearch, &QAction::triggered, this, &TfrmMain::mnuSearchClick);
     connect(ui->mnuMonitor, &QAction::triggered, this, &TfrmMain::mnuMonitorClick);
+    connect(ui->mnuProfileSave, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileSaveWindow>);
+    connect(ui->mnuProfileCompare, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCompareWindow>);
+    connect(ui->mnuProfileClone, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCloneWindow>);
     connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
     QObject::connect(m_session.get(), &Session::outcome, ui->lblErrors,
                      [this](qint16, const QString &text) { ui->lblErrors->setText(text); });

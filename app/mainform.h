@@ -114,6 +114,11 @@ private:
     void mnuSearchClick();
     void applyFoundDevice(int portNumber, int speedNumber, int parity, int address);
     void mnuMonitorClick();
+    // The profile windows work on the connection: the polling rests while one is open, and
+    // the page is entered again when it closes, so that it shows what was written.
+    template <typename Window>
+    void openProfileWindow();
+    void reenterPage();
     QPointer<QWidget> m_monitor;
     std::optional<QRect> m_monitorFrame; // where the monitor was last, from the settings file
 

@@ -6,6 +6,8 @@
 #include "handlers.h"
 #include "monitorwindow.h"
 #include "portdevices.h"
+#include "profilewindows.h"
+#include "session.h"
 #include "searchwindow.h"
 #include "ui_mainform.h"
 
@@ -70,3 +72,19 @@ void TfrmMain::mnuMonitorClick()
     const int toolBarBottom = ui->pnlToolBar->mapToGlobal(QPoint(0, ui->pnlToolBar->height() - 1)).y();
     monitor->place(frameGeometry(), toolBarBottom, m_monitorFrame);
 }
+
+template <typename Window>
+void TfrmMain::openProfileWindow()
+{
+    stopTimer();
+    const Profiles::Origin origin{PortCaption(m_portNumber), m_speedNumber, m_parity, m_stopBits, DeviceNumber()};
+    auto *window = new Window(*m_session, origin, this);
+    QObject::connect(window, &QDialog::finished, this, &TfrmMain::reenterPage);
+    window->show();
+    if (!window->start())
+        window->close();
+}
+
+template void TfrmMain::openProfileWindow<ProfileSaveWindow>();
+template void TfrmMain::openProfileWindow<ProfileCompareWindow>();
+template void TfrmMain::openProfileWindow<ProfileCloneWindow>();

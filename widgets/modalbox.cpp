@@ -38,6 +38,14 @@ void warning(QWidget *parent, const QString &text)
     showMessage(parent, QMessageBox::Warning, text);
 }
 
+bool question(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return exec(box) == QMessageBox::Yes;
+}
+
 void error(QWidget *parent, const QString &message)
 {
     showMessage(parent, QMessageBox::Critical, message.endsWith(u'.') ? message : message + u'.');

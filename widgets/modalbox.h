@@ -22,6 +22,9 @@ int exec(QDialog &box);
 // A warning with an OK button, titled with the application title.
 void warning(QWidget *parent, const QString &text);
 
+// A question with Yes and No, No the default; true for Yes.
+bool question(QWidget *parent, const QString &text);
+
 // The standard error message box: error icon, OK, the application title as caption, and the
 // message with a full stop appended unless it already ends in one.
 void error(QWidget *parent, const QString &message);

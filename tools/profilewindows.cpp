@@ -1,0 +1,566 @@
+#include "profilewindows.h"
+
+#include "controls.h"
+#include "modalbox.h"
+#include "session.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr QSize kCompareSize(760, 560);
+constexpr QSize kCloneSize(700, 480);
+constexpr char kProfileFilter[] = "Профили прибора (*.json);;Все файлы (*)";
+
+QString folderForFiles()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() : documents;
+}
+
+QTableWidgetItem *cell(const QString &text, bool marked = false)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    if (marked) {
+        item->setForeground(kFailureColour);
+        QFont font = item->font();
+        font.setBold(true);
+        item->setFont(font);
+    }
+    return item;
+}
+
+QString valueOrNothing(const Catalogue::Parameter &parameter, const QVariant &value)
+{
+    if (!value.isValid())
+        return QStringLiteral("—");
+    const QString text = Catalogue::valueText(parameter, value);
+    const QString caption = parameter.kind == Catalogue::Kind::Code ? parameter.codeCaption(value.toLongLong()) : QString();
+    return caption.isEmpty() || caption == text ? text : QStringLiteral("%1 (%2)").arg(text, caption);
+}
+
+QTableWidget *newTable(QWidget *parent, const char *name, const QStringList &headers)
+{
+    auto *table = new QTableWidget(0, int(headers.size()), parent);
+    table->setObjectName(QString::fromLatin1(name));
+    table->setHorizontalHeaderLabels(headers);
+    table->verticalHeader()->hide();
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->horizontalHeader()->setStretchLastSection(true);
+    return table;
+}
+
+// A field of a CSV line, quoted where it holds a separator, a quote or a line break.
+QString csvField(QString text)
+{
+    if (!text.contains(QRegularExpression(QStringLiteral("[,\"\\n]"))))
+        return text;
+    return u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+// A reading that failed, in the window's words: which values, and why the first did.
+QString failedReading(const ProfileReader &reader)
+{
+    QStringList captions;
+    for (const ProfileReader::Failure &failure : reader.failures())
+        captions << failure.parameter->caption;
+    return QStringLiteral("Не прочитано (%1): %2.").arg(reader.failures().constFirst().text, captions.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+// ---- The common part ----
+
+ProfileWindow::ProfileWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
+    : QDialog(parent),
+      m_session(session),
+      m_origin(origin),
+      m_status(new QLabel(this)),
+      m_progress(new QProgressBar(this)),
+      m_close(new QPushButton(QStringLiteral("Закрыть"), this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::WindowModal);
+    m_status->setObjectName(QStringLiteral("lblProfileStatus"));
+    m_status->setWordWrap(true);
+    m_progress->setObjectName(QStringLiteral("pbProfile"));
+    m_close->setObjectName(QStringLiteral("btnProfileClose"));
+    connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ProfileWindow::runSteps(const std::function<bool()> &step, const std::function<void()> &done)
+{
+    if (!step()) {
+        done();
+        return;
+    }
+    QTimer::singleShot(0, this, [this, step, done] { runSteps(step, done); });
+}
+
+std::optional<Profiles::DeviceProfile> ProfileWindow::chooseProfile(QString *path)
+{
+    QFileDialog dialog(this, QStringLiteral("Профиль прибора"), folderForFiles(), QString::fromUtf8(kProfileFilter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    *path = dialog.selectedFiles().constFirst();
+    QString error;
+    std::optional<Profiles::DeviceProfile> profile = Profiles::load(*path, &error);
+    if (!profile)
+        ModalBox::warning(this, QStringLiteral("Файл %1 не прочитан:\n%2").arg(QDir::toNativeSeparators(*path), error));
+    return profile;
+}
+
+void ProfileWindow::readDevice(const std::function<void(const ProfileReader &)> &done)
+{
+    m_reader = std::make_unique<ProfileReader>(m_session, m_origin);
+    m_progress->setRange(0, int(m_reader->total()));
+    m_progress->setValue(0);
+    showStatus(QStringLiteral("Чтение прибора…"));
+    const auto step = [this] {
+        const bool more = m_reader->next().has_value();
+        m_progress->setValue(int(m_reader->done()));
+        return more;
+    };
+    runSteps(step, [this, done] { done(*m_reader); });
+}
+
+void ProfileWindow::showStatus(const QString &text, bool failure)
+{
+    m_status->setText(text);
+    setTextColour(m_status, failure ? kFailureColour : palette().color(QPalette::WindowText));
+}
+
+// ---- Save ----
+
+ProfileSaveWindow::ProfileSaveWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
+    : ProfileWindow(session, origin, parent)
+{
+    setObjectName(QStringLiteral("frmProfileSave"));
+    setWindowTitle(QStringLiteral("Сохранить настройки прибора"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_progress);
+    layout->addWidget(m_status);
+    layout->addWidget(m_close, 0, Qt::AlignRight);
+    resize(440, sizeHint().height());
+}
+
+bool ProfileSaveWindow::start()
+{
+    readDevice([this](const ProfileReader &reader) { save(reader); });
+    return true;
+}
+
+void ProfileSaveWindow::save(const ProfileReader &reader)
+{
+    if (!reader.complete()) {
+        showStatus(failedReading(reader) + QStringLiteral(" Файл не сохранён."), true);
+        return;
+    }
+    const Profiles::DeviceProfile profile = reader.profile();
+    QFileDialog dialog(this, QStringLiteral("Сохранить настройки прибора"), folderForFiles(),
+                       QString::fromUtf8(kProfileFilter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    dialog.selectFile(Profiles::suggestedFileName(profile));
+    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        showStatus(QStringLiteral("Прибор прочитан; файл не сохранён."));
+        return;
+    }
+    const QString path = dialog.selectedFiles().constFirst();
+    QString error;
+    if (!Profiles::save(profile, path, &error)) {
+        showStatus(QStringLiteral("Файл %1 не сохранён: %2").arg(QDir::toNativeSeparators(path), error), true);
+        return;
+    }
+    showStatus(QStringLiteral("Сохранено: %1").arg(QDir::toNativeSeparators(path)));
+}
+
+// ---- Compare and write ----
+
+ProfileCompareWindow::ProfileCompareWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
+    : ProfileWindow(session, origin, parent),
+      m_identity(new QLabel(this)),
+      m_table(newTable(this, "tblProfile", {QStringLiteral("Параметр"), QStringLiteral("В приборе"),
+                                            QStringLiteral("В файле"), QStringLiteral("Итог")})),
+      m_lineSettings(new QCheckBox(
+          QStringLiteral("и параметры линии (адрес, скорость, стоп-биты, паритет): вступят в силу после перезапуска прибора"),
+          this)),
+      m_write(new QPushButton(QStringLiteral("Записать отличия"), this))
+{
+    setObjectName(QStringLiteral("frmProfileCompare"));
+    setWindowTitle(QStringLiteral("Сравнить с файлом"));
+    m_identity->setObjectName(QStringLiteral("lblProfileIdentity"));
+    m_identity->setWordWrap(true);
+    m_lineSettings->setObjectName(QStringLiteral("checkProfileLineSettings"));
+    m_write->setObjectName(QStringLiteral("btnProfileWrite"));
+    m_write->setEnabled(false);
+    m_table->setColumnWidth(ParameterColumn, 260);
+    m_table->setColumnWidth(DeviceColumn, 150);
+    m_table->setColumnWidth(FileColumn, 150);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_write);
+    buttons->addStretch();
+    buttons->addWidget(m_close);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_identity);
+    layout->addWidget(m_table);
+    layout->addWidget(m_lineSettings);
+    layout->addWidget(m_progress);
+    layout->addWidget(m_status);
+    layout->addLayout(buttons);
+    resize(kCompareSize);
+    connect(m_write, &QPushButton::clicked, this, &ProfileCompareWindow::writeDifferences);
+    connect(m_lineSettings, &QCheckBox::toggled, this, [this] {
+        if (m_device)
+            showComparison(*m_reader);
+    });
+}
+
+bool ProfileCompareWindow::start()
+{
+    QString path;
+    std::optional<Profiles::DeviceProfile> file = chooseProfile(&path);
+    if (!file)
+        return false;
+    m_file = *file;
+    setWindowTitle(QStringLiteral("Сравнить с файлом %1").arg(QFileInfo(path).fileName()));
+    readDevice([this](const ProfileReader &reader) { showComparison(reader); });
+    return true;
+}
+
+// A row per parameter the profile keeps; the device's values that could not be read show as «—».
+void ProfileCompareWindow::showComparison(const ProfileReader &reader)
+{
+    m_device = reader.profile();
+    const Profiles::Comparison comparison = Profiles::compare(*m_device, m_file);
+    m_table->setRowCount(int(comparison.rows.size()));
+    for (int row = 0; row < comparison.rows.size(); ++row) {
+        const Profiles::ComparisonRow &line = comparison.rows[row];
+        m_table->setItem(row, ParameterColumn, cell(line.parameter->caption, line.differs));
+        m_table->setItem(row, DeviceColumn, cell(valueOrNothing(*line.parameter, line.device), line.differs));
+        m_table->setItem(row, FileColumn, cell(valueOrNothing(*line.parameter, line.file), line.differs));
+        m_table->setItem(row, ResultColumn, cell(line.differs ? QStringLiteral("отличается") : QString(), line.differs));
+    }
+    const QString identity = comparison.identity.isEmpty()
+                                 ? QStringLiteral("Прибор: %1, %2, как в файле.").arg(m_device->identity.name,
+                                                                                      m_device->identity.version)
+                                 : QStringLiteral("Другой прибор: %1.").arg(comparison.identity.join(QStringLiteral("; ")));
+    m_identity->setText(identity);
+    setTextColour(m_identity, comparison.identity.isEmpty() ? palette().color(QPalette::WindowText) : kFailureColour);
+    if (!reader.complete()) {
+        showStatus(failedReading(reader), true);
+        m_write->setEnabled(false);
+        return;
+    }
+    showStatus(QStringLiteral("Отличий: %1").arg(comparison.differing()), comparison.differing() > 0);
+    m_write->setEnabled(comparison.differing() > 0);
+}
+
+// Judged whole before anything is sent: a file the window would refuse writes nothing.
+void ProfileCompareWindow::writeDifferences()
+{
+    ProfileWriter::Options options;
+    options.withLineSettings = m_lineSettings->isChecked();
+    m_writer = std::make_unique<ProfileWriter>(m_session, m_file, *m_device, options);
+    if (!m_writer->refused().isEmpty()) {
+        QStringList reasons;
+        for (const ProfileWriter::Refusal &refusal : m_writer->refused())
+            reasons << QStringLiteral("%1: %2").arg(refusal.key, refusal.reason);
+        ModalBox::warning(this, QStringLiteral("Ничего не записано: файл содержит значения, которые прибору не передать.\n")
+                                    + reasons.join(u'\n'));
+        return;
+    }
+    if (!m_writer->identityDifferences().isEmpty()) {
+        const QString text = QStringLiteral("Файл прочитан с другого прибора:\n%1\n\nЗаписать его значения в этот прибор?")
+                                 .arg(m_writer->identityDifferences().join(u'\n'));
+        if (!ModalBox::question(this, text))
+            return;
+        m_writer->confirmIdentity();
+    }
+    m_write->setEnabled(false);
+    m_lineSettings->setEnabled(false);
+    m_progress->setRange(0, int(m_writer->total()));
+    m_progress->setValue(0);
+    showStatus(QStringLiteral("Запись…"));
+    const auto step = [this] {
+        const std::optional<ProfileWriter::Result> result = m_writer->next();
+        if (result)
+            showResult(*result);
+        m_progress->setValue(int(m_writer->done()));
+        return result.has_value();
+    };
+    runSteps(step, [this] { finishWriting(); });
+}
+
+void ProfileCompareWindow::showResult(const ProfileWriter::Result &result)
+{
+    const int row = rowOf(result.parameter);
+    if (row < 0)
+        return;
+    const bool confirmed = result.outcome == ProfileWriter::Outcome::Confirmed;
+    m_table->setItem(row, ResultColumn, cell(result.text, !confirmed));
+    if (confirmed)
+        m_table->setItem(row, DeviceColumn, cell(valueOrNothing(*result.parameter, result.readBack)));
+}
+
+void ProfileCompareWindow::finishWriting()
+{
+    int confirmed = 0;
+    for (const ProfileWriter::Result &result : m_writer->results())
+        confirmed += result.outcome == ProfileWriter::Outcome::Confirmed;
+    QString text = QStringLiteral("Записано и подтверждено: %1 из %2.").arg(confirmed).arg(m_writer->total());
+    if (!m_writer->backupPath().isEmpty())
+        text += QStringLiteral(" Прежние настройки прибора: %1").arg(QDir::toNativeSeparators(m_writer->backupPath()));
+    if (!m_writer->backupError().isEmpty())
+        text = QStringLiteral("Ничего не записано: прежние настройки не сохранены (%1).").arg(m_writer->backupError());
+    showStatus(text, !m_writer->allConfirmed());
+}
+
+int ProfileCompareWindow::rowOf(const Catalogue::Parameter *parameter) const
+{
+    const QList<const Catalogue::Parameter *> &kept = Profiles::keptParameters();
+    return int(kept.indexOf(parameter));
+}
+
+// ---- Cloning ----
+
+ProfileCloneWindow::ProfileCloneWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
+    : ProfileWindow(session, origin, parent),
+      m_ownAddress(session.deviceNumber()),
+      m_addresses(new QLineEdit(this)),
+      m_lineSettings(new QCheckBox(QStringLiteral("и параметры линии: вступят в силу после перезапуска прибора"), this)),
+      m_all(new QPushButton(QStringLiteral("Записать во все"), this)),
+      m_next(new QPushButton(QStringLiteral("Следующий"), this)),
+      m_saveTable(new QPushButton(QStringLiteral("Сохранить CSV…"), this)),
+      m_table(newTable(this, "tblClone", {QStringLiteral("Адрес"), QStringLiteral("Имя"), QStringLiteral("Версия"),
+                                          QStringLiteral("Итог"), QStringLiteral("Время, мс")}))
+{
+    setObjectName(QStringLiteral("frmProfileClone"));
+    setWindowTitle(QStringLiteral("Тиражирование"));
+    m_addresses->setObjectName(QStringLiteral("edtCloneAddresses"));
+    m_addresses->setPlaceholderText(QStringLiteral("1-5, 7"));
+    m_lineSettings->setObjectName(QStringLiteral("checkCloneLineSettings"));
+    m_all->setObjectName(QStringLiteral("btnCloneAll"));
+    m_next->setObjectName(QStringLiteral("btnCloneNext"));
+    m_saveTable->setObjectName(QStringLiteral("btnCloneSave"));
+    m_table->setColumnWidth(NameColumn, 180);
+    m_table->setColumnWidth(ResultColumn, 240);
+
+    auto *list = new QHBoxLayout;
+    list->addWidget(new QLabel(QStringLiteral("Адреса:"), this));
+    list->addWidget(m_addresses, 1);
+    list->addWidget(m_all);
+    auto *bench = new QHBoxLayout;
+    bench->addWidget(new QLabel(QStringLiteral("Или по одному на стенде, по адресу профиля:"), this));
+    bench->addWidget(m_next);
+    bench->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_saveTable);
+    buttons->addStretch();
+    buttons->addWidget(m_close);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(list);
+    layout->addLayout(bench);
+    layout->addWidget(m_lineSettings);
+    layout->addWidget(m_table);
+    layout->addWidget(m_progress);
+    layout->addWidget(m_status);
+    layout->addLayout(buttons);
+    resize(kCloneSize);
+    connect(m_all, &QPushButton::clicked, this, &ProfileCloneWindow::cloneAll);
+    connect(m_next, &QPushButton::clicked, this, &ProfileCloneWindow::cloneNext);
+    connect(m_saveTable, &QPushButton::clicked, this, &ProfileCloneWindow::saveTable);
+    connect(this, &QDialog::finished, this, [this] { m_session.setDeviceNumber(m_ownAddress); });
+}
+
+bool ProfileCloneWindow::start()
+{
+    QString path;
+    std::optional<Profiles::DeviceProfile> file = chooseProfile(&path);
+    if (!file)
+        return false;
+    m_file = *file;
+    const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(m_file);
+    if (!refused.isEmpty()) {
+        showStatus(QStringLiteral("Профиль нельзя записать: %1: %2").arg(refused.first().key, refused.first().reason), true);
+        m_all->setEnabled(false);
+        m_next->setEnabled(false);
+    }
+    setWindowTitle(QStringLiteral("Тиражирование %1").arg(QFileInfo(path).fileName()));
+    m_next->setText(QStringLiteral("Следующий (адрес %1)").arg(m_file.origin.address));
+    return true;
+}
+
+std::optional<QList<int>> ProfileCloneWindow::addressList(const QString &text)
+{
+    QList<int> addresses;
+    const Catalogue::Parameter &address = Catalogue::of(prmPortNetAddr);
+    const QRegularExpression item(QStringLiteral("^\\s*(\\d+)\\s*(?:-\\s*(\\d+)\\s*)?$"));
+    for (const QString &part : text.split(u',', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = item.match(part);
+        if (!match.hasMatch())
+            return std::nullopt;
+        const int first = match.captured(1).toInt();
+        const int last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
+        if (first > last || first < address.lowest || last > address.highest)
+            return std::nullopt;
+        for (int a = first; a <= last; ++a)
+            addresses << a;
+    }
+    if (addresses.isEmpty())
+        return std::nullopt;
+    return addresses;
+}
+
+void ProfileCloneWindow::cloneAll()
+{
+    const std::optional<QList<int>> addresses = addressList(m_addresses->text());
+    if (!addresses) {
+        showStatus(QStringLiteral("Адреса: числа от 1 до 247 и диапазоны через запятую, например 1-5, 7."), true);
+        return;
+    }
+    cloneInto(*addresses);
+}
+
+void ProfileCloneWindow::cloneNext()
+{
+    cloneInto({m_file.origin.address});
+}
+
+// Unit by unit: its settings read as they are, then the profile written where it differs.
+void ProfileCloneWindow::cloneInto(QList<int> addresses)
+{
+    if (addresses.isEmpty()) {
+        m_session.setDeviceNumber(m_ownAddress);
+        setBusy(false);
+        showStatus(QStringLiteral("Готово: приборов %1.").arg(m_table->rowCount()));
+        return;
+    }
+    setBusy(true);
+    m_unitAddress = addresses.takeFirst();
+    m_session.setDeviceNumber(quint16(m_unitAddress));
+    m_origin.address = quint16(m_unitAddress);
+    m_unitClock.start();
+    readDevice([this, addresses](const ProfileReader &reader) {
+        writeUnit(reader, [this, addresses] { cloneInto(addresses); });
+    });
+}
+
+void ProfileCloneWindow::writeUnit(const ProfileReader &reader, const std::function<void()> &next)
+{
+    const Profiles::DeviceProfile current = reader.profile();
+    if (!reader.complete()) {
+        addRow(m_unitAddress, current.identity, failedReading(reader), true);
+        next();
+        return;
+    }
+    ProfileWriter::Options options;
+    options.withLineSettings = m_lineSettings->isChecked();
+    m_writer = std::make_unique<ProfileWriter>(m_session, m_file, current, options);
+    // The name is written with the rest; a unit of another firmware is asked for once a run.
+    if (current.identity.version != m_file.identity.version && !m_otherVersionsAllowed) {
+        m_otherVersionsAllowed = ModalBox::question(
+            this, QStringLiteral("Прибор по адресу %1 с версией программы «%2», профиль снят с версии «%3».\n\n"
+                                 "Записывать профиль в приборы другой версии?")
+                      .arg(m_unitAddress)
+                      .arg(current.identity.version, m_file.identity.version));
+        if (!m_otherVersionsAllowed) {
+            addRow(m_unitAddress, current.identity, QStringLiteral("другая версия программы: не записано"), true);
+            next();
+            return;
+        }
+    }
+    m_writer->confirmIdentity();
+    m_progress->setRange(0, int(m_writer->total()));
+    showStatus(QStringLiteral("Запись в прибор по адресу %1…").arg(m_unitAddress));
+    const auto step = [this] {
+        const bool more = m_writer->next().has_value();
+        m_progress->setValue(int(m_writer->done()));
+        return more;
+    };
+    runSteps(step, [this, current, next] {
+        QString result = m_writer->total() == 0 ? QStringLiteral("уже как в профиле")
+                                                : QStringLiteral("записано и подтверждено: %1").arg(m_writer->total());
+        bool failed = !m_writer->backupError().isEmpty() || !m_writer->allConfirmed();
+        if (!m_writer->backupError().isEmpty()) {
+            result = QStringLiteral("не записано: прежние настройки не сохранены");
+        } else {
+            for (const ProfileWriter::Result &one : m_writer->results()) {
+                if (one.outcome != ProfileWriter::Outcome::Confirmed) {
+                    result = QStringLiteral("%1: %2").arg(one.parameter->caption, one.text);
+                    break;
+                }
+            }
+        }
+        Profiles::Identity identity = current.identity;
+        identity.name = m_file.values.value(QStringLiteral("info.name"), identity.name).toString();
+        addRow(m_unitAddress, failed ? current.identity : identity, result, failed);
+        next();
+    });
+}
+
+void ProfileCloneWindow::addRow(int address, const Profiles::Identity &identity, const QString &result, bool failed)
+{
+    const int row = m_table->rowCount();
+    m_table->insertRow(row);
+    m_table->setItem(row, AddressColumn, cell(QString::number(address)));
+    m_table->setItem(row, NameColumn, cell(identity.name));
+    m_table->setItem(row, VersionColumn, cell(identity.version));
+    m_table->setItem(row, ResultColumn, cell(result, failed));
+    m_table->setItem(row, TimeColumn, cell(QString::number(m_unitClock.elapsed())));
+    m_table->scrollToBottom();
+}
+
+void ProfileCloneWindow::setBusy(bool busy)
+{
+    for (QWidget *control : std::initializer_list<QWidget *>{m_all, m_next, m_addresses, m_lineSettings, m_saveTable})
+        control->setEnabled(!busy);
+}
+
+void ProfileCloneWindow::saveTable()
+{
+    QFileDialog dialog(this, QStringLiteral("Сохранить таблицу"), folderForFiles(),
+                       QStringLiteral("Таблицы CSV (*.csv);;Все файлы (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(QStringLiteral("тиражирование.csv"));
+    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QSaveFile file(dialog.selectedFiles().constFirst());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QStringList header;
+        for (int column = 0; column < ColumnCount; ++column)
+            header << csvField(m_table->horizontalHeaderItem(column)->text());
+        file.write(header.join(u',').toUtf8() + '\n');
+        for (int row = 0; row < m_table->rowCount(); ++row) {
+            QStringList fields;
+            for (int column = 0; column < ColumnCount; ++column)
+                fields << csvField(m_table->item(row, column)->text());
+            file.write(fields.join(u',').toUtf8() + '\n');
+        }
+    }
+    if (!file.commit())
+        ModalBox::warning(this, QStringLiteral("Таблица не сохранена в файл %1:\n%2")
+                                    .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+}

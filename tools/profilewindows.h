@@ -1,0 +1,130 @@
+#pragma once
+
+#include "profile.h"
+#include "profilereader.h"
+#include "profilewriter.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class Session;
+
+// The windows that keep a device's settings in a file and put them back, on the connection's
+// session: each exchange one step, with the window repainting between two, and every exchange
+// shown by the monitor as any other. origin: the connection's line settings and address, for
+// the files to name.
+class ProfileWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    ProfileWindow(Session &session, const Profiles::Origin &origin, QWidget *parent);
+
+protected:
+    // Runs step until it returns false, one step per turn of the event loop, then done.
+    void runSteps(const std::function<bool()> &step, const std::function<void()> &done);
+    // A profile file chosen by the user, loaded; none when cancelled or unreadable (said so).
+    std::optional<Profiles::DeviceProfile> chooseProfile(QString *path);
+    // Reads the device as it is now into reader, the progress bar following.
+    void readDevice(const std::function<void(const ProfileReader &)> &done);
+    void showStatus(const QString &text, bool failure = false);
+
+    Session &m_session;
+    Profiles::Origin m_origin;
+    std::unique_ptr<ProfileReader> m_reader;
+    QLabel *m_status;
+    QProgressBar *m_progress;
+    QPushButton *m_close;
+};
+
+// «Сохранить настройки прибора…»: reads every setting a profile keeps, then asks where to save.
+// A device that did not give every value gives no file, and the window names what failed.
+class ProfileSaveWindow : public ProfileWindow
+{
+    Q_OBJECT
+
+public:
+    ProfileSaveWindow(Session &session, const Profiles::Origin &origin, QWidget *parent);
+    // Starts the reading; true, as there is nothing to choose first.
+    bool start();
+
+private:
+    void save(const ProfileReader &reader);
+};
+
+// «Сравнить с файлом…»: the device beside a file, the differences marked and counted, and
+// «Записать отличия» to write those alone, each read back.
+class ProfileCompareWindow : public ProfileWindow
+{
+    Q_OBJECT
+
+public:
+    ProfileCompareWindow(Session &session, const Profiles::Origin &origin, QWidget *parent);
+    // Asks for the file; false when none was chosen.
+    bool start();
+
+private:
+    enum Column { ParameterColumn, DeviceColumn, FileColumn, ResultColumn, ColumnCount };
+
+    void showComparison(const ProfileReader &reader);
+    void writeDifferences();
+    void showResult(const ProfileWriter::Result &result);
+    void finishWriting();
+    int rowOf(const Catalogue::Parameter *parameter) const;
+
+    Profiles::DeviceProfile m_file;
+    std::optional<Profiles::DeviceProfile> m_device;
+    std::unique_ptr<ProfileWriter> m_writer;
+    QLabel *m_identity;
+    QTableWidget *m_table;
+    QCheckBox *m_lineSettings;
+    QPushButton *m_write;
+};
+
+// «Тиражирование…»: one profile into many units on the line, at a list of addresses in one go,
+// or unit after unit on a bench at the profile's address, «Следующий» for each. A row per unit.
+class ProfileCloneWindow : public ProfileWindow
+{
+    Q_OBJECT
+
+public:
+    ProfileCloneWindow(Session &session, const Profiles::Origin &origin, QWidget *parent);
+    bool start();
+
+    // "1-5, 7": the addresses in the order given; none when the text holds anything else.
+    static std::optional<QList<int>> addressList(const QString &text);
+
+private:
+    enum Column { AddressColumn, NameColumn, VersionColumn, ResultColumn, TimeColumn, ColumnCount };
+
+    void cloneAll();
+    void cloneNext();
+    void cloneInto(QList<int> addresses);
+    void writeUnit(const ProfileReader &reader, const std::function<void()> &next);
+    void addRow(int address, const Profiles::Identity &identity, const QString &result, bool failed);
+    void saveTable();
+    void setBusy(bool busy);
+
+    Profiles::DeviceProfile m_file;
+    quint16 m_ownAddress = 0; // the session's, given back after the last unit
+    int m_unitAddress = 0;
+    QElapsedTimer m_unitClock;
+    bool m_otherVersionsAllowed = false;
+    std::unique_ptr<ProfileWriter> m_writer;
+    QLineEdit *m_addresses;
+    QCheckBox *m_lineSettings;
+    QPushButton *m_all;
+    QPushButton *m_next;
+    QPushButton *m_saveTable;
+    QTableWidget *m_table;
+};
