@@ -25,8 +25,9 @@
 
 namespace {
 
-constexpr QSize kCompareSize(760, 560);
+constexpr QSize kCompareSize(840, 600);
 constexpr QSize kCloneSize(700, 480);
+constexpr int kRowPadding = 6; // above and below the text of a row, together
 constexpr char kProfileFilter[] = "Профили прибора (*.json);;Все файлы (*)";
 
 QString folderForFiles()
@@ -63,6 +64,8 @@ QTableWidget *newTable(QWidget *parent, const char *name, const QStringList &hea
     table->setObjectName(QString::fromLatin1(name));
     table->setHorizontalHeaderLabels(headers);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + kRowPadding);
+    table->setWordWrap(false);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->horizontalHeader()->setStretchLastSection(true);
     return table;
@@ -214,9 +217,9 @@ ProfileCompareWindow::ProfileCompareWindow(Session &session, const Profiles::Ori
     m_lineSettings->setObjectName(QStringLiteral("checkProfileLineSettings"));
     m_write->setObjectName(QStringLiteral("btnProfileWrite"));
     m_write->setEnabled(false);
-    m_table->setColumnWidth(ParameterColumn, 260);
-    m_table->setColumnWidth(DeviceColumn, 150);
-    m_table->setColumnWidth(FileColumn, 150);
+    m_table->setColumnWidth(ParameterColumn, 250);
+    m_table->setColumnWidth(DeviceColumn, 215);
+    m_table->setColumnWidth(FileColumn, 215);
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_write);
@@ -364,8 +367,10 @@ ProfileCloneWindow::ProfileCloneWindow(Session &session, const Profiles::Origin 
     m_all->setObjectName(QStringLiteral("btnCloneAll"));
     m_next->setObjectName(QStringLiteral("btnCloneNext"));
     m_saveTable->setObjectName(QStringLiteral("btnCloneSave"));
-    m_table->setColumnWidth(NameColumn, 180);
-    m_table->setColumnWidth(ResultColumn, 240);
+    m_table->setColumnWidth(AddressColumn, 60);
+    m_table->setColumnWidth(NameColumn, 170);
+    m_table->setColumnWidth(VersionColumn, 120);
+    m_table->setColumnWidth(ResultColumn, 230);
 
     auto *list = new QHBoxLayout;
     list->addWidget(new QLabel(QStringLiteral("Адреса:"), this));
