@@ -1,0 +1,79 @@
+#include "readallbench.h"
+
+#include "linesettings.h"
+#include "session.h"
+#include "support/simprocess.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+namespace ReadAllBench {
+
+namespace {
+
+constexpr int kDefaultRuns = 5;
+constexpr std::array<quint32, 2> kBauds{19200, 1200};
+constexpr int kReadRequestBytes = 8;  // slave, function, first register, count, CRC
+constexpr int kReadReplyOverhead = 5; // slave, function, byte count, CRC
+
+double floorMs(const QList<const Catalogue::Parameter *> &reads, quint32 baud)
+{
+    int characters = 0;
+    for (const Catalogue::Parameter *parameter : reads)
+        characters += kReadRequestBytes + kReadReplyOverhead + parameter->bytes();
+    return 1000.0 * characters * LineSettings::bitsPerCharacter / baud;
+}
+
+// Milliseconds of each run, or nothing when there was no connection or a read failed.
+std::vector<double> timeRuns(quint32 baud, int runs, const std::function<ReadAll(Session &)> &prepare)
+{
+    SimProcess sim({QStringLiteral("--wire-timing"), QStringLiteral("--baud"), QString::number(baud)});
+    if (!sim.started())
+        return {};
+    Session session;
+    session.setDeviceNumber(1);
+    LineSetup line;
+    line.speedNumber = *LineSettings::speedNumber(baud);
+    line.portName = sim.devicePath();
+    if (!session.start(line))
+        return {};
+    const ReadAll readAll = prepare(session);
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        const bool read = readAll();
+        times.push_back(clock.nsecsElapsed() / 1e6);
+        if (!read)
+            return {};
+    }
+    return times;
+}
+
+} // namespace
+
+int run(int argc, char *argv[], const QList<const Catalogue::Parameter *> &reads,
+        const std::function<ReadAll(Session &)> &prepare)
+{
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : kDefaultRuns;
+    std::printf("%-7s %10s %10s %10s %16s\n", "baud", "floor ms", "best ms", "median ms", "over/exchange ms");
+    for (quint32 baud : kBauds) {
+        std::vector<double> times = timeRuns(baud, runs, prepare);
+        if (times.empty()) {
+            std::fprintf(stderr, "no connection to indicator-sim, or a failed read, at %u baud\n", baud);
+            return 1;
+        }
+        std::sort(times.begin(), times.end());
+        const double median = times[times.size() / 2];
+        const double floor = floorMs(reads, baud);
+        std::printf("%-7u %10.1f %10.1f %10.1f %16.2f\n", baud, floor, times.front(), median,
+                    (median - floor) / double(reads.size()));
+    }
+    return 0;
+}
+
+} // namespace ReadAllBench
