@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchangerecord.h"
+#include "transport.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -10,8 +11,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QSerialPort;
 
 // The link to the device: one serial port and a Modbus RTU master on it with two synchronous
 // exchanges, read holding registers (0x03) and write multiple registers (0x10). Each exchange
@@ -46,7 +45,7 @@ public:
 
     // Why the last Open returned -1; SystemError for a reason without a name of its own, with
     // the system's words in OpenErrorText.
-    enum class OpenFailure { None, LineSettings, NoDevice, Busy, NoPermission, SystemError };
+    using OpenFailure = ::OpenFailure;
     OpenFailure OpenError = OpenFailure::None;
     QString OpenErrorText;
 
@@ -79,15 +78,14 @@ private:
     // Runs one exchange; with an observer, records its bytes and reports them once it is over.
     qint16 observed(const std::function<qint16()> &exchange);
 
+    std::unique_ptr<Transport> transportFor(const QString &path) const;
     void setReadTimeouts(int totalMs);
     void discardPendingInput();
     bool send(const QByteArray &request);
     QByteArray receive(int count, const EarlyEnd &earlyEnd = {});
     qint16 finishExceptionReply(QByteArray reply);
-    void noteOpenFailure(const QSerialPort &port, const QString &path);
 
-    std::unique_ptr<QSerialPort> PortHandle; // null until Open succeeds
-    bool m_closedByOwner = false;
+    std::unique_ptr<Transport> PortHandle; // null until Open succeeds
     // What a serial port's read time-outs do: a read ends when its bytes are in, when more
     // than IntervalMs pass between two bytes, or after TotalMs plus MultiplierMs per byte.
     int IntervalMs = 0;
