@@ -4,6 +4,7 @@
 #include "resultcodes.h"
 #include "rtuframe.h"
 #include "serialtransport.h"
+#include "tcptransport.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -34,9 +35,13 @@ QString CAdapter::PlatformPortName(quint8 portNumber)
 #endif
 }
 
+// Over TCP the server sets the line: only the speed has to be one of the table's, for the
+// reply's time on the line behind the server.
 std::unique_ptr<Transport> CAdapter::transportFor(const QString &path) const
 {
     const auto baud = LineSettings::baudRate(SpeedNumber);
+    if (TcpTransport::isTcpName(path))
+        return baud ? std::make_unique<TcpTransport>(path) : nullptr;
     const auto parity = LineSettings::parity(Parity);
     const auto stopBits = LineSettings::stopBits(StopBits);
     if (!baud || !parity || !stopBits)

@@ -14,9 +14,14 @@ enum class OpenFailure {
     Busy,
     NoPermission,
     SystemError,
+    BadAddress,   // a tcp:// name that is no HOST:PORT
+    HostNotFound, // the server's name does not resolve
+    NoAnswer,     // the server does not answer within the connect time-out
+    Refused,      // nothing listens on the server's port
 };
 
-// The byte pipe under the exchanges: a serial port. The pipe only moves bytes; the frames, the
+// The byte pipe under the exchanges: a serial port, or a TCP connection to a serial device
+// server that passes the bytes on to the line. The pipe only moves bytes; the frames, the
 // time-outs and the order of the stages are the exchange's, the same for every pipe.
 class Transport
 {
@@ -30,7 +35,7 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // The pipe went away while open and the owner did not close it: an adapter unplugged, the
-    // far end of a pseudo-terminal closed.
+    // far end of a pseudo-terminal closed, the server's connection dropped.
     virtual bool lost() const = 0;
 
     // Hands the bytes over and waits, until the deadline, until they have left this computer.
