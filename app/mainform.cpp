@@ -13,6 +13,7 @@
 #include "modepage.h"
 #include "portdevices.h"
 #include "portpage.h"
+#include "serverwatch.h"
 #include "session.h"
 #include "ui_mainform.h"
 

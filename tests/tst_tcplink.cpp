@@ -1,19 +1,26 @@
 // The link through a serial device server: RTU frames over a TCP connection on the loopback, to
 // indicator-sim --tcp or to a server of the test's own. Connecting and its failures, the
-// time-outs with the network's allowance, and late replies.
+// time-outs with the network's allowance, late replies, and a connection that drops while the
+// window polls.
 #include "adapter.h"
 #include "resultcodes.h"
 #include "session.h"
+#include "support/configwindow.h"
 #include "support/frames.h"
 #include "support/simprocess.h"
 #include "tcptransport.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 #include <array>
+#include <csignal>
 
 using namespace Frames;
 
@@ -205,7 +212,44 @@ private slots:
         QCOMPARE(records[1].discarded, readReply(7, {7}));
         QCOMPARE(records[1].reply, readReply(7, {7, kSpeedCode19200}));
     }
+
+    // The server goes while the Readings page polls: the window ends the connection as for an
+    // unplugged adapter, and offers to connect again once the server accepts connections.
+    void droppedConnectionEndsPollingAndConnectsAgainOnceTheServerIsBack()
+    {
+        constexpr int kReplugWatchMs = 500;
+        auto sim = std::make_unique<SimProcess>(QStringList{"--tcp", "0"});
+        QVERIFY2(sim->started(), "indicator-sim did not come up");
+        const QString server = sim->devicePath();
+        int answered = 0;
+        ConfigWindow config("[PORTS]\nCOM2=" + server.toLocal8Bit() + "\n");
+        QCOMPARE(config.find<QComboBox>("cmbPort")->itemData(1, Qt::ToolTipRole).toString(), server);
+        config.window().session().setObserver([&answered](const ExchangeRecord &record) {
+            answered += record.result == lrOk;
+        });
+        QVERIFY(config.start());
+        config.click("sbData");
+        QTRY_VERIFY_WITH_TIMEOUT(answered >= 3, 5000);
+
+        QCOMPARE(sim->stop(SIGTERM), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(config.find<QToolButton>("sbStart")->isEnabled(), 5000);
+        QCOMPARE(config.errorText(),
+                 QStringLiteral("Ошибка! Адаптер COM2 отключён (%1). Соединение с сервером разорвано.").arg(server));
+        QVERIFY(!config.find<QTimer>("Timer")->isActive());
+        auto *again = config.find<QPushButton>("btnReconnect");
+        QTest::qWait(2 * kReplugWatchMs);
+        QVERIFY(!again->isVisible());
+
+        sim = std::make_unique<SimProcess>(QStringList{"--tcp", server.section(QLatin1Char(':'), -1)});
+        QVERIFY2(sim->started(), "indicator-sim did not come back on its port");
+        QTRY_VERIFY_WITH_TIMEOUT(again->isVisible(), 5000);
+        QCOMPARE(config.errorText(), QStringLiteral("Адаптер COM2 снова подключён (%1).").arg(server));
+        answered = 0;
+        QTest::mouseClick(again, Qt::LeftButton);
+        QVERIFY(config.find<QToolButton>("sbStop")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(answered >= 3, 5000);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestTcpLink)
+QTEST_MAIN(TestTcpLink)
 #include "tst_tcplink.moc"
