@@ -14,7 +14,7 @@ namespace {
 // Read time-outs of one exchange: at most 50 ms of silence between two bytes of a reply, and
 // ReadTimeoutMs (read) or 500 ms (write) for each stage of the reply, plus one character time
 // per expected byte so that slow lines fit: at 1200 baud a 10-register reply (25 bytes) alone
-// takes 230 ms.
+// takes 230 ms. A pipe's own latency (TcpTransport's network allowance) comes on top of both.
 constexpr int kIntervalTimeoutMs = 50;
 constexpr int kWriteTotalTimeoutMs = 500;
 

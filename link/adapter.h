@@ -90,8 +90,9 @@ private:
     qint16 finishExceptionReply(QByteArray reply);
 
     std::unique_ptr<Transport> PortHandle; // null until Open succeeds
-    // What a serial port's read time-outs do: a read ends when its bytes are in, when more
-    // than IntervalMs pass between two bytes, or after TotalMs plus MultiplierMs per byte.
+    // What the read time-outs do, on a serial port as over TCP: a read ends when its bytes are
+    // in, when more than IntervalMs pass between two bytes, or after TotalMs plus MultiplierMs
+    // per byte.
     int IntervalMs = 0;
     int TotalMs = 0;
     int MultiplierMs = 0;
