@@ -4,7 +4,9 @@
 #include "controls.h"
 #include "linesettings.h"
 #include "portdevices.h"
+#include "serverwatch.h"
 #include "session.h"
+#include "tcptransport.h"
 #include "updown.h"
 #include "ui_mainform.h"
 
@@ -18,6 +20,7 @@ constexpr int kPageTag = 1;       // the five page actions
 constexpr int kConnectionTag = 2; // Start and Stop
 constexpr int kPollIntervalMs = 100;
 // How often an unplugged adapter is looked for: it is back within half a second of the plug.
+// A server is asked as often, with a connection attempt that runs in the background.
 constexpr int kReplugWatchMs = 500;
 
 int tagOf(const QAction *action)
@@ -154,21 +157,28 @@ void TfrmMain::stopConnection()
 }
 
 // Every exchange on a vanished port would fail at once, a message a tick: the connection ends
-// as Stop ends it, with the reason in the error area.
+// as Stop ends it, with the reason in the error area. A server's connection that dropped is
+// told the same way: the server is back once it accepts a connection again.
 void TfrmMain::portUnplugged()
 {
     stopTimer();
     m_session->stop();
     enableConnectedActions(false);
-    ui->lblErrors->setText(QStringLiteral("Ошибка! Адаптер %1 отключён (%2). Подключите его снова.")
-                               .arg(PortCaption(m_portNumber), m_stablePort));
+    const bool server = TcpTransport::isTcpName(m_stablePort);
+    ui->lblErrors->setText(QStringLiteral("Ошибка! Адаптер %1 отключён (%2). %3")
+                               .arg(PortCaption(m_portNumber), m_stablePort,
+                                    server ? QStringLiteral("Соединение с сервером разорвано.")
+                                           : QStringLiteral("Подключите его снова.")));
     ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
+    if (server)
+        m_serverWatch = std::make_unique<ServerWatch>(m_stablePort);
     m_replugWatch->start(kReplugWatchMs);
 }
 
 void TfrmMain::watchForReplug()
 {
-    if (!QFileInfo::exists(m_stablePort))
+    const bool back = m_serverWatch ? m_serverWatch->accepts() : QFileInfo::exists(m_stablePort);
+    if (!back)
         return;
     m_replugWatch->stop();
     ui->lblErrors->setText(QStringLiteral("Адаптер %1 снова подключён (%2).").arg(PortCaption(m_portNumber), m_stablePort));
@@ -178,6 +188,7 @@ void TfrmMain::watchForReplug()
 void TfrmMain::endReplugWatch()
 {
     m_replugWatch->stop();
+    m_serverWatch.reset();
     ui->btnReconnect->hide();
 }
 

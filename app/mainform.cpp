@@ -14,6 +14,7 @@
 #include "portdevices.h"
 #include "portpage.h"
 #include "profilewindows.h"
+#include "serverwatch.h"
 #include "session.h"
 #include "settingsfile.h"
 #include "ui_mainform.h"

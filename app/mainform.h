@@ -22,6 +22,7 @@ class QAction;
 class QGroupBox;
 class QTimer;
 class QToolButton;
+class ServerWatch;
 class Session;
 
 namespace Ui {
@@ -98,8 +99,9 @@ private:
     void startConnection();
     void connectTo(const QString &portName);
     void stopConnection();
-    // An adapter unplugged while connected: the connection ends, and the window watches for
-    // the same adapter to come back, to offer to connect to it again.
+    // An adapter unplugged, or a server's connection dropped, while connected: the connection
+    // ends, and the window watches for the same adapter or server to come back, to offer to
+    // connect to it again.
     void portUnplugged();
     void watchForReplug();
     void endReplugWatch();
@@ -144,5 +146,6 @@ private:
     QTimer *Timer;
     QString m_stablePort; // of the connection: the name the adapter comes back under
     QTimer *m_replugWatch;
+    std::unique_ptr<ServerWatch> m_serverWatch; // while a server's dropped connection is watched
     std::function<void()> m_timerHandler;
 };

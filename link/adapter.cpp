@@ -3,68 +3,23 @@
 #include "linesettings.h"
 #include "resultcodes.h"
 #include "rtuframe.h"
+#include "serialtransport.h"
+#include "tcptransport.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSerialPort>
-#include <QThread>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-#include <termios.h>
-#endif
 
 namespace {
 
 // Read time-outs of one exchange: at most 50 ms of silence between two bytes of a reply, and
 // ReadTimeoutMs (read) or 500 ms (write) for each stage of the reply, plus one character time
 // per expected byte so that slow lines fit: at 1200 baud a 10-register reply (25 bytes) alone
-// takes 230 ms.
+// takes 230 ms. A pipe's own latency (TcpTransport's network allowance) comes on top of both.
 constexpr int kIntervalTimeoutMs = 50;
 constexpr int kWriteTotalTimeoutMs = 500;
 
 // A request must have left within this time plus its own duration on the wire.
 constexpr int kSendTimeoutMs = 1000;
-
-constexpr int kOutputPollMs = 1;
-
-// Lets the request leave the computer before the reply's budget starts: at 1200 baud an 8-byte
-// request alone takes 74 ms on the wire. tcdrain alone has no deadline and would freeze the
-// window behind a driver that stalls (flow control held off, a hung USB adapter), so the
-// driver's queue is watched until the deadline first; once it is empty, tcdrain only waits for
-// the last bytes in the UART, which the drivers bound themselves.
-bool drainOutput(QSerialPort &port, const QDeadlineTimer &deadline)
-{
-#ifdef Q_OS_UNIX
-    const int fd = int(port.handle());
-    int queued = 0;
-    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(kOutputPollMs);
-    }
-    tcdrain(fd);
-#else
-    Q_UNUSED(port);
-    Q_UNUSED(deadline);
-#endif
-    return true;
-}
-
-// Whether this process's user may open the device at all: the effective user decides, as it
-// does for the opening itself.
-bool mayReadAndWrite(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    return faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) == 0;
-#else
-    const QFileInfo device(path);
-    return device.isReadable() && device.isWritable();
-#endif
-}
 
 } // namespace
 
@@ -80,84 +35,48 @@ QString CAdapter::PlatformPortName(quint8 portNumber)
 #endif
 }
 
-int CAdapter::Open()
+// Over TCP the server sets the line: only the speed has to be one of the table's, for the
+// reply's time on the line behind the server.
+std::unique_ptr<Transport> CAdapter::transportFor(const QString &path) const
 {
     const auto baud = LineSettings::baudRate(SpeedNumber);
+    if (TcpTransport::isTcpName(path))
+        return baud ? std::make_unique<TcpTransport>(path) : nullptr;
     const auto parity = LineSettings::parity(Parity);
     const auto stopBits = LineSettings::stopBits(StopBits);
+    if (!baud || !parity || !stopBits)
+        return nullptr;
+    return std::make_unique<SerialTransport>(path, SerialTransport::Line{qint32(*baud), *parity, *stopBits});
+}
+
+int CAdapter::Open()
+{
     OpenError = OpenFailure::None;
     OpenErrorText.clear();
-    if (!baud || !parity || !stopBits) {
+    std::unique_ptr<Transport> transport = transportFor(PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName);
+    if (!transport) {
         OpenError = OpenFailure::LineSettings;
         return -1;
     }
-
-    // Given before opening, the settings reach the port together as the port opens, and a
-    // setting the port rejects makes the opening fail. One by one, a pseudo-terminal would
-    // refuse even parity: it drops the parity-enable bit, so that request changes nothing.
-    auto port = std::make_unique<QSerialPort>();
-    const QString path = PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName;
-    port->setPortName(path);
-    port->setBaudRate(qint32(*baud));
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(*parity);
-    port->setStopBits(*stopBits);
-    if (!port->open(QIODevice::ReadWrite)) {
-        noteOpenFailure(*port, path);
+    OpenError = transport->open(&OpenErrorText);
+    if (OpenError != OpenFailure::None)
         return -1;
-    }
-    // Pseudo-terminals and some adapters have no modem lines; that does not make the port unusable.
-    port->setDataTerminalReady(true);
-    port->setRequestToSend(true);
-
-    // A vanished port (adapter unplugged, other end of a pseudo-terminal closed) reports a read
-    // error at every turn of the event loop; closing it stops that, and every later exchange
-    // then fails at once. Queued, because the error is raised from inside the port's own code.
-    QObject::connect(
-        port.get(), &QSerialPort::errorOccurred, port.get(),
-        [p = port.get()](QSerialPort::SerialPortError error) {
-            if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
-                p->close();
-        },
-        Qt::QueuedConnection);
-
-    MultiplierMs = LineSettings::characterTimeMs(*baud);
-    PortHandle = std::move(port);
+    MultiplierMs = LineSettings::characterTimeMs(*LineSettings::baudRate(SpeedNumber));
+    PortHandle = std::move(transport);
     return 0;
-}
-
-// The port refuses both a user without the right to the device and a device that another
-// program holds (its lock file, or the exclusive mode of the terminal); the device's own
-// permissions tell the two apart.
-void CAdapter::noteOpenFailure(const QSerialPort &port, const QString &path)
-{
-    OpenErrorText = port.errorString();
-    switch (port.error()) {
-    case QSerialPort::DeviceNotFoundError:
-        OpenError = OpenFailure::NoDevice;
-        break;
-    case QSerialPort::PermissionError:
-        OpenError = mayReadAndWrite(path) ? OpenFailure::Busy : OpenFailure::NoPermission;
-        break;
-    default:
-        OpenError = OpenFailure::SystemError;
-        break;
-    }
 }
 
 int CAdapter::Close()
 {
     if (!PortHandle)
         return -1;
-    m_closedByOwner = true;
     PortHandle->close();
     return 0;
 }
 
-// Only the vanished-port handler closes an open port; Close() is the owner's last word.
 bool CAdapter::PortLost() const
 {
-    return PortHandle && !PortHandle->isOpen() && !m_closedByOwner;
+    return PortHandle && PortHandle->lost();
 }
 
 qint16 CAdapter::ReadRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer)
@@ -257,8 +176,9 @@ qint16 CAdapter::finishExceptionReply(QByteArray reply)
 
 void CAdapter::setReadTimeouts(int totalMs)
 {
-    IntervalMs = kIntervalTimeoutMs;
-    TotalMs = totalMs;
+    const int allowanceMs = PortHandle ? PortHandle->latencyAllowanceMs() : 0;
+    IntervalMs = kIntervalTimeoutMs + allowanceMs;
+    TotalMs = totalMs + allowanceMs;
 }
 
 // Bytes of a late reply to an earlier exchange must not be read as part of the next one.
@@ -266,12 +186,7 @@ void CAdapter::discardPendingInput()
 {
     if (!PortHandle || !PortHandle->isOpen())
         return;
-    if (m_record) {
-        // Bytes still in the system's queue reach the port's own buffer only through a wait.
-        PortHandle->waitForReadyRead(0);
-        m_record->discarded = PortHandle->readAll();
-    }
-    PortHandle->clear(QSerialPort::Input);
+    PortHandle->discardInput(m_record ? &m_record->discarded : nullptr);
 }
 
 bool CAdapter::send(const QByteArray &request)
@@ -283,14 +198,7 @@ bool CAdapter::send(const QByteArray &request)
     }
     if (!PortHandle || !PortHandle->isOpen())
         return false;
-    if (PortHandle->write(request) != request.size())
-        return false;
-    const QDeadlineTimer deadline(kSendTimeoutMs + qint64(request.size()) * MultiplierMs);
-    while (PortHandle->bytesToWrite() > 0) {
-        if (deadline.hasExpired() || !PortHandle->waitForBytesWritten(int(deadline.remainingTime())))
-            return false;
-    }
-    return drainOutput(*PortHandle, deadline);
+    return PortHandle->write(request, QDeadlineTimer(kSendTimeoutMs + qint64(request.size()) * MultiplierMs));
 }
 
 // One read of `count` bytes under the current time-outs; returns what arrived, possibly nothing.
@@ -312,7 +220,7 @@ QByteArray CAdapter::receive(int count, const EarlyEnd &earlyEnd)
         // The interval counts from the last byte received; before the first one only the
         // total budget applies.
         const qint64 wait = bytes.isEmpty() ? left : qMin<qint64>(left, IntervalMs);
-        if (!PortHandle->waitForReadyRead(int(wait)))
+        if (!PortHandle->waitForBytes(int(wait)))
             break;
     }
     if (m_record)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchangerecord.h"
+#include "transport.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -11,11 +12,10 @@
 #include <memory>
 #include <optional>
 
-class QSerialPort;
-
-// The link to the device: one serial port and a Modbus RTU master on it with two synchronous
-// exchanges, read holding registers (0x03) and write multiple registers (0x10). Each exchange
-// blocks until the reply is complete or its time-out has passed and returns a TResultCode.
+// The link to the device: one serial port, or one TCP connection to a serial device server
+// (a port name tcp://HOST:PORT), and a Modbus RTU master on it with two synchronous exchanges,
+// read holding registers (0x03) and write multiple registers (0x10). Each exchange blocks until
+// the reply is complete or its time-out has passed and returns a TResultCode.
 //
 // The owner sets the line settings, calls Open, sets Connected when Open returned 0, exchanges,
 // and calls Close once before destroying the adapter.
@@ -27,7 +27,8 @@ public:
     CAdapter(const CAdapter &) = delete;
     CAdapter &operator=(const CAdapter &) = delete;
 
-    // Line settings, indexes into the tables of LineSettings.
+    // Line settings, indexes into the tables of LineSettings. Over TCP the server sets the line;
+    // only the speed counts here, for the time a reply takes on the line behind the server.
     quint8 PortNumber = 1;  // COM2
     quint8 SpeedNumber = 4; // 19200 baud
     // Total read time-out of a freshly opened port. Every exchange sets its own time-outs
@@ -35,18 +36,20 @@ public:
     quint16 TimeOut = 400;
     quint8 Parity = 4;   // space
     quint8 StopBits = 0; // one
-    // Device path to open; when empty, Open derives it from PortNumber.
+    // Device path or tcp://HOST:PORT to open; when empty, Open derives it from PortNumber.
     QString PortName;
     // Set by the owner once Open has succeeded; exchanges refuse to touch the line without it.
     bool Connected = false;
-    // How long each stage of a read's reply may take, besides one character time per byte. A
-    // search of the line, where most probes meet silence, shortens it; the pages keep 100 ms.
+    // How long each stage of a read's reply may take, besides one character time per byte and,
+    // over TCP, the network's allowance. A search of the line, where most probes meet silence,
+    // shortens it; the pages keep 100 ms.
     static constexpr int DefaultReadTimeoutMs = 100;
     int ReadTimeoutMs = DefaultReadTimeoutMs;
 
     // Why the last Open returned -1; SystemError for a reason without a name of its own, with
-    // the system's words in OpenErrorText.
-    enum class OpenFailure { None, LineSettings, NoDevice, Busy, NoPermission, SystemError };
+    // the system's words in OpenErrorText. A server that does not answer fails it within
+    // TcpTransport::kConnectTimeoutMs.
+    using OpenFailure = ::OpenFailure;
     OpenFailure OpenError = OpenFailure::None;
     QString OpenErrorText;
 
@@ -54,8 +57,8 @@ public:
     int Open();
     // 0 when the port was closed, -1 when none had been opened.
     int Close();
-    // The port went away while open (adapter unplugged, far end of a pseudo-terminal closed):
-    // every exchange fails at once from then on.
+    // The port went away while open (adapter unplugged, far end of a pseudo-terminal closed,
+    // the server's connection dropped): every exchange fails at once from then on.
     bool PortLost() const;
 
     // The registers land in host order in buffer, which must hold Rtu::maxReadRegisters slots:
@@ -79,17 +82,17 @@ private:
     // Runs one exchange; with an observer, records its bytes and reports them once it is over.
     qint16 observed(const std::function<qint16()> &exchange);
 
+    std::unique_ptr<Transport> transportFor(const QString &path) const;
     void setReadTimeouts(int totalMs);
     void discardPendingInput();
     bool send(const QByteArray &request);
     QByteArray receive(int count, const EarlyEnd &earlyEnd = {});
     qint16 finishExceptionReply(QByteArray reply);
-    void noteOpenFailure(const QSerialPort &port, const QString &path);
 
-    std::unique_ptr<QSerialPort> PortHandle; // null until Open succeeds
-    bool m_closedByOwner = false;
-    // What a serial port's read time-outs do: a read ends when its bytes are in, when more
-    // than IntervalMs pass between two bytes, or after TotalMs plus MultiplierMs per byte.
+    std::unique_ptr<Transport> PortHandle; // null until Open succeeds
+    // What the read time-outs do, on a serial port as over TCP: a read ends when its bytes are
+    // in, when more than IntervalMs pass between two bytes, or after TotalMs plus MultiplierMs
+    // per byte.
     int IntervalMs = 0;
     int TotalMs = 0;
     int MultiplierMs = 0;

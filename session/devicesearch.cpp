@@ -6,6 +6,7 @@
 #include "registercodec.h"
 #include "resultcodes.h"
 #include "rtuframe.h"
+#include "tcptransport.h"
 
 #include <QtMath>
 
@@ -101,6 +102,13 @@ int probeBudgetMs(quint8 speedNumber, int allowanceMs)
     return qCeil(wireMs) + allowanceMs;
 }
 
+Plan addressesOnly(Plan plan)
+{
+    plan.speeds = {plan.likely.speedNumber};
+    plan.parities = {plan.likely.parity};
+    return plan;
+}
+
 Answer classify(qint16 resultCode, quint16 value, quint8 address)
 {
     switch (resultCode) {
@@ -120,10 +128,19 @@ Answer classify(qint16 resultCode, quint16 value, quint8 address)
 }
 
 Sweep::Sweep(const Plan &plan, const QString &portName, quint8 stopBits)
-    : m_probes(probeOrder(plan)), m_allowanceMs(plan.allowanceMs), m_portName(portName), m_stopBits(stopBits)
+    : m_allowanceMs(plan.allowanceMs), m_portName(portName), m_stopBits(stopBits)
 {
+    const bool overTcp = TcpTransport::isTcpName(portName);
+    m_probes = probeOrder(overTcp ? addressesOnly(plan) : plan);
+    // The adapter adds it to the probe's own budget, as to every read.
+    m_networkAllowanceMs = overTcp ? TcpTransport::kNetworkAllowanceMs : 0;
     for (const Probe &probe : m_probes)
-        m_remainingMs += probeBudgetMs(probe.setting.speedNumber, m_allowanceMs);
+        m_remainingMs += budgetMs(probe);
+}
+
+qint64 Sweep::budgetMs(const Probe &probe) const
+{
+    return probeBudgetMs(probe.setting.speedNumber, m_allowanceMs) + m_networkAllowanceMs;
 }
 
 Sweep::~Sweep()
@@ -181,7 +198,7 @@ std::optional<Sweep::Step> Sweep::next()
         return std::nullopt;
     }
     ++m_next;
-    m_remainingMs -= probeBudgetMs(probe.setting.speedNumber, m_allowanceMs);
+    m_remainingMs -= budgetMs(probe);
 
     std::array<quint16, Rtu::maxReadRegisters> registers{};
     const qint16 code = m_adapter->ReadRegisters(probe.address, probedRegister().Register,

@@ -58,6 +58,10 @@ QList<Probe> probeOrder(const Plan &plan);
 // 11 bits a character, plus the allowance. 19200 baud: 15 characters take 8.6 ms, so 49 ms.
 int probeBudgetMs(quint8 speedNumber, int allowanceMs);
 
+// The plan with the likely setting as its only one: the search of a line whose settings are
+// not this side's to choose.
+Plan addressesOnly(Plan plan);
+
 enum class Answer {
     Silence,
     Indicator,   // a reply carrying the probed address: an indicator
@@ -77,7 +81,10 @@ struct Found
 };
 
 // One search on one port, probe by probe, so that a window can repaint and cancel between two.
-// The port is open from the first probe until the search ends, fails or is destroyed.
+// The port is open from the first probe until the search ends, fails or is destroyed. Behind a
+// serial device server (tcp://HOST:PORT) the server sets the line: the search tries the
+// plan's likely setting alone, at every address, and each probe waits the network's allowance
+// longer.
 class Sweep
 {
 public:
@@ -117,6 +124,7 @@ public:
     void stop();
 
 private:
+    qint64 budgetMs(const Probe &probe) const;
     bool openAt(const LineSetting &setting);
     QString readText(quint8 address, int parameter);
     void countNoise(const LineSetting &setting);
@@ -124,6 +132,7 @@ private:
     QList<Probe> m_probes;
     qsizetype m_next = 0;
     int m_allowanceMs;
+    int m_networkAllowanceMs = 0; // over TCP
     qint64 m_remainingMs = 0;
     QString m_portName;
     quint8 m_stopBits;

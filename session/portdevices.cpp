@@ -1,6 +1,7 @@
 #include "portdevices.h"
 
 #include "adapter.h"
+#include "tcptransport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -75,6 +76,8 @@ QString resolve(quint8 portNumber, const QString &mapped, const QStringList &sys
 
 QString stableName(const QString &device)
 {
+    if (TcpTransport::isTcpName(device))
+        return device;
     const QFileInfo given(device);
     if (given.isSymLink())
         return device;

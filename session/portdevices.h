@@ -19,13 +19,15 @@ std::optional<quint8> portNumber(const QString &caption);
 QStringList systemPorts();
 QStringList stableOrder(QStringList devices);
 
-// COM port portNumber + 1: the device mapped to it in the settings file when there is one,
-// else the system's port of the same position, else the platform's name for that port.
+// COM port portNumber + 1: the device (or the server, tcp://HOST:PORT) mapped to it in the
+// settings file when there is one, else the system's port of the same position, else the
+// platform's name for that port.
 QString resolve(quint8 portNumber, const QString &mapped, const QStringList &systemPorts);
 
 // The name under which the same adapter comes back after it was unplugged: a link (the one
 // given, or the adapter's own in /dev/serial/by-id, named after its make and serial number)
-// rather than the ttyUSBn that the system may give to the next adapter plugged in.
+// rather than the ttyUSBn that the system may give to the next adapter plugged in. A server's
+// tcp://HOST:PORT stays as it is.
 QString stableName(const QString &device);
 
 } // namespace PortDevices

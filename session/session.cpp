@@ -2,6 +2,7 @@
 
 #include "adapter.h"
 #include "resultcodes.h"
+#include "tcptransport.h"
 
 QString ResultText(qint16 code)
 {
@@ -76,6 +77,7 @@ QString Session::openFailureText() const
     if (!m_adapter)
         return {};
     using Failure = CAdapter::OpenFailure;
+    const std::optional<TcpTransport::Endpoint> server = TcpTransport::endpoint(m_adapter->PortName);
     switch (m_adapter->OpenError) {
     case Failure::NoDevice:
         return QStringLiteral("нет такого устройства");
@@ -85,6 +87,14 @@ QString Session::openFailureText() const
         return QStringLiteral("нет доступа к порту; выполните sudo adduser $USER dialout и войдите в систему заново");
     case Failure::LineSettings:
         return QStringLiteral("не выбраны параметры линии");
+    case Failure::BadAddress:
+        return QStringLiteral("адрес сервера должен быть tcp://УЗЕЛ:ПОРТ");
+    case Failure::HostNotFound:
+        return QStringLiteral("сервер %1 не найден").arg(server ? server->host : m_adapter->PortName);
+    case Failure::NoAnswer:
+        return QStringLiteral("сервер %1 не отвечает").arg(server ? server->text() : m_adapter->PortName);
+    case Failure::Refused:
+        return QStringLiteral("отказ в соединении");
     case Failure::None:
     case Failure::SystemError:
         break;

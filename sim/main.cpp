@@ -1,5 +1,6 @@
 // indicator-sim: a simulated indicator answering as a Modbus RTU slave. The first line on
-// standard output is the device path a master opens; everything else goes to standard error.
+// standard output is the device path (or tcp://127.0.0.1:PORT) a master opens; everything else
+// goes to standard error.
 #include "linesettings.h"
 #include "simdevice.h"
 #include "simline.h"
@@ -33,6 +34,9 @@ void stopOnSignals()
     // No SA_RESTART: a signal must wake the waits of the request loop.
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
+    // A reply to a master whose connection has just dropped fails with EPIPE instead of
+    // ending the simulator.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 // A symbolic link at `path` to `target`. A link left behind by an earlier run is replaced;
@@ -85,6 +89,15 @@ SimLine::Settings lineSettings(const SimOptions &options)
     return {options.baud, kLibmodbusParity[options.parityCode], options.stopBits, options.slave};
 }
 
+std::unique_ptr<SimLine> openLine(const SimOptions &options, QString *error)
+{
+    if (options.tcpPort >= 0)
+        return SimLine::listenOnTcp(quint16(options.tcpPort), lineSettings(options), error);
+    if (!options.devicePath.isEmpty())
+        return SimLine::openSerialPort(options.devicePath, lineSettings(options), error);
+    return SimLine::openPseudoTerminal(lineSettings(options), error);
+}
+
 QString describe(const SimOptions &options, const QString &path)
 {
     QStringList parts{QStringLiteral("slave %1 on %2, %3 baud, parity %4, %5 stop bit(s)")
@@ -129,9 +142,7 @@ int main(int argc, char *argv[])
     }
     stopOnSignals();
 
-    const std::unique_ptr<SimLine> line =
-        options->devicePath.isEmpty() ? SimLine::openPseudoTerminal(lineSettings(*options), &error)
-                                      : SimLine::openSerialPort(options->devicePath, lineSettings(*options), &error);
+    const std::unique_ptr<SimLine> line = openLine(*options, &error);
     if (!line) {
         SimServer::log(error);
         return kExitFailure;

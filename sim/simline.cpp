@@ -4,8 +4,12 @@
 #include <climits>
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,6 +101,61 @@ std::unique_ptr<SimLine> SimLine::openSerialPort(const QString &path, const Sett
     return line->setUpModbus(settings, error) ? std::move(line) : nullptr;
 }
 
+// SO_REUSEADDR: a simulator started again on the port of one that has just stopped gets it,
+// although the system keeps the old connection's end for a minute (TIME_WAIT).
+std::unique_ptr<SimLine> SimLine::listenOnTcp(quint16 port, const Settings &settings, QString *error)
+{
+    std::unique_ptr<SimLine> line(new SimLine);
+    line->m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (line->m_listener < 0) {
+        *error = systemError("cannot make a socket");
+        return nullptr;
+    }
+    const int on = 1;
+    setsockopt(line->m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(line->m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || listen(line->m_listener, 1) != 0
+        || getsockname(line->m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(strerror(errno));
+        return nullptr;
+    }
+    line->m_path = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
+    line->m_modbus = modbus_new_rtu(line->m_path.toLocal8Bit().constData(), int(settings.baud), settings.parity, 8,
+                                    settings.stopBits);
+    if (!line->m_modbus) {
+        *error = systemError("libmodbus");
+        return nullptr;
+    }
+    return line->setUpModbus(settings, error) ? std::move(line) : nullptr;
+}
+
+// A reply is one write: it leaves at once, not after the system has waited for the
+// acknowledgement of the one before.
+bool SimLine::takeMaster()
+{
+    const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    m_fd = fd;
+    modbus_set_socket(m_modbus, m_fd);
+    return true;
+}
+
+void SimLine::dropMaster()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    modbus_set_socket(m_modbus, m_fd);
+}
+
 bool SimLine::setUpModbus(const Settings &settings, QString *error)
 {
     m_characterTime = std::chrono::microseconds(kBitsPerCharacter * 1000000 / settings.baud);
@@ -122,7 +181,7 @@ bool SimLine::hearsMaster() const
 {
     termios master{};
     // On a pseudo-terminal either side reads the settings that the master set on its side.
-    if (m_connected || tcgetattr(m_fd, &master) != 0)
+    if (m_connected || m_listener >= 0 || tcgetattr(m_fd, &master) != 0)
         return true;
     if (cfgetospeed(&master) != terminalSpeed(m_baud))
         return false;
@@ -139,6 +198,8 @@ SimLine::~SimLine()
         ::close(m_fd);
     if (m_otherSide >= 0)
         ::close(m_otherSide);
+    if (m_listener >= 0)
+        ::close(m_listener);
     if (m_modbus)
         modbus_free(m_modbus);
 }

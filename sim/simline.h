@@ -9,8 +9,9 @@
 #include <memory>
 
 // The simulator's end of the serial line with the libmodbus RTU server context on it: either
-// the controlling side of a new pseudo-terminal, whose other side a master opens, or a real
-// serial port.
+// the controlling side of a new pseudo-terminal, whose other side a master opens, a real
+// serial port, or a TCP port on the loopback where, as behind a serial device server, the
+// bytes of the line come and go unchanged, one master's connection at a time.
 class SimLine
 {
 public:
@@ -26,15 +27,26 @@ public:
     static std::unique_ptr<SimLine> openPseudoTerminal(const Settings &settings, QString *error);
     // A line on the serial port at `path`, or null with `error` set.
     static std::unique_ptr<SimLine> openSerialPort(const QString &path, const Settings &settings, QString *error);
+    // A line that listens on 127.0.0.1:port (0: a free port that the system picks), or null
+    // with `error` set.
+    static std::unique_ptr<SimLine> listenOnTcp(quint16 port, const Settings &settings, QString *error);
 
     ~SimLine();
     SimLine(const SimLine &) = delete;
     SimLine &operator=(const SimLine &) = delete;
 
-    // The device a master opens.
+    // The device a master opens: a path, or tcp://127.0.0.1:PORT.
     QString path() const { return m_path; }
-    // The descriptor that requests arrive on and replies leave by.
+    // The descriptor that requests arrive on and replies leave by; over TCP -1 while no master
+    // is connected.
     int descriptor() const { return m_fd; }
+
+    // Over TCP: the listening socket, -1 for the other lines.
+    int listener() const { return m_listener; }
+    // Takes the next master's connection waiting on the listener as the line; false when none.
+    bool takeMaster();
+    // Ends the connection of the master that has gone; the line waits for the next.
+    void dropMaster();
     modbus_t *modbus() const { return m_modbus; }
 
     // One character on the line: start bit, 8 data bits, parity and stop bits make at most
@@ -46,7 +58,8 @@ public:
     // False when the master talks at another speed or parity than the device's own, which a
     // real device hears as garbage. Only a pseudo-terminal shows the master's settings, and
     // Linux keeps its speed and odd parity but drops the parity-enable bit, so even parity
-    // passes for none there. A real serial port garbles a mismatch itself: always true.
+    // passes for none there. A real serial port garbles a mismatch itself, and a server's line
+    // is at the device's settings: always true.
     bool hearsMaster() const;
 
 private:
@@ -59,6 +72,7 @@ private:
     // device does not leave this side reading hang-ups until it opens it again.
     int m_otherSide = -1;
     bool m_connected = false; // libmodbus opened the port itself and closes it
+    int m_listener = -1;
     modbus_t *m_modbus = nullptr;
     std::chrono::microseconds m_characterTime{0};
     quint32 m_baud = 0;

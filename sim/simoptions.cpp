@@ -66,13 +66,16 @@ QString simUsage()
 {
     return QStringLiteral(
         "Usage: indicator-sim [options]\n"
-        "A simulated digital indicator: a Modbus RTU slave on a pseudo-terminal (default) or a\n"
-        "serial port. The first line on standard output is the device path for the master;\n"
+        "A simulated digital indicator: a Modbus RTU slave on a pseudo-terminal (default), a\n"
+        "serial port, or a TCP port as behind a serial device server. The first line on\n"
+        "standard output is the device path (or tcp://127.0.0.1:PORT) for the master;\n"
         "the log goes to standard error.\n"
         "\n"
         "Line:\n"
         "  --link PATH           also make a symbolic link PATH to the pseudo-terminal\n"
         "  --device PATH         serve this serial port instead of a pseudo-terminal\n"
+        "  --tcp PORT            serve RTU over TCP on 127.0.0.1:PORT instead, one master\n"
+        "                        at a time; 0 picks a free port\n"
         "  --baud N              one of %1 (19200)\n"
         "  --parity P            none, even or odd (none)\n"
         "  --stop-bits N         1 or 2 (1)\n"
@@ -102,7 +105,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     error->clear();
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char *name : {"link", "device", "baud", "parity", "stop-bits", "slave", "corrupt-every",
+    for (const char *name : {"link", "device", "tcp", "baud", "parity", "stop-bits", "slave", "corrupt-every",
                              "exception-every", "delay", "self-diag", "eeprom-err", "misstore"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
     for (const char *name : {"silent", "wire-timing", "mismatch-noise", "verbose", "help"})
@@ -129,6 +132,9 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
         reader.fail(QStringLiteral("--device takes a path"));
     if (!options.linkPath.isEmpty() && !options.devicePath.isEmpty())
         reader.fail(QStringLiteral("--link names a pseudo-terminal; with --device there is none"));
+    reader.read(QStringLiteral("tcp"), options.tcpPort, 0, 65535);
+    if (options.tcpPort >= 0 && !(options.linkPath.isEmpty() && options.devicePath.isEmpty()))
+        reader.fail(QStringLiteral("--tcp serves a TCP port; with it there is no pseudo-terminal or serial port"));
 
     reader.read(QStringLiteral("baud"), options.baud, 0, LineSettings::BaudRates.back());
     if (!LineSettings::speedNumber(options.baud))

@@ -73,9 +73,17 @@ bool SimServer::run(const std::atomic<bool> &stop)
     m_stop = &stop;
     if (m_capture[0] < 0)
         return false;
+    const bool overTcp = m_line.listener() >= 0;
+    // A master that closes its end of the connection: POLLRDHUP, where a terminal hangs up.
+    const short events = overTcp ? short(POLLIN | POLLRDHUP) : short(POLLIN);
     std::array<uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> request{};
     while (!stop) {
-        pollfd line{m_line.descriptor(), POLLIN, 0};
+        if (overTcp && m_line.descriptor() < 0) {
+            if (!waitForMaster())
+                return false;
+            continue;
+        }
+        pollfd line{m_line.descriptor(), events, 0};
         const int ready = poll(&line, 1, kStopCheckMs);
         if (ready < 0 && errno != EINTR) {
             log(QStringLiteral("the line failed: %1").arg(QString::fromLocal8Bit(strerror(errno))));
@@ -83,7 +91,12 @@ bool SimServer::run(const std::atomic<bool> &stop)
         }
         if (ready <= 0)
             continue;
-        if (line.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        if (line.revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)) {
+            if (overTcp) {
+                m_line.dropMaster();
+                log(QStringLiteral("the master has disconnected"));
+                continue;
+            }
             log(QStringLiteral("the line has gone away"));
             return false;
         }
@@ -98,6 +111,21 @@ bool SimServer::run(const std::atomic<bool> &stop)
         else
             skipFrame(length);
     }
+    return true;
+}
+
+// One master at a time, as one line has one: the next waits in the listener's queue until the
+// one before has gone. False when the listener failed.
+bool SimServer::waitForMaster()
+{
+    pollfd listener{m_line.listener(), POLLIN, 0};
+    const int ready = poll(&listener, 1, kStopCheckMs);
+    if (ready < 0 && errno != EINTR) {
+        log(QStringLiteral("the listener failed: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+        return false;
+    }
+    if (ready > 0 && m_line.takeMaster())
+        log(QStringLiteral("a master has connected"));
     return true;
 }
 

@@ -14,7 +14,9 @@ class SimLine;
 
 // The request loop: takes each frame off the line with libmodbus, lets the device refuse what
 // it does not hold, has libmodbus build the reply, and puts the reply on the line, with the
-// faults and the pacing asked for.
+// faults and the pacing asked for. Over TCP the same loop runs on each master's connection in
+// turn: libmodbus's RTU side reads, writes and waits on the descriptor, a socket as well as a
+// terminal, so the frames and their CRC are the line's own.
 class SimServer
 {
 public:
@@ -46,6 +48,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    bool waitForMaster();
     void serve(const uint8_t *request, int length, Clock::time_point arrived);
     QByteArray answer(const uint8_t *request, int length);
     QByteArray exception(const uint8_t *request, int code);

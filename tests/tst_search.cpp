@@ -403,6 +403,33 @@ private slots:
             QVERIFY2(settings.contains(line), settings.constData());
     }
 
+    // Behind a serial device server the line's settings are the server's: the window says so,
+    // and the search goes through the addresses alone, at the left panel's setting.
+    void aServerIsSearchedByAddressOnly()
+    {
+        SimProcess sim({"--tcp", "0", "--slave", "5"});
+        QVERIFY2(sim.started(), "indicator-sim did not come up");
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\nCOM3=%PTY%\n");
+        Search search(config);
+        const auto choicesOpen = [&search] {
+            return search.find(QStringLiteral("gbSearchSpeeds"))->isEnabled()
+                   && search.find(QStringLiteral("gbSearchParities"))->isEnabled();
+        };
+        QVERIFY(!choicesOpen());
+        QCOMPARE(search.text("lblSearchServerLine"),
+                 QStringLiteral("Скорость, паритет и стоп-биты линии задаёт сервер %1: ищутся только адреса.")
+                     .arg(sim.devicePath()));
+
+        search.addresses(1, 8);
+        QVERIFY(search.run());
+        QCOMPARE(search.find<QProgressBar>(QStringLiteral("pbSearch"))->maximum(), 8);
+        QCOMPARE(search.rows(), QStringList{"5 | 9600 | Нет | Индикатор DI-4 sim | v1.07 сборка 12"});
+
+        search.find<QComboBox>(QStringLiteral("cmbSearchPort"))->setCurrentIndex(2); // COM3, a serial line
+        QVERIFY(choicesOpen());
+        QVERIFY(!search.find(QStringLiteral("lblSearchServerLine"))->isVisible());
+    }
+
     void cancelFreesThePortWithinOneProbe_data()
     {
         QTest::addColumn<QByteArray>("speedNumber");

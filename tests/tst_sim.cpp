@@ -617,6 +617,8 @@ private slots:
         QTest::newRow("corrupt every 0") << QStringList{"--corrupt-every", "0"};
         QTest::newRow("delay -1") << QStringList{"--delay", "-1"};
         QTest::newRow("link with a device") << QStringList{"--link", "/tmp/x", "--device", "/dev/ttyS0"};
+        QTest::newRow("tcp port 65536") << QStringList{"--tcp", "65536"};
+        QTest::newRow("tcp with a device") << QStringList{"--tcp", "0", "--device", "/dev/ttyS0"};
     }
 
     void badOptionsGiveUsageAndCode2()

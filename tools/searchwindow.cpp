@@ -1,6 +1,7 @@
 #include "searchwindow.h"
 
 #include "handlers.h"
+#include "tcptransport.h"
 #include "ui_searchwindow.h"
 
 #include <QHeaderView>
@@ -57,6 +58,7 @@ void SearchWindow::setUpForm()
     for (int i = 0; i < m_setup.portDevices.size() && i < ui->cmbSearchPort->count(); ++i)
         ui->cmbSearchPort->setItemData(i, m_setup.portDevices[i], Qt::ToolTipRole);
     ui->cmbSearchPort->setCurrentIndex(m_setup.portNumber < ui->cmbSearchPort->count() ? m_setup.portNumber : 0);
+    showLineChoices();
 
     for (QSpinBox *address : {ui->spinSearchFirstAddress, ui->spinSearchLastAddress})
         address->setRange(kFirstAddress, kLastAddress);
@@ -85,6 +87,7 @@ void SearchWindow::setUpForm()
 void SearchWindow::connectControls()
 {
     using Handlers::connect;
+    connect(ui->cmbSearchPort, &QComboBox::currentIndexChanged, this, &SearchWindow::showLineChoices);
     connect(ui->btnSearchStart, &QPushButton::clicked, this, &SearchWindow::startSearch);
     connect(ui->btnSearchCancel, &QPushButton::clicked, this, &SearchWindow::cancelSearch);
     connect(ui->btnSearchApply, &QPushButton::clicked, this, &SearchWindow::applyChosen);
@@ -92,6 +95,20 @@ void SearchWindow::connectControls()
     connect(ui->tblSearchFound, &QTableWidget::itemSelectionChanged, this, &SearchWindow::updateButtons);
     connect(ui->tblSearchFound, &QTableWidget::cellDoubleClicked, this, &SearchWindow::applyChosen);
     connect(m_stepTimer, &QTimer::timeout, this, &SearchWindow::probeNext);
+}
+
+// Behind a serial device server the search tries addresses only (Sweep), at the left panel's
+// setting: the speeds and parities to choose would mislead.
+void SearchWindow::showLineChoices()
+{
+    const QString device = m_setup.portDevices.value(ui->cmbSearchPort->currentIndex());
+    const bool server = TcpTransport::isTcpName(device);
+    ui->gbSearchSpeeds->setEnabled(!server);
+    ui->gbSearchParities->setEnabled(!server);
+    ui->lblSearchServerLine->setVisible(server);
+    ui->lblSearchServerLine->setText(
+        server ? QStringLiteral("Скорость, паритет и стоп-биты линии задаёт сервер %1: ищутся только адреса.").arg(device)
+               : QString());
 }
 
 Plan SearchWindow::plan() const

@@ -48,6 +48,7 @@ signals:
 private:
     void setUpForm();
     void connectControls();
+    void showLineChoices();
     DeviceSearch::Plan plan() const;
     void startSearch();
     void probeNext();
