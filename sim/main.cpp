@@ -71,10 +71,10 @@ void removeLink(const QByteArray &path, const QByteArray &target)
         unlink(path.constData());
 }
 
-SimDevice::Settings deviceSettings(const SimOptions &options)
+SimDevice::Settings deviceSettings(const SimOptions &options, quint8 address)
 {
     SimDevice::Settings settings;
-    settings.netAddress = options.slave;
+    settings.netAddress = address;
     settings.speedCode = LineSettings::speedNumber(options.baud).value_or(0); // options checked the rate
     settings.stopBitsCode = quint16(options.stopBits - 1);
     settings.parityCode = options.parityCode;
@@ -86,7 +86,7 @@ SimDevice::Settings deviceSettings(const SimOptions &options)
 SimLine::Settings lineSettings(const SimOptions &options)
 {
     constexpr char kLibmodbusParity[] = "NEO"; // by parity code
-    return {options.baud, kLibmodbusParity[options.parityCode], options.stopBits, options.slave};
+    return {options.baud, kLibmodbusParity[options.parityCode], options.stopBits, options.slaves.front()};
 }
 
 std::unique_ptr<SimLine> openLine(const SimOptions &options, QString *error)
@@ -98,10 +98,21 @@ std::unique_ptr<SimLine> openLine(const SimOptions &options, QString *error)
     return SimLine::openPseudoTerminal(lineSettings(options), error);
 }
 
+SimServer::Devices devicesOf(const SimOptions &options)
+{
+    SimServer::Devices devices;
+    for (quint8 address : options.slaves)
+        devices.emplace(address, SimDevice(deviceSettings(options, address)));
+    return devices;
+}
+
 QString describe(const SimOptions &options, const QString &path)
 {
-    QStringList parts{QStringLiteral("slave %1 on %2, %3 baud, parity %4, %5 stop bit(s)")
-                          .arg(options.slave)
+    QStringList slaves;
+    for (quint8 address : options.slaves)
+        slaves << QString::number(address);
+    QStringList parts{QStringLiteral("%1 %2 on %3, %4 baud, parity %5, %6 stop bit(s)")
+                          .arg(QLatin1StringView(slaves.size() == 1 ? "slave" : "slaves"), slaves.join(QStringLiteral(", ")))
                           .arg(path)
                           .arg(options.baud)
                           .arg(QLatin1StringView(SimDevice::kParityNames[options.parityCode]))
@@ -157,8 +168,8 @@ int main(int argc, char *argv[])
     fflush(stdout);
     SimServer::log(describe(*options, line->path()));
 
-    SimDevice device(deviceSettings(*options));
-    SimServer server(*line, device,
+    SimServer::Devices devices = devicesOf(*options);
+    SimServer server(*line, devices,
                      {options->silent, options->corruptEvery, options->exceptionEvery, options->delayMs,
                       options->wireTiming, options->verbose, options->mismatchNoise, options->misstoreRegister});
     const bool ok = server.run(stopRequested);

@@ -23,6 +23,24 @@ std::optional<qint64> number(const QString &text, qint64 lowest, qint64 highest)
     return value;
 }
 
+// Addresses as "1", "1-5" or "1-3, 7": ascending and each once, or nothing.
+std::optional<std::vector<quint8>> addressList(const QString &text)
+{
+    std::vector<quint8> addresses;
+    for (const QString &item : text.split(QLatin1Char(','))) {
+        const QStringList ends = item.trimmed().split(QLatin1Char('-'));
+        const auto first = number(ends.first().trimmed(), 1, SimDevice::kHighestSlaveAddress);
+        const auto last = ends.size() == 2 ? number(ends.last().trimmed(), 1, SimDevice::kHighestSlaveAddress) : first;
+        if (ends.size() > 2 || !first || !last || *last < *first)
+            return std::nullopt;
+        for (qint64 address = *first; address <= *last; ++address)
+            addresses.push_back(quint8(address));
+    }
+    std::sort(addresses.begin(), addresses.end());
+    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+    return addresses;
+}
+
 QString baudRates()
 {
     QStringList rates;
@@ -79,7 +97,8 @@ QString simUsage()
         "  --baud N              one of %1 (19200)\n"
         "  --parity P            none, even or odd (none)\n"
         "  --stop-bits N         1 or 2 (1)\n"
-        "  --slave N             address it answers to, 1..247 (1)\n"
+        "  --slave LIST          addresses it answers to, 1..247, as 1, 1-5 or 1-3,7: one\n"
+        "                        device with its own settings at each (1)\n"
         "Device:\n"
         "  --self-diag N         self-diagnostic flag word (0)\n"
         "  --eeprom-err N        EEPROM error flag word (0)\n"
@@ -151,7 +170,14 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
             options.parityCode = quint16(found - names.begin());
     }
     reader.read(QStringLiteral("stop-bits"), options.stopBits, 1, 2);
-    reader.read(QStringLiteral("slave"), options.slave, 1, SimDevice::kHighestSlaveAddress);
+    if (parser.isSet(QStringLiteral("slave"))) {
+        const QString slaves = parser.value(QStringLiteral("slave"));
+        if (const auto addresses = addressList(slaves))
+            options.slaves = *addresses;
+        else
+            reader.fail(QStringLiteral("--slave takes addresses from 1 to %1, as 1, 1-5 or 1-3,7, not \"%2\"")
+                            .arg(SimDevice::kHighestSlaveAddress).arg(slaves));
+    }
     reader.read(QStringLiteral("corrupt-every"), options.corruptEvery, 1, INT_MAX);
     reader.read(QStringLiteral("exception-every"), options.exceptionEvery, 1, INT_MAX);
     reader.read(QStringLiteral("delay"), options.delayMs, 0, kLongestDelayMs);

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <optional>
+#include <vector>
 
 // What the simulator was asked to be, from its command line.
 struct SimOptions
@@ -15,7 +16,7 @@ struct SimOptions
     quint32 baud = 19200;
     quint16 parityCode = 0; // index of SimDevice::kParityNames
     int stopBits = 1;
-    quint8 slave = 1;
+    std::vector<quint8> slaves{1}; // one device at each address, ascending
     bool silent = false;
     int corruptEvery = 0;   // every N-th reply gets a wrong CRC; 0: none
     int exceptionEvery = 0; // every N-th reply is an exception; 0: none

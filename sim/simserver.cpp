@@ -37,8 +37,8 @@ QString hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' 
 
 } // namespace
 
-SimServer::SimServer(SimLine &line, SimDevice &device, const Behaviour &behaviour)
-    : m_line(line), m_device(device), m_behaviour(behaviour)
+SimServer::SimServer(SimLine &line, Devices &devices, const Behaviour &behaviour)
+    : m_line(line), m_devices(devices), m_behaviour(behaviour)
 {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_capture.data()) == 0)
         fcntl(m_capture[1], F_SETFL, O_NONBLOCK);
@@ -105,7 +105,9 @@ bool SimServer::run(const std::atomic<bool> &stop)
             continue;
         }
         const Clock::time_point arrived = Clock::now();
-        const int length = modbus_receive(m_line.modbus(), request.data());
+        int length = modbus_receive(m_line.modbus(), request.data());
+        if (length == 0 && m_devices.count(request[0]))
+            length = receiveForAnotherDevice(request.data());
         if (length > 0)
             serve(request.data(), length, arrived);
         else
@@ -129,8 +131,33 @@ bool SimServer::waitForMaster()
     return true;
 }
 
-// A frame that is not a request to this device: garbage, a cut-off frame, a wrong CRC, or a
-// request to another slave. What follows it up to the next silence belongs to it.
+// libmodbus's RTU server hears one slave address: it reads a whole request to any other and
+// returns 0, the request still in `request` (MODBUS_RTU_MAX_ADU_LENGTH bytes). A request to
+// another device on this line is handed to libmodbus again through the capture pair, now as
+// that slave's, so that libmodbus checks it and its CRC as any other: its length, or -1.
+int SimServer::receiveForAnotherDevice(uint8_t *request)
+{
+    modbus_t *modbus = m_line.modbus();
+    modbus_set_socket(modbus, m_capture[0]);
+    // libmodbus takes the next frame for the reply of the slave it did not hear; on the empty
+    // pair that wait lapses at once.
+    std::array<uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> lapsed{};
+    modbus_receive(modbus, lapsed.data());
+    modbus_set_slave(modbus, request[0]);
+    // The whole buffer: libmodbus reads as many bytes as the frame's header says, as it did
+    // from the line, and what is left over is thrown away.
+    int length = -1;
+    if (::write(m_capture[1], request, MODBUS_RTU_MAX_ADU_LENGTH) == MODBUS_RTU_MAX_ADU_LENGTH)
+        length = modbus_receive(modbus, request);
+    char leftover[MODBUS_RTU_MAX_ADU_LENGTH];
+    while (recv(m_capture[0], leftover, sizeof leftover, MSG_DONTWAIT) > 0) {
+    }
+    modbus_set_socket(modbus, m_line.descriptor());
+    return length;
+}
+
+// A frame that is not a request to a device on this line: garbage, a cut-off frame, a wrong
+// CRC, or a request to another slave. What follows it up to the next silence belongs to it.
 void SimServer::skipFrame(int received)
 {
     const int reason = errno;
@@ -184,11 +211,16 @@ void SimServer::serve(const uint8_t *request, int length, Clock::time_point arri
         return;
     }
     if (request[0] == MODBUS_BROADCAST_ADDRESS) {
-        // Executed as any request, but a broadcast is never answered.
-        answer(request, length);
+        // Every device carries it out, and none answers.
+        for (Devices::value_type &unit : m_devices)
+            answer(unit, request, length);
         return;
     }
 
+    // libmodbus listens to one address of this line at a time, so there is always a device.
+    const auto unit = m_devices.find(request[0]);
+    if (unit == m_devices.end())
+        return;
     ++m_replies;
     QString fault;
     QByteArray reply;
@@ -196,7 +228,7 @@ void SimServer::serve(const uint8_t *request, int length, Clock::time_point arri
         reply = exception(request, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
         fault = QStringLiteral("exception on purpose");
     } else {
-        reply = answer(request, length);
+        reply = answer(*unit, request, length);
     }
     if (m_behaviour.corruptEvery > 0 && m_replies % m_behaviour.corruptEvery == 0 && !reply.isEmpty()) {
         reply.back() = char(reply.back() ^ 0xFF);
@@ -208,8 +240,9 @@ void SimServer::serve(const uint8_t *request, int length, Clock::time_point arri
     trace("->", reply, fault);
 }
 
-QByteArray SimServer::answer(const uint8_t *request, int length)
+QByteArray SimServer::answer(Devices::value_type &unit, const uint8_t *request, int length)
 {
+    auto &[address, device] = unit;
     const int function = request[kFunctionOffset];
     const quint16 first = bigEndianAt(request, kFirstRegisterOffset);
     const quint16 count = bigEndianAt(request, kCountOffset);
@@ -220,14 +253,14 @@ QByteArray SimServer::answer(const uint8_t *request, int length)
                                  && request[kByteCountOffset] == 2 * count;
 
     if (function == MODBUS_FC_READ_HOLDING_REGISTERS) {
-        if (const quint8 refusal = readCountValid ? m_device.refuseRead(first, count) : 0)
+        if (const quint8 refusal = readCountValid ? device.refuseRead(first, count) : 0)
             return exception(request, refusal);
-        m_device.updateLive(std::chrono::duration<double>(Clock::now() - m_started).count());
+        device.updateLive(std::chrono::duration<double>(Clock::now() - m_started).count());
     } else if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
         std::vector<quint16> values;
         for (int k = 0; writeCountValid && k < count; ++k)
             values.push_back(bigEndianAt(request, kValuesOffset + 2 * k));
-        if (const quint8 refusal = writeCountValid ? m_device.refuseWrite(first, values) : 0)
+        if (const quint8 refusal = writeCountValid ? device.refuseWrite(first, values) : 0)
             return exception(request, refusal);
     } else {
         return exception(request, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
@@ -235,24 +268,26 @@ QByteArray SimServer::answer(const uint8_t *request, int length)
 
     // libmodbus reads from and stores into the device's own registers.
     modbus_mapping_t registers{};
-    registers.nb_registers = m_device.registerCount();
-    registers.tab_registers = m_device.registers();
+    registers.nb_registers = device.registerCount();
+    registers.tab_registers = device.registers();
     const QByteArray reply = captured([&] { modbus_reply(m_line.modbus(), request, length, &registers); });
     if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && writeCountValid) {
-        for (const QString &line : m_device.describeWrite(first, count))
-            log(line);
-        misstore(first, count);
+        // With several devices on the line, the log says whose settings these are.
+        const QString whose = m_devices.size() > 1 ? QStringLiteral("slave %1: ").arg(address) : QString();
+        for (const QString &line : device.describeWrite(first, count))
+            log(whose + line);
+        misstore(device, first, count);
     }
     return reply;
 }
 
 // The reply still echoes the write as accepted: only a read-back shows the fault.
-void SimServer::misstore(quint16 first, quint16 count)
+void SimServer::misstore(SimDevice &device, quint16 first, quint16 count)
 {
     const int target = m_behaviour.misstoreRegister;
     if (target < first || target >= first + count)
         return;
-    m_device.registers()[target] ^= 1;
+    device.registers()[target] ^= 1;
     log(QStringLiteral("register 0x%1 stored with its lowest bit flipped on purpose")
             .arg(target, 4, 16, QLatin1Char('0')));
 }

@@ -8,12 +8,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 
-class SimDevice;
+#include "simdevice.h"
+
 class SimLine;
 
-// The request loop: takes each frame off the line with libmodbus, lets the device refuse what
-// it does not hold, has libmodbus build the reply, and puts the reply on the line, with the
+// The request loop: takes each frame off the line with libmodbus, lets the device at its
+// address refuse what it does not hold, has libmodbus build the reply, and puts the reply on the line, with the
 // faults and the pacing asked for. Over TCP the same loop runs on each master's connection in
 // turn: libmodbus's RTU side reads, writes and waits on the descriptor, a socket as well as a
 // terminal, so the frames and their CRC are the line's own.
@@ -34,7 +36,10 @@ public:
         int misstoreRegister = -1;
     };
 
-    SimServer(SimLine &line, SimDevice &device, const Behaviour &behaviour);
+    // The devices on the line, by address.
+    using Devices = std::map<quint8, SimDevice>;
+
+    SimServer(SimLine &line, Devices &devices, const Behaviour &behaviour);
     ~SimServer();
     SimServer(const SimServer &) = delete;
     SimServer &operator=(const SimServer &) = delete;
@@ -49,10 +54,11 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool waitForMaster();
+    int receiveForAnotherDevice(uint8_t *request);
     void serve(const uint8_t *request, int length, Clock::time_point arrived);
-    QByteArray answer(const uint8_t *request, int length);
+    QByteArray answer(Devices::value_type &unit, const uint8_t *request, int length);
     QByteArray exception(const uint8_t *request, int code);
-    void misstore(quint16 first, quint16 count);
+    void misstore(SimDevice &device, quint16 first, quint16 count);
     template <typename Produce>
     QByteArray captured(Produce produce);
     void skipFrame(int received);
@@ -64,7 +70,7 @@ private:
     void trace(const char *direction, const QByteArray &bytes, const QString &comment = {}) const;
 
     SimLine &m_line;
-    SimDevice &m_device;
+    Devices &m_devices;
     Behaviour m_behaviour;
     const std::atomic<bool> *m_stop = nullptr;
     Clock::time_point m_started = Clock::now();

@@ -500,6 +500,33 @@ private slots:
         QCOMPARE(int(read(prmModeBrightness)[0]), 2);
     }
 
+    // Each address of a list is a device of its own, with its own registers and its address
+    // in them; a frame to any of them is checked as strictly as one to the first.
+    void eachAddressIsADeviceOfItsOwn()
+    {
+        startSim({"--slave", "2-3"});
+        connectAdapter();
+        QCOMPARE(write(prmModeBrightness, {2}, 3), lrOk);
+        QCOMPARE(int(read(prmModeBrightness, 2)[0]), 1);
+        QCOMPARE(int(read(prmModeBrightness, 3)[0]), 2);
+        QCOMPARE(int(read(prmPortNetAddr, 2)[0]), 2);
+        QCOMPARE(int(read(prmPortNetAddr, 3)[0]), 3);
+        Registers registers{};
+        QCOMPARE(adapter->ReadRegisters(1, ParamMap[prmPortNetAddr].Register, 1, registers.data()), lrNoAnswer);
+        QCOMPARE(write(prmModeBrightness, {0}, 0), lrNoAnswer); // a broadcast reaches both
+        QCOMPARE(int(read(prmModeBrightness, 2)[0]), 0);
+        QCOMPARE(int(read(prmModeBrightness, 3)[0]), 0);
+        disconnectAdapter();
+
+        // The last request went to 3: one to 2 with its CRC spoilt gets no reply.
+        const QByteArray valid = Frames::readRequest(2, ParamMap[prmModeBrightness].Register, 1);
+        const QByteArray answer = Frames::readReply(2, {0});
+        RawLine line(sim->devicePath());
+        QCOMPARE(line.exchange(valid.chopped(1) + char(~valid.back()), 1, 300), QByteArray());
+        QTest::qWait(kFrameSilenceMs);
+        QCOMPARE(line.exchange(valid, int(answer.size())).toHex(), answer.toHex());
+    }
+
     void deviceSettingsWaitForARestart()
     {
         startSim();
@@ -612,6 +639,9 @@ private slots:
         QTest::newRow("option without its value") << QStringList{"--slave"};
         QTest::newRow("slave 0") << QStringList{"--slave", "0"};
         QTest::newRow("slave abc") << QStringList{"--slave", "abc"};
+        QTest::newRow("slaves backwards") << QStringList{"--slave", "5-3"};
+        QTest::newRow("slaves beyond 247") << QStringList{"--slave", "240-248"};
+        QTest::newRow("slaves with a gap") << QStringList{"--slave", "1,,2"};
         QTest::newRow("baud 1234") << QStringList{"--baud", "1234"};
         QTest::newRow("parity mark") << QStringList{"--parity", "mark"};
         QTest::newRow("corrupt every 0") << QStringList{"--corrupt-every", "0"};
