@@ -98,7 +98,7 @@ private:
 private slots:
     void init()
     {
-        sim = std::make_unique<SimProcess>();
+        sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-5"}); // five units for cloning
         QVERIFY2(sim->started(), "indicator-sim did not come up");
         config = std::make_unique<ConfigWindow>("[PORTS]\nCOM2=" + sim->devicePath().toLocal8Bit()
                                                 + "\n[COMP]\nSpeedNumber=4\n");
@@ -199,22 +199,24 @@ private slots:
                                  kWindowWorkMs);
     }
 
-    // The simulator answers at address 1 only: a unit that is there takes the profile, one that
-    // is not gets a row that says so, and the table is saved as CSV.
+    // The simulator holds units at addresses 1 to 5: each takes the profile, the one at 7 that
+    // is not there gets a row that says so, and the table is saved as CSV.
     void cloningGivesARowPerUnit()
     {
         saveProfile();
         editProfile([](QJsonObject &profile) { setValue(profile, "mode.unit", QStringLiteral("кг")); });
         config->trigger("mnuProfileClone");
-        inWindow<QLineEdit>("frmProfileClone", "edtCloneAddresses")->setText(QStringLiteral("1, 3"));
+        inWindow<QLineEdit>("frmProfileClone", "edtCloneAddresses")->setText(QStringLiteral("1-5, 7"));
         inWindow<QPushButton>("frmProfileClone", "btnCloneAll")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(status("frmProfileClone").startsWith(QStringLiteral("Готово")), kWindowWorkMs);
+        QTRY_VERIFY_WITH_TIMEOUT(status("frmProfileClone").startsWith(QStringLiteral("Готово")), 3 * kWindowWorkMs);
         auto *table = inWindow<QTableWidget>("frmProfileClone", "tblClone");
-        QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(table->item(0, 0)->text(), QStringLiteral("1"));
-        QCOMPARE(table->item(0, 3)->text(), QStringLiteral("записано и подтверждено: 1"));
-        QCOMPARE(table->item(1, 0)->text(), QStringLiteral("3"));
-        QVERIFY2(table->item(1, 3)->text().contains(QStringLiteral("Нет овета")), qPrintable(table->item(1, 3)->text()));
+        QCOMPARE(table->rowCount(), 6);
+        for (int row = 0; row < 5; ++row) {
+            QCOMPARE(table->item(row, 0)->text(), QString::number(row + 1));
+            QCOMPARE(table->item(row, 3)->text(), QStringLiteral("записано и подтверждено: 1"));
+        }
+        QCOMPARE(table->item(5, 0)->text(), QStringLiteral("7"));
+        QVERIFY2(table->item(5, 3)->text().contains(QStringLiteral("Нет овета")), qPrintable(table->item(5, 3)->text()));
         QCOMPARE(config->window().DeviceNumber(), quint16(1));
 
         chosenFile = dir.filePath(QStringLiteral("units.csv"));
@@ -222,7 +224,7 @@ private slots:
         QFile csv(chosenFile);
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = csv.readAll().split('\n');
-        QCOMPARE(lines.size(), 4); // header, two units, the last line's end
+        QCOMPARE(lines.size(), 8); // header, six units, the last line's end
         QVERIFY(lines.at(1).startsWith("1,"));
     }
 
