@@ -40,6 +40,7 @@ QTableWidgetItem *cell(const QString &text, bool marked = false)
 {
     auto *item = new QTableWidgetItem(text);
     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    item->setToolTip(text); // the whole text of a cell cut short
     if (marked) {
         item->setForeground(kFailureColour);
         QFont font = item->font();
@@ -370,7 +371,10 @@ ProfileCloneWindow::ProfileCloneWindow(Session &session, const Profiles::Origin 
     m_table->setColumnWidth(AddressColumn, 60);
     m_table->setColumnWidth(NameColumn, 170);
     m_table->setColumnWidth(VersionColumn, 120);
-    m_table->setColumnWidth(ResultColumn, 230);
+    // The result takes the width left, and a result too long for it shows whole in its tool tip.
+    m_table->horizontalHeader()->setStretchLastSection(false);
+    m_table->horizontalHeader()->setSectionResizeMode(ResultColumn, QHeaderView::Stretch);
+    m_table->setColumnWidth(TimeColumn, 90);
 
     auto *list = new QHBoxLayout;
     list->addWidget(new QLabel(QStringLiteral("Адреса:"), this));
