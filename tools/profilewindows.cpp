@@ -248,6 +248,7 @@ bool ProfileCompareWindow::start()
     if (!file)
         return false;
     m_file = *file;
+    m_filePath = path;
     setWindowTitle(QStringLiteral("Сравнить с файлом %1").arg(QFileInfo(path).fileName()));
     readDevice([this](const ProfileReader &reader) { showComparison(reader); });
     return true;
@@ -286,6 +287,7 @@ void ProfileCompareWindow::writeDifferences()
 {
     ProfileWriter::Options options;
     options.withLineSettings = m_lineSettings->isChecked();
+    options.waiveDisplayRules = displayRulesWaived(options);
     m_writer = std::make_unique<ProfileWriter>(m_session, m_file, *m_device, options);
     if (!m_writer->refused().isEmpty()) {
         QStringList reasons;
@@ -315,6 +317,24 @@ void ProfileCompareWindow::writeDifferences()
         return result.has_value();
     };
     runSteps(step, [this] { finishWriting(); });
+}
+
+// A backup goes back as the device held it. Another file that only the rules of what the digits
+// show refuse (a device may hold such values, written by another tool) is the user's to
+// decide, as a file of another device is.
+bool ProfileCompareWindow::displayRulesWaived(const ProfileWriter::Options &options)
+{
+    if (ProfileWriter::isBackup(m_filePath, options))
+        return true;
+    const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(m_file);
+    if (refused.isEmpty() || !ProfileWriter::refusals(m_file, true).isEmpty())
+        return false;
+    QStringList reasons;
+    for (const ProfileWriter::Refusal &refusal : refused)
+        reasons << QStringLiteral("%1: %2").arg(refusal.key, refusal.reason);
+    return ModalBox::question(this, QStringLiteral("Окно не дало бы ввести эти значения файла:\n%1\n\n"
+                                                   "Записать их в прибор как есть?")
+                                        .arg(reasons.join(u'\n')));
 }
 
 void ProfileCompareWindow::showResult(const ProfileWriter::Result &result)

@@ -78,11 +78,13 @@ private:
 
     void showComparison(const ProfileReader &reader);
     void writeDifferences();
+    bool displayRulesWaived(const ProfileWriter::Options &options);
     void showResult(const ProfileWriter::Result &result);
     void finishWriting();
     int rowOf(const Catalogue::Parameter *parameter) const;
 
     Profiles::DeviceProfile m_file;
+    QString m_filePath;
     std::optional<Profiles::DeviceProfile> m_device;
     std::unique_ptr<ProfileWriter> m_writer;
     QLabel *m_identity;
