@@ -104,6 +104,9 @@ std::optional<QVariant> valueOf(const Parameter &parameter, const QJsonValue &js
     if (!number.isDouble())
         return fail(QStringLiteral("нужно число"));
     const double value = number.toDouble();
+    // No register holds more; the value's text and caption would convert it to a whole number.
+    if (parameter.kind != Kind::Float && std::fabs(value) > INT_MAX)
+        return fail(QStringLiteral("число вне пределов регистра"));
     // Whole numbers stay whole, so that a comparison shows them as the device does.
     if (parameter.kind != Kind::Float && std::trunc(value) == value && std::fabs(value) <= INT_MAX)
         return QVariant(int(value));

@@ -230,6 +230,8 @@ private slots:
         QTest::newRow("not JSON") << QByteArray("\"format\": 1,") << QByteArray("\"format\": 1") << "не JSON";
         QTest::newRow("a code beyond every whole number")
             << QByteArray("\"code\": 2") << QByteArray("\"code\": 1e300") << "port.parity: подпись «Нечет» не подпись кода";
+        QTest::newRow("a number no register holds") << QByteArray("\"mode.blink\": 0") << QByteArray("\"mode.blink\": 1e308")
+                                                    << "mode.blink: число вне пределов регистра";
         QTest::newRow("the broadcast address") << QByteArray("\"address\": 1") << QByteArray("\"address\": 0")
                                                << "line.address: адрес вне пределов 1..247";
         QTest::newRow("a speed that wraps to 19200") << QByteArray("\"baud\": 19200") << QByteArray("\"baud\": 4294986496")
