@@ -78,7 +78,6 @@ private:
 
     void showComparison(const ProfileReader &reader);
     void writeDifferences();
-    bool displayRulesWaived(const ProfileWriter::Options &options);
     void showResult(const ProfileWriter::Result &result);
     void finishWriting();
     int rowOf(const Catalogue::Parameter *parameter) const;
