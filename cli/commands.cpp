@@ -235,11 +235,13 @@ std::optional<Cli::Line> Cli::line()
         SettingsFile::path(SettingsFile::windowExecutable(QCoreApplication::applicationFilePath()), false);
     const IniProfile settings(settingsPath);
     if (settings.verdict() == FileGuard::Verdict::Refused) {
-        usage(QStringLiteral("%1: %2; the window's settings file must be a file of its own").arg(settingsPath, settings.errorString()));
+        usage(QStringLiteral("%1: %2; the window's settings file must be a file of its own")
+                  .arg(settingsPath, settings.errorString()));
         return std::nullopt;
     }
     if (settings.verdict() == FileGuard::Verdict::Unreadable)
-        note(QStringLiteral("%1 not read: %2; going on without the window's settings").arg(settingsPath, settings.errorString()));
+        note(QStringLiteral("%1 not read: %2; going on without the window's settings")
+                 .arg(settingsPath, settings.errorString()));
     const SettingsFile::Connection saved = SettingsFile::readConnection(settings);
     const auto fromSaved = [&](qint64 row, qsizetype rows, const char *option) -> std::optional<quint8> {
         if (row >= 0 && row < rows)
@@ -532,7 +534,7 @@ int Cli::load()
         return usage(QStringLiteral("nothing written"));
     }
     for (const ModeRules::Breach &breach : ModeRules::breaches(file->values))
-        note(QStringLiteral("%1: %2: %3; written all the same, as %4")
+        note(QStringLiteral("%1: %2: %3; let pass, as %4")
                  .arg(path, breach.key, breach.reason,
                       m_invocation.force ? QStringLiteral("--force asks") : QStringLiteral("a backup of the device")));
 
