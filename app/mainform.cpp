@@ -207,9 +207,19 @@ void TfrmMain::connectSignals()
     connect(ui->edtDevNumber, &QLineEdit::textChanged, this, &TfrmMain::edtDevNumberChange);
 }
 
+// A settings file that is none, or not one of ours, leaves the window on its defaults and the
+// file as it is; the close then says that nothing was saved.
 void TfrmMain::loadSettings()
 {
     const IniProfile settings(m_settingsPath);
+    const QString shownPath = QDir::toNativeSeparators(m_settingsPath);
+    if (settings.verdict() == FileGuard::Verdict::Refused)
+        ModalBox::warning(this, QStringLiteral("Файл настроек %1 не прочитан: %2.\nОкно открыто с настройками по "
+                                               "умолчанию, файл оставлен как есть.")
+                                    .arg(shownPath, settings.errorString()));
+    else if (settings.verdict() == FileGuard::Verdict::Unreadable)
+        ui->StatusBar1->showMessage(QStringLiteral("Файл настроек %1 не прочитан: %2; настройки по умолчанию")
+                                        .arg(shownPath, settings.errorString()));
     const SettingsFile::Connection saved = SettingsFile::readConnection(settings);
     m_mappedPorts = SettingsFile::mappedPorts(settings);
 

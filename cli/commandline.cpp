@@ -33,7 +33,7 @@ constexpr Option kOptions[] = {
     {"--help", nullptr, nullptr, "describe the program, or the command given"},
     {"--with-line-settings", nullptr, "load", "write the four port.* values too, last"},
     {"--dry-run", nullptr, "load", "show what would be written and write nothing"},
-    {"--force", nullptr, "load", "write a file of a device of another name or firmware"},
+    {"--force", nullptr, "load", "write a file of another device, or one the display rules refuse"},
     {"--addresses", "A-B", "scan", "the addresses to try (1-247)"},
     {"--bauds", "LIST", "scan", "the speeds to try, separated by commas (all)"},
     {"--parities", "LIST", "scan", "the parities to try: none,even,odd (all)"},
@@ -68,8 +68,10 @@ constexpr Command kCommands[] = {
      "Writes the values in the order given. Every value is judged first: a number out of its\n"
      "limits or no number at all, a code the device lacks, a text too long or with characters\n"
      "the device cannot show is refused, never clamped, and then nothing at all is sent (exit\n"
-     "status 2). Codes may be given by number or by caption (port.parity=Нечет). A write that\n"
-     "fails stops the rest.\n",
+     "status 2). So are values that break the Mode page's rules together with each other or\n"
+     "with what the device holds, read first: a bottom above its top, a set point above 120 %\n"
+     "of the top range, a top range the digits cannot show at the decimal point. Codes may be\n"
+     "given by number or by caption (port.parity=Нечет). A write that fails stops the rest.\n",
      1, -1},
     {"save", "save FILE", "keep the device's settings in a profile file",
      "Reads the eleven Mode values, the four line settings and the name, with the firmware\n"
@@ -85,9 +87,11 @@ constexpr Command kCommands[] = {
      "write what differs from a profile file, each value read back",
      "Writes into the device the values of the file that it does not hold, in an order the\n"
      "device accepts at each step, and reads each back. Every value of the file is judged\n"
-     "first; one that is refused writes nothing (exit status 2). A file of a device of another\n"
-     "name or firmware is written only with --force (without it: exit status 2, the names\n"
-     "shown). The line settings are written only with\n"
+     "first, with the Mode page's rules between them; one that is refused writes nothing (exit\n"
+     "status 2). A set point above 120 % of the top range, or a top range the digits cannot\n"
+     "show at the decimal point, passes in a backup of the folder below, and with --force. A\n"
+     "file of a device of another name or firmware is written only with --force (without it:\n"
+     "exit status 2, the names shown). The line settings are written only with\n"
      "--with-line-settings, last; they take effect when the device restarts. Before the first\n"
      "write the device's settings are saved under ~/.local/share/indicator-config/backups/.\n"
      "Exit status 3 when a value reads back different.\n",

@@ -4,6 +4,7 @@
 #include "devicesearch.h"
 #include "iniprofile.h"
 #include "linesettings.h"
+#include "moderules.h"
 #include "portdevices.h"
 #include "profile.h"
 #include "profilereader.h"
@@ -200,6 +201,7 @@ private:
     bool connect(const Line &line);
     std::optional<DeviceProfile> readDevice(const Line &line);
     std::optional<DeviceProfile> loadFile(const QString &path);
+    std::optional<int> judgeTogether(const QList<std::pair<const Parameter *, QVariant>> &values);
 
     void note(const QString &message) { m_err << "indicator-cli: " << message << Qt::endl; }
     int usage(const QString &message)
@@ -232,6 +234,14 @@ std::optional<Cli::Line> Cli::line()
     const QString settingsPath =
         SettingsFile::path(SettingsFile::windowExecutable(QCoreApplication::applicationFilePath()), false);
     const IniProfile settings(settingsPath);
+    if (settings.verdict() == FileGuard::Verdict::Refused) {
+        usage(QStringLiteral("%1: %2; the window's settings file must be a file of its own")
+                  .arg(settingsPath, settings.errorString()));
+        return std::nullopt;
+    }
+    if (settings.verdict() == FileGuard::Verdict::Unreadable)
+        note(QStringLiteral("%1 not read: %2; going on without the window's settings")
+                 .arg(settingsPath, settings.errorString()));
     const SettingsFile::Connection saved = SettingsFile::readConnection(settings);
     const auto fromSaved = [&](qint64 row, qsizetype rows, const char *option) -> std::optional<quint8> {
         if (row >= 0 && row < rows)
@@ -409,12 +419,41 @@ int Cli::write()
         return ExitStatus::Usage;
     if (!connect(*line))
         return ExitStatus::Failed;
+    if (const std::optional<int> judged = judgeTogether(values))
+        return *judged;
     for (const auto &[parameter, value] : std::as_const(values)) {
         const qint16 code = m_session.writeValue(*parameter, value).value_or(lrNotConnected);
         if (code < lrOk)
             return failed(parameter->key, code);
     }
     return ExitStatus::Success;
+}
+
+// The new values against each other and against those of the device they are compared with,
+// read first. The exit status when they may not be sent, none when they may.
+std::optional<int> Cli::judgeTogether(const QList<std::pair<const Parameter *, QVariant>> &values)
+{
+    QMap<QString, QVariant> together;
+    QStringList written;
+    for (const auto &[parameter, value] : values) {
+        together.insert(parameter->key, value);
+        written << parameter->key;
+    }
+    for (const Parameter *partner : ModeRules::partners(written)) {
+        const std::optional<Session::Reading> reading = m_session.readValue(*partner);
+        const qint16 code = reading ? reading->code : qint16(lrNotConnected);
+        if (code < lrOk)
+            return failed(partner->key, code);
+        together.insert(partner->key, reading->value);
+    }
+    const QList<ModeRules::Breach> broken = ModeRules::breaches(together, written);
+    if (broken.isEmpty())
+        return std::nullopt;
+    for (const ModeRules::Breach &breach : broken)
+        note(QStringLiteral("%1 %2 %3")
+                 .arg(breach.key, Catalogue::valueText(*Catalogue::find(breach.key), together.value(breach.key)),
+                      breach.reason));
+    return usage(QStringLiteral("nothing written"));
 }
 
 int Cli::save()
@@ -484,11 +523,21 @@ int Cli::load()
     const std::optional<DeviceProfile> file = loadFile(path);
     if (!file)
         return ExitStatus::Usage;
-    if (const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(*file); !refused.isEmpty()) {
+    ProfileWriter::Options options;
+    options.withLineSettings = m_invocation.withLineSettings;
+    // A backup goes back as the device held it; --force lets any other file's display rules pass.
+    options.waiveDisplayRules = m_invocation.force || ProfileWriter::isBackup(path, options);
+    if (const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(*file, options.waiveDisplayRules);
+        !refused.isEmpty()) {
         for (const ProfileWriter::Refusal &refusal : refused)
             note(QStringLiteral("%1: %2: %3").arg(path, refusal.key, refusal.reason));
         return usage(QStringLiteral("nothing written"));
     }
+    for (const ModeRules::Breach &breach : ModeRules::breaches(file->values))
+        note(QStringLiteral("%1: %2: %3; let pass, as %4")
+                 .arg(path, breach.key, breach.reason,
+                      m_invocation.force ? QStringLiteral("--force asks") : QStringLiteral("a backup of the device")));
+
     const std::optional<Line> line = this->line();
     if (!line)
         return ExitStatus::Usage;
@@ -498,8 +547,6 @@ int Cli::load()
     if (!device)
         return ExitStatus::Failed;
 
-    ProfileWriter::Options options;
-    options.withLineSettings = m_invocation.withLineSettings;
     ProfileWriter writer(m_session, *file, *device, options);
     for (const QString &difference : writer.identityDifferences())
         note(QStringLiteral("the file is of another device: %1").arg(difference));

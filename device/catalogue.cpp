@@ -130,12 +130,18 @@ QList<Parameter> makeParameters()
     };
 }
 
-// A number as a whole value, or none when it has a fraction or is no number at all.
+// Doubles that convert to a qint64: -2^63 is one, 2^63 is just beyond the largest.
+constexpr double kWholeLowest = -9223372036854775808.0;
+constexpr double kWholeBeyond = 9223372036854775808.0;
+
+// A number as a whole value, or none when it has a fraction, is beyond what a qint64 holds
+// (1e300: converting it would be undefined) or is no number at all.
 std::optional<qint64> wholeValue(const QVariant &value)
 {
     bool isNumber = false;
     const double number = value.toDouble(&isNumber);
-    if (!isNumber || !std::isfinite(number) || std::trunc(number) != number)
+    if (!isNumber || !std::isfinite(number) || std::trunc(number) != number || number < kWholeLowest
+        || number >= kWholeBeyond)
         return std::nullopt;
     return qint64(number);
 }
@@ -154,10 +160,11 @@ QString numberRefusal(const Parameter &parameter, const QVariant &value)
     if (parameter.kind == Kind::Float) {
         if (std::fabs(number) > std::numeric_limits<float>::max())
             return QStringLiteral("число слишком велико");
-    } else if (!wholeValue(value)) {
+    } else if (std::trunc(number) != number) {
         return QStringLiteral("нужно целое число");
     }
-    if (parameter.kind == Kind::Code && parameter.codeCaption(qint64(number)).isEmpty())
+    const std::optional<qint64> whole = wholeValue(value);
+    if (parameter.kind == Kind::Code && (!whole || parameter.codeCaption(*whole).isEmpty()))
         return QStringLiteral("нет такого кода");
     if (number < parameter.lowest || number > parameter.highest)
         return outsideLimits(parameter.lowest, parameter.highest);

@@ -10,18 +10,12 @@
 
 #include "catalogue.h"
 #include "handlers.h"
+#include "moderules.h"
 #include "ui_modepage.h"
 
 #include <QFocusEvent>
 
 namespace {
-
-constexpr double kSetPointMargin = 1.2; // the set point may reach 120 % of the top range
-
-// The decimal point, by its button from the right: the largest top range the four digits show
-// with it, and the top range from which it can no longer be chosen.
-constexpr std::array<double, 4> kTopRangeLimits{9999, 999.9, 99.99, 9.999};
-constexpr std::array<float, 4> kTooLargeFrom{0, 1000, 100, 10}; // 0: any value
 
 // Watches the focus of the value fields. Focus lost to another window or to a menu is no
 // change of field: the user comes back to the same field with the same check.
@@ -135,7 +129,7 @@ void ModePage::edtModeRangeSetChange()
     const std::optional<float> setPoint = numberIn(ui->edtModeRangeSet);
     if (!top || !setPoint)
         return;
-    const double limit = double(*top) * kSetPointMargin;
+    const double limit = ModeRules::setPointLimit(*top);
     if (*setPoint > limit)
         correct(ui->edtModeRangeSet, rangeText(limit));
 }
@@ -191,9 +185,7 @@ void ModePage::edtModeTopRangeChange1()
 void ModePage::applyDecimalPointRule(float topRange)
 {
     const std::array<QRadioButton *, 4> buttons = decimalPointButtons();
-    int mostDecimals = int(buttons.size()) - 1;
-    while (mostDecimals > 0 && topRange >= kTooLargeFrom[mostDecimals])
-        --mostDecimals;
+    const int mostDecimals = ModeRules::mostDecimals(topRange);
     for (int i = 0; i < int(buttons.size()); ++i) {
         const bool choosable = i <= mostDecimals;
         if (!choosable && buttons[i]->isChecked())
@@ -215,7 +207,7 @@ void ModePage::ActionDecPointChangeExecute()
     const std::array<QRadioButton *, 4> buttons = decimalPointButtons();
     for (size_t i = 0; i < buttons.size(); ++i) {
         if (buttons[i]->isChecked()) {
-            TopRangeLimit = kTopRangeLimits[i];
+            TopRangeLimit = ModeRules::topRangeLimit(int(i));
             return;
         }
     }

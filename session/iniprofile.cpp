@@ -1,11 +1,14 @@
 #include "iniprofile.h"
 
-#include <QFile>
+#include "fileguard.h"
+
 #include <QSaveFile>
 
 #include <algorithm>
 
 namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF"; // UTF-8
 
 bool sameName(QByteArrayView a, QByteArrayView b)
 {
@@ -57,15 +60,19 @@ std::optional<qint64> parseDigits(QByteArrayView digits, int base)
 
 IniProfile::IniProfile(const QString &path) : m_path(path)
 {
-    QFile file(path);
-    if (!file.exists())
+    FileGuard::Content file = FileGuard::read(path);
+    m_verdict = file.verdict;
+    if (m_verdict == FileGuard::Verdict::Missing)
         return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_unreadable = true;
-        m_error = file.errorString();
+    if (m_verdict != FileGuard::Verdict::Readable) {
+        m_error = file.reason;
         return;
     }
-    const QByteArray content = file.readAll();
+    QByteArray content = std::move(file.bytes);
+    // A mark an editor put first would hide the first section; it is put back on saving.
+    m_byteOrderMark = content.startsWith(kByteOrderMark);
+    if (m_byteOrderMark)
+        content.remove(0, qsizetype(std::size(kByteOrderMark)) - 1);
     qsizetype start = 0;
     while (start < content.size()) {
         const qsizetype end = content.indexOf('\n', start);
@@ -166,8 +173,9 @@ void IniProfile::writeInteger(QByteArrayView section, QByteArrayView key, qint64
 
 bool IniProfile::save()
 {
-    if (m_unreadable)
-        return false; // writing now would lose the lines that could not be read
+    // Writing now would lose the lines that could not be read, or replace what is no file of ours.
+    if (m_verdict != FileGuard::Verdict::Readable && m_verdict != FileGuard::Verdict::Missing)
+        return false;
     QSaveFile file(m_path);
     // Where the folder takes no new file but the file itself may be written, it is written in
     // place: the folder of an installed program is often locked while its settings file is not.
@@ -176,6 +184,8 @@ bool IniProfile::save()
         m_error = file.errorString();
         return false;
     }
+    if (m_byteOrderMark)
+        file.write(kByteOrderMark);
     for (const QByteArray &line : std::as_const(m_lines))
         file.write(line);
     if (!file.commit()) {

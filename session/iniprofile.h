@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileguard.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -15,8 +17,12 @@
 class IniProfile
 {
 public:
-    // Reads the file, if there is one. A missing file is an empty profile.
+    // Reads the file, if there is one. A missing file is an empty profile, and so is one that
+    // cannot be read or is refused (FileGuard): verdict() and errorString() say which, and such
+    // a file is never replaced. A UTF-8 byte-order mark is read past and kept.
     explicit IniProfile(const QString &path);
+
+    FileGuard::Verdict verdict() const { return m_verdict; }
 
     std::optional<QByteArray> value(QByteArrayView section, QByteArrayView key) const;
     // The key's value as an integer, or fallback when the key is missing or not an integer.
@@ -47,6 +53,7 @@ private:
     QString m_path;
     QList<QByteArray> m_lines; // each with its own line end, if it had one
     QByteArray m_newline = "\n";
-    bool m_unreadable = false; // the file exists but could not be read: it must not be replaced
+    FileGuard::Verdict m_verdict = FileGuard::Verdict::Missing;
+    bool m_byteOrderMark = false;
     QString m_error;
 };

@@ -1,9 +1,9 @@
 #include "profile.h"
 
+#include "fileguard.h"
 #include "linesettings.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 
 namespace Profiles {
 
@@ -93,14 +94,19 @@ std::optional<QVariant> valueOf(const Parameter &parameter, const QJsonValue &js
         const QJsonObject code = json.toObject();
         number = code.value(QLatin1String(Key::code));
         const QJsonValue caption = code.value(QLatin1String(Key::caption));
-        if (!caption.isUndefined()
-            && (!number.isDouble() || caption.toString() != parameter.codeCaption(qint64(number.toDouble()))))
+        // No code is beyond an int; converting 1e300 to a whole number would be undefined.
+        const double given = number.toDouble();
+        const QString expected = std::fabs(given) <= INT_MAX ? parameter.codeCaption(qint64(given)) : QString();
+        if (!caption.isUndefined() && (!number.isDouble() || caption.toString() != expected))
             return fail(QStringLiteral("подпись «%1» не подпись кода %2")
                             .arg(caption.toString(), QString::number(number.toDouble())));
     }
     if (!number.isDouble())
         return fail(QStringLiteral("нужно число"));
     const double value = number.toDouble();
+    // No register holds more; the value's text and caption would convert it to a whole number.
+    if (parameter.kind != Kind::Float && std::fabs(value) > INT_MAX)
+        return fail(QStringLiteral("число вне пределов регистра"));
     // Whole numbers stay whole, so that a comparison shows them as the device does.
     if (parameter.kind != Kind::Float && std::trunc(value) == value && std::fabs(value) <= INT_MAX)
         return QVariant(int(value));
@@ -122,16 +128,31 @@ QJsonObject lineObject(const Origin &origin)
     };
 }
 
+// One of the speeds of the baud-rate table; 4294986496 is none, though it wraps to 19200.
+std::optional<quint8> speedOf(const QJsonValue &baud)
+{
+    const qint64 rate = baud.toInteger(-1);
+    if (rate < 0 || rate > qint64(std::numeric_limits<quint32>::max()))
+        return std::nullopt;
+    return LineSettings::speedNumber(quint32(rate));
+}
+
 std::optional<Origin> originOf(const QJsonObject &line, QString *error)
 {
     Origin origin;
     origin.port = line.value(QLatin1String(Key::port)).toString();
-    const auto speed = LineSettings::speedNumber(quint32(line.value(QLatin1String(Key::baud)).toInteger()));
+    const auto speed = speedOf(line.value(QLatin1String(Key::baud)));
     const auto parity = LineSettings::parityRow(line.value(QLatin1String(Key::parity)).toString());
     const auto stopBits = LineSettings::stopBitsRow(line.value(QLatin1String(Key::stopBits)).toDouble());
-    const qint64 address = line.value(QLatin1String(Key::address)).toInteger(-1);
-    if (!speed || !parity || !stopBits || address < 0 || address > 0xFF) {
+    if (!speed || !parity || !stopBits) {
         *error = QStringLiteral("line: параметры линии не распознаны");
+        return std::nullopt;
+    }
+    // The unit the profile's tools address, «Следующий» among them: 0 would be a broadcast.
+    const Parameter &unit = Catalogue::of(prmPortNetAddr);
+    const qint64 address = line.value(QLatin1String(Key::address)).toInteger(-1);
+    if (address < qint64(unit.lowest) || address > qint64(unit.highest)) {
+        *error = QStringLiteral("line.address: адрес вне пределов %1..%2").arg(unit.lowest).arg(unit.highest);
         return std::nullopt;
     }
     origin.speedNumber = *speed;
@@ -269,12 +290,12 @@ bool save(const DeviceProfile &profile, const QString &path, QString *error)
 
 std::optional<DeviceProfile> load(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    const FileGuard::Content file = FileGuard::read(path);
+    if (file.verdict != FileGuard::Verdict::Readable) {
+        *error = file.reason;
         return std::nullopt;
     }
-    return fromJson(file.readAll(), error);
+    return fromJson(file.bytes, error);
 }
 
 QString suggestedFileName(const DeviceProfile &profile)

@@ -92,6 +92,7 @@ std::optional<DeviceProfile> fromJson(const QByteArray &json, QString *error);
 
 // Written whole or not at all.
 bool save(const DeviceProfile &profile, const QString &path, QString *error);
+// Only a regular file of a profile's size (FileGuard).
 std::optional<DeviceProfile> load(const QString &path, QString *error);
 
 // "Индикатор DI-4_1_2026-03-02_10-15-00.json": name, address and time, with the characters that

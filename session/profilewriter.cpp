@@ -1,5 +1,6 @@
 #include "profilewriter.h"
 
+#include "moderules.h"
 #include "resultcodes.h"
 #include "session.h"
 
@@ -43,25 +44,32 @@ QString freePath(const QDir &folder, const QString &fileName)
 
 } // namespace
 
-QList<ProfileWriter::Refusal> ProfileWriter::refusals(const DeviceProfile &target)
+QList<ProfileWriter::Refusal> ProfileWriter::refusals(const DeviceProfile &target, bool waiveDisplayRules)
 {
     QList<Refusal> refused;
     for (const QString &key : Profiles::missingKeys(target))
         refused.append({key, QStringLiteral("нет значения")});
+    QMap<QString, QVariant> judged; // the values that pass on their own, for the rules between them
     for (const Parameter *parameter : Profiles::keptParameters()) {
         const QVariant value = target.values.value(parameter->key);
         if (!value.isValid())
             continue;
-        if (const QString why = Catalogue::refusal(*parameter, value); !why.isEmpty()) {
+        if (const QString why = Catalogue::refusal(*parameter, value); !why.isEmpty())
             refused.append({parameter->key, why});
-            continue;
-        }
-        if (parameter->rangeTop && numberOf(target, *parameter->rangeTop) < value.toDouble()) {
-            const Parameter &top = Catalogue::of(*parameter->rangeTop);
-            refused.append({parameter->key, QStringLiteral("выше, чем %1 (%2)").arg(top.caption, top.key)});
-        }
+        else
+            judged.insert(parameter->key, value);
+    }
+    for (const ModeRules::Breach &breach : ModeRules::breaches(judged)) {
+        if (!waiveDisplayRules || breach.kind != ModeRules::Kind::Display)
+            refused.append({breach.key, breach.reason});
     }
     return refused;
+}
+
+bool ProfileWriter::isBackup(const QString &path, const Options &options)
+{
+    const QString folder = QFileInfo(options.backupFolder).canonicalFilePath();
+    return !folder.isEmpty() && QFileInfo(QFileInfo(path).canonicalPath()) == QFileInfo(folder);
 }
 
 QList<const Parameter *> ProfileWriter::writeOrder(const DeviceProfile &target, const DeviceProfile &current,
@@ -99,7 +107,7 @@ QList<const Parameter *> ProfileWriter::writeOrder(const DeviceProfile &target, 
 ProfileWriter::ProfileWriter(Session &session, const DeviceProfile &target, const DeviceProfile &current,
                              const Options &options)
     : m_session(session), m_target(target), m_current(current), m_options(options),
-      m_refused(refusals(target)),
+      m_refused(refusals(target, options.waiveDisplayRules)),
       m_identityDifferences(Profiles::identityDifferences(current.identity, target.identity))
 {
     // Without the device's own values there is no backup to undo the write with.

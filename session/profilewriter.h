@@ -21,8 +21,8 @@ class Session;
 //     if (!writer.identityDifferences().isEmpty()) ... ask, then writer.confirmIdentity()
 //     while (const auto result = writer.next()) ... a row per parameter
 //
-// Every value of the file is judged first, by the catalogue and by the ranges' order; one that
-// the window would refuse makes the writer write nothing at all. A profile of a device of
+// Every value of the file is judged first, by the catalogue and by the Mode rules between the
+// values (ModeRules); one that the window would refuse makes the writer write nothing at all. A profile of a device of
 // another name or firmware version waits for confirmIdentity(). Before the first write the
 // device's present settings are saved into backupFolder, so that a wrong write can be undone
 // by writing that file back; a backup that cannot be saved writes nothing.
@@ -40,6 +40,9 @@ public:
         bool onlyDiffering = true;     // leave out values the device already holds
         bool withLineSettings = false; // the four port.* values
         QString backupFolder = Profiles::backupFolder();
+        // The rules of what the digits show (ModeRules::Kind::Display) let pass: a device may
+        // hold such values, written by another tool, and a backup of it must go back whole.
+        bool waiveDisplayRules = false;
     };
 
     struct Refusal
@@ -68,8 +71,12 @@ public:
     };
 
     // What of this profile the device must not be sent, judged without a device: values the
-    // catalogue refuses, a range whose bottom is above its top, values missing.
-    static QList<Refusal> refusals(const Profiles::DeviceProfile &target);
+    // catalogue refuses, values that break the Mode rules between them (those of the display
+    // let pass with waiveDisplayRules), values missing.
+    static QList<Refusal> refusals(const Profiles::DeviceProfile &target, bool waiveDisplayRules = false);
+    // Whether the file at path is one of the backups in options.backupFolder: a device's own
+    // state, always to be restorable.
+    static bool isBackup(const QString &path, const Options &options);
     // The parameters to write and their order, from what the device holds now.
     static QList<const Catalogue::Parameter *> writeOrder(const Profiles::DeviceProfile &target,
                                                          const Profiles::DeviceProfile &current,

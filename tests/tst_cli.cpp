@@ -5,6 +5,7 @@
 #include "support/ptypeer.h"
 #include "support/simprocess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -12,6 +13,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Frames;
 
@@ -98,12 +101,17 @@ private slots:
     void writeSendsTheValuesInTheirOrder()
     {
         PtyPeer peer;
+        // First the values the top range is judged with: set point 80, bottom 0, no decimals.
+        peer.queueReply(readReply(1, {0x0000, 0x42A0}));
+        peer.queueReply(readReply(1, {0x0000, 0x0000}));
+        peer.queueReply(readReply(1, {0}));
         peer.queueReply(writeEcho(1, 0x0A06, 2));
         peer.queueReply(writeEcho(1, 0x0803, 1));
         const Run write = on(peer.devicePath(), {"write", "mode.top_range=250.5", "port.parity=Нечет"});
         QCOMPARE(write.status, 0);
         QVERIFY(peer.settle(2000));
-        QCOMPARE(peer.requests(), (QList<QByteArray>{writeRequest(1, 0x0A06, {0x8000, 0x437A}),
+        QCOMPARE(peer.requests(), (QList<QByteArray>{readRequest(1, 0x0A02, 2), readRequest(1, 0x0A04, 2),
+                                                     readRequest(1, 0x0A0C, 1), writeRequest(1, 0x0A06, {0x8000, 0x437A}),
                                                      writeRequest(1, 0x0803, {2})}));
     }
 
@@ -132,6 +140,129 @@ private slots:
         QVERIFY2(write.err.contains(named), qPrintable(write.err));
         QVERIFY(peer.settle(2000));
         QCOMPARE(peer.requests(), QList<QByteArray>());
+    }
+
+    // Judged with each other and with what the device holds (top 100, bottom 0, set point 80,
+    // signal 4..20, one decimal): a value the Mode page would correct is refused whole.
+    void aValueThatBreaksAModeRuleSendsNothing_data()
+    {
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("setPoint"); // after the run
+        QTest::newRow("bottom above the top")
+            << QStringList{"mode.set_point=90", "mode.bottom_range=200"} << 2
+            << "mode.bottom_range 200 выше, чем Верхняя граница (mode.top_range 100)" << "80";
+        QTest::newRow("set point above 120 % of the top")
+            << QStringList{"mode.set_point=1000"} << 2 << "mode.set_point 1000 выше 120 % верхней границы" << "80";
+        QTest::newRow("top lowered below the set point")
+            << QStringList{"mode.top_range=50"} << 2 << "mode.set_point 80 выше 120 % верхней границы (mode.top_range 50)"
+            << "80";
+        QTest::newRow("signal bottom above its top") << QStringList{"mode.signal_bottom=50"} << 2
+                                                     << "mode.signal_bottom 50 выше, чем Верхняя граница сигнала" << "80";
+        QTest::newRow("three decimals for a top of 100")
+            << QStringList{"mode.decimal_point=3"} << 2
+            << "mode.decimal_point 3 оставляет верхней границе не больше 9.999 (mode.top_range 100)" << "80";
+        QTest::newRow("set point and top raised together")
+            << QStringList{"mode.set_point=240", "mode.top_range=200"} << 0 << "" << "240";
+        QTest::newRow("set point at 120 % of the top") << QStringList{"mode.set_point=120"} << 0 << "" << "120";
+    }
+
+    void aValueThatBreaksAModeRuleSendsNothing()
+    {
+        QFETCH(QStringList, values);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(QString, setPoint);
+        SimProcess sim;
+        QVERIFY(sim.started());
+        const Run write = on(sim.devicePath(), QStringList{"write"} + values);
+        QCOMPARE(write.status, status);
+        QVERIFY2(write.err.contains(said), qPrintable(write.err));
+        QCOMPARE(on(sim.devicePath(), {"read", "mode.set_point"}).out, QStringLiteral("mode.set_point = %1\n").arg(setPoint));
+    }
+
+    // A file the window would correct goes only with --force, or as the backup of a device that
+    // held it: the backup of a load must always undo it.
+    void aProfileThatBreaksADisplayRuleGoesWithForceOrAsABackup()
+    {
+        SimProcess sim;
+        QVERIFY(sim.started());
+        const QString path = file("rules.json");
+        const QString edited = file("rules-edited.json");
+        QCOMPARE(on(sim.devicePath(), {"save", path}).status, 0);
+        QFile::remove(edited);
+        QVERIFY(QFile::copy(path, edited));
+        edit(edited, "\"mode.set_point\": 80,", "\"mode.set_point\": 3.4e+38,");
+
+        const Run refused = on(sim.devicePath(), {"load", edited});
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.err.contains("mode.set_point: выше 120 % верхней границы (mode.top_range 100)"),
+                 qPrintable(refused.err));
+        QCOMPARE(on(sim.devicePath(), {"load", edited, "--force"}).status, 0);
+        const Run restored = on(sim.devicePath(), {"load", path});
+        QCOMPARE(restored.status, 0);
+        const QString backup = restored.err.section(QStringLiteral("the device's settings before the load: "), 1).trimmed();
+        QVERIFY2(QFile::exists(backup), qPrintable(restored.err));
+
+        const Run undone = on(sim.devicePath(), {"load", backup});
+        QCOMPARE(undone.status, 0);
+        QVERIFY2(undone.err.contains("let pass, as a backup of the device"), qPrintable(undone.err));
+        QCOMPARE(on(sim.devicePath(), {"read", "mode.set_point"}).out, QStringLiteral("mode.set_point = 3.4e+38\n"));
+    }
+
+    // Refused from the file's status before a byte is read: a device that never ends, a FIFO
+    // that would block the opening, a folder, a file no profile grows to. As a profile and as
+    // the window's settings file beside the program.
+    void aFileThatIsNoFileIsRefusedAtOnce_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("asSettings");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        for (const bool asSettings : {false, true}) {
+            const char *as = asSettings ? "settings" : "profile";
+            QTest::addRow("%s: a link to /dev/zero", as) << "zero" << asSettings << 2 << "не обычный файл";
+            QTest::addRow("%s: a FIFO", as) << "fifo" << asSettings << 2 << "не обычный файл";
+            QTest::addRow("%s: larger than 1 MiB", as) << "large" << asSettings << 2 << "файл больше 1048576 байт";
+        }
+        QTest::newRow("profile: a folder") << "folder" << false << 2 << "это папка, а не файл";
+        // The window's settings are only defaults for the line: said, and the run goes on.
+        QTest::newRow("settings: a folder") << "folder" << true << 1 << "not read: это папка, а не файл";
+        QTest::newRow("settings: a loop of links") << "loop" << true << 1 << "not read: символические ссылки ведут по кругу";
+    }
+
+    void aFileThatIsNoFileIsRefusedAtOnce()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, asSettings);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QTemporaryDir folder;
+        const QString program = folder.filePath(QStringLiteral("indicator-cli"));
+        QVERIFY(QFile::copy(QStringLiteral(INDICATOR_CLI_PROGRAM), program));
+        const QString path = folder.filePath(asSettings ? QStringLiteral("indicator-config.ini") : QStringLiteral("unit.json"));
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == QLatin1String("zero"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        else if (kind == QLatin1String("fifo"))
+            QCOMPARE(mkfifo(name.constData(), 0600), 0);
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(path));
+        else if (kind == QLatin1String("loop"))
+            QVERIFY(QFile::link(path, path));
+        else {
+            QFile large(path);
+            QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(1024 * 1024 + 1));
+        }
+
+        const Run start = run({"list"});
+        const QStringList line{"--port", folder.filePath(QStringLiteral("no-such-tty"))};
+        const Run result = run(asSettings ? line + QStringList{"read"} : QStringList{"compare", path}, program);
+        QCOMPARE(result.status, status);
+        QVERIFY2(result.err.contains(path + QStringLiteral(": ") + said) || result.err.contains(path + u' ' + said),
+                 qPrintable(result.err));
+        QVERIFY2(result.ms < start.ms + 1000, qPrintable(QStringLiteral("%1 ms, start %2").arg(result.ms).arg(start.ms)));
     }
 
     // One read's time-out (100 ms and 3 character times) and no more: reading every parameter

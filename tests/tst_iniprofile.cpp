@@ -49,6 +49,7 @@ private slots:
         QTest::newRow("no final line end") << QByteArray("[COMP]\nKey=6") << qint64(6);
         QTest::newRow("first of two keys") << QByteArray("[COMP]\nKey=1\nKey=2\n") << qint64(1);
         QTest::newRow("first of two sections") << QByteArray("[COMP]\nKey=1\n[COMP]\nKey=2\n") << qint64(1);
+        QTest::newRow("first section after a byte-order mark") << QByteArray("\xEF\xBB\xBF[COMP]\nKey=8\n") << qint64(8);
 
         QTest::newRow("letters") << value("abc") << qint64(42);
         QTest::newRow("number then letters") << value("12abc") << qint64(42);
@@ -121,6 +122,9 @@ private slots:
         QTest::newRow("Windows-1251 comment kept byte for byte")
             << QByteArray("; \xcf\xf0\xe8\xe1\xee\xf0\n[COMP]\nA=5\n") << QByteArrayList{"COMP/A=1"}
             << QByteArray("; \xcf\xf0\xe8\xe1\xee\xf0\n[COMP]\nA=1\n");
+        QTest::newRow("byte-order mark read past and kept")
+            << QByteArray("\xEF\xBB\xBF[COMP]\r\nA=5\r\n") << QByteArrayList{"COMP/A=1", "DEVS/C=3"}
+            << QByteArray("\xEF\xBB\xBF[COMP]\r\nA=1\r\n[DEVS]\r\nC=3\r\n");
         QTest::newRow("only the first of two sections")
             << QByteArray("[COMP]\nA=5\n[COMP]\nA=6\n") << QByteArrayList{"COMP/A=1", "COMP/B=2"}
             << QByteArray("[COMP]\nA=1\nB=2\n[COMP]\nA=6\n");

@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -161,6 +162,57 @@ private slots:
                            "[COMP]\nStopBits=1\nTimeOut=0\nPortNumber=1\nSpeedNumber=3\nParity=0\n";
         after.replace("%PTY%", config.peer().devicePath().toLocal8Bit());
         QCOMPARE(config.settingsFile(), after);
+    }
+
+    // A settings file that is none (a device, a FIFO, a file no settings grow to) is named in a
+    // box, one that cannot be read (a folder) in the status bar; either way the window comes up
+    // on its defaults and leaves the file as it found it.
+    void aSettingsFileThatIsNoFileLeavesTheWindowOnItsDefaults_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("inABox");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("a link to /dev/zero") << "zero" << true << "не обычный файл";
+        QTest::newRow("a FIFO") << "fifo" << true << "не обычный файл";
+        QTest::newRow("larger than 1 MiB") << "large" << true << "файл больше 1048576 байт";
+        QTest::newRow("a folder") << "folder" << false << "это папка, а не файл";
+    }
+
+    void aSettingsFileThatIsNoFileLeavesTheWindowOnItsDefaults()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, inABox);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("indicator-config.ini"));
+        if (kind == QLatin1String("zero"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        else if (kind == QLatin1String("fifo"))
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(path));
+        else {
+            QFile large(path);
+            QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(1024 * 1024 + 1));
+        }
+        const QFileInfo before(path);
+
+        ConfigWindow config(QByteArray(), path);
+        const char *lists[] = {"cmbPort", "cmbSpeed", "cmbParity", "cmbStopBit"};
+        const int defaults[] = {1, 3, 0, 0};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(config.find<QComboBox>(lists[i])->currentIndex(), defaults[i]);
+        QCOMPARE(config.find<QLineEdit>("edtDevNumber")->text(), QStringLiteral("1"));
+        const QString told = inABox ? config.boxes().value(0).text : config.statusText();
+        QCOMPARE(config.boxes().size(), inABox ? 1 : 0);
+        QVERIFY2(told.contains(path) && told.contains(said), qPrintable(told));
+
+        config.window().close(); // and says that nothing was saved
+        const QFileInfo after(path);
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isFile(), before.isFile());
+        QCOMPARE(after.size(), before.size());
+        QVERIFY2(config.boxes().last().text.contains(path), qPrintable(config.boxes().last().text));
     }
 
     void unwritableSettingsAreReportedAndTheWindowStillCloses()

@@ -175,6 +175,25 @@ private slots:
         QCOMPARE(status("frmProfileCompare"), QStringLiteral("Отличий: 2"));
     }
 
+    // A set point the Mode page would have cut to 120 % of the top: a device may hold one, so the
+    // engineer is asked, with the rule named, and it goes only on a yes.
+    void aFileOnlyTheDisplayRulesRefuseAsksFirst()
+    {
+        saveProfile();
+        editProfile([](QJsonObject &profile) { setValue(profile, "mode.set_point", 3.4e38); });
+        compare(QStringLiteral("Отличий: 1"));
+        auto *write = inWindow<QPushButton>("frmProfileCompare", "btnProfileWrite");
+        write->click();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().contains(QStringLiteral("mode.set_point: выше 120 % верхней границы")),
+                 qPrintable(boxes.first()));
+        QCOMPARE(status("frmProfileCompare"), QStringLiteral("Отличий: 1"));
+        answerYes = true;
+        write->click();
+        QTRY_VERIFY_WITH_TIMEOUT(status("frmProfileCompare").startsWith(QStringLiteral("Записано и подтверждено: 1 из 1.")),
+                                 kWindowWorkMs);
+    }
+
     // A file of another device is written only once the engineer says so, having read both names.
     void aFileOfAnotherDeviceAsksFirst()
     {

@@ -80,6 +80,14 @@ QString csvField(QString text)
     return u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
 
+QString refusalLines(const QList<ProfileWriter::Refusal> &refused)
+{
+    QStringList lines;
+    for (const ProfileWriter::Refusal &refusal : refused)
+        lines << QStringLiteral("%1: %2").arg(refusal.key, refusal.reason);
+    return lines.join(u'\n');
+}
+
 // A reading that failed, in the window's words: which values, and why the first did.
 QString failedReading(const ProfileReader &reader)
 {
@@ -248,6 +256,7 @@ bool ProfileCompareWindow::start()
     if (!file)
         return false;
     m_file = *file;
+    m_filePath = path;
     setWindowTitle(QStringLiteral("Сравнить с файлом %1").arg(QFileInfo(path).fileName()));
     readDevice([this](const ProfileReader &reader) { showComparison(reader); });
     return true;
@@ -286,13 +295,22 @@ void ProfileCompareWindow::writeDifferences()
 {
     ProfileWriter::Options options;
     options.withLineSettings = m_lineSettings->isChecked();
+    // A backup goes back as the device held it. Another file that only the rules of what the
+    // digits show refuse (a device may hold such values, written by another tool) is the
+    // user's to decide, as a file of another device is.
+    options.waiveDisplayRules = ProfileWriter::isBackup(m_filePath, options);
+    const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(m_file);
+    if (!options.waiveDisplayRules && !refused.isEmpty() && ProfileWriter::refusals(m_file, true).isEmpty()) {
+        const QString text = QStringLiteral("Окно не дало бы ввести эти значения файла:\n%1\n\nЗаписать их в прибор как есть?")
+                                 .arg(refusalLines(refused));
+        if (!ModalBox::question(this, text))
+            return;
+        options.waiveDisplayRules = true;
+    }
     m_writer = std::make_unique<ProfileWriter>(m_session, m_file, *m_device, options);
     if (!m_writer->refused().isEmpty()) {
-        QStringList reasons;
-        for (const ProfileWriter::Refusal &refusal : m_writer->refused())
-            reasons << QStringLiteral("%1: %2").arg(refusal.key, refusal.reason);
         ModalBox::warning(this, QStringLiteral("Ничего не записано: файл содержит значения, которые прибору не передать.\n")
-                                    + reasons.join(u'\n'));
+                                    + refusalLines(m_writer->refused()));
         return;
     }
     if (!m_writer->identityDifferences().isEmpty()) {

@@ -83,6 +83,7 @@ private:
     int rowOf(const Catalogue::Parameter *parameter) const;
 
     Profiles::DeviceProfile m_file;
+    QString m_filePath;
     std::optional<Profiles::DeviceProfile> m_device;
     std::unique_ptr<ProfileWriter> m_writer;
     QLabel *m_identity;
