@@ -123,8 +123,7 @@ void TfrmMain::connectTo(const QString &portName)
     endReplugWatch();
     const LineSetup line{m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut, portName};
     if (!m_session->start(line)) {
-        ui->StatusBar1->showMessage(QStringLiteral("Ошибка! Порт %1 не открыт (%2): %3")
-                                        .arg(PortCaption(m_portNumber), line.portName, m_session->openFailureText()));
+        ui->StatusBar1->showMessage(m_session->openFailureMessage(PortCaption(m_portNumber), line.portName));
         return;
     }
     m_stablePort = PortDevices::stableName(portName);

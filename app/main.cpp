@@ -1,6 +1,7 @@
 #include "glyphs.h"
 #include "mainform.h"
 #include "modalbox.h"
+#include "toolkittexts.h"
 
 #include <QApplication>
 
@@ -9,6 +10,9 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    // The program's own texts are Russian on every desktop, so the toolkit's too: a window half
+    // in one language would be worse than either.
+    ToolkitTexts::installRussian();
     try {
         QApplication::setApplicationName(QStringLiteral("Конфигуратор индикатора"));
         QApplication::setWindowIcon(Glyphs::applicationIcon());

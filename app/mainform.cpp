@@ -226,7 +226,10 @@ void TfrmMain::loadSettings()
     ui->cmbPort->clear();
     for (int i = 0; i < SettingsFile::kPortCount; ++i)
         ui->cmbPort->addItem(PortCaption(quint8(i)));
-    showPortDevices(PortDevices::systemPorts());
+    // Asking udev for the system's serial ports takes longer than building the rest of the
+    // window: the mapped ports' devices show at once, the others' once the window is up.
+    showPortDevices({});
+    QTimer::singleShot(0, this, [this] { showPortDevices(PortDevices::systemPorts()); });
     selectRow(ui->cmbPort, saved.portNumber);
     cmbPortChange(ui->cmbPort->currentIndex());
 

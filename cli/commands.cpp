@@ -209,10 +209,10 @@ private:
         note(message);
         return ExitStatus::Usage;
     }
-    // The window's message for the code, and the code.
+    // The window's message for the code, and the code: a line in the window's language.
     int failed(const QString &what, qint16 code)
     {
-        note(QStringLiteral("%1: %2 (code %3)").arg(what, ResultText(code)).arg(code));
+        note(QStringLiteral("%1: %2 (код %3)").arg(what, ResultText(code)).arg(code));
         return ExitStatus::Failed;
     }
     void print(const QJsonValue &json)
@@ -298,7 +298,7 @@ bool Cli::connect(const Line &line)
     m_session.setDeviceNumber(line.origin.address);
     if (m_session.start(line.setup))
         return true;
-    note(QStringLiteral("port %1 not opened: %2").arg(line.shownName, m_session.openFailureText()));
+    note(m_session.openFailureMessage(line.origin.port, line.setup.portName));
     return false;
 }
 
@@ -471,7 +471,7 @@ int Cli::save()
     }
     QString error;
     if (!Profiles::save(*device, path, &error)) {
-        note(QStringLiteral("%1 not written: %2").arg(path, error));
+        note(QStringLiteral("%1 не записан: %2").arg(path, error));
         return ExitStatus::Failed;
     }
     return ExitStatus::Success;
@@ -549,7 +549,7 @@ int Cli::load()
 
     ProfileWriter writer(m_session, *file, *device, options);
     for (const QString &difference : writer.identityDifferences())
-        note(QStringLiteral("the file is of another device: %1").arg(difference));
+        note(QStringLiteral("файл другого прибора: %1").arg(difference));
     if (!writer.identityDifferences().isEmpty()) {
         if (!m_invocation.force)
             return usage(QStringLiteral("nothing written; --force writes it all the same"));
@@ -603,7 +603,7 @@ int Cli::load()
             status = ExitStatus::Differs;
     }
     if (!writer.backupError().isEmpty()) {
-        note(QStringLiteral("no backup of the device's settings, so nothing written: %1").arg(writer.backupError()));
+        note(QStringLiteral("нет копии настроек прибора, поэтому ничего не записано: %1").arg(writer.backupError()));
         return ExitStatus::Failed;
     }
     if (m_invocation.json)

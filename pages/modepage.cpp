@@ -71,8 +71,18 @@ void ModePage::setUpControls()
     const Catalogue::Parameter &scaleType = Catalogue::of(prmModeScaleType);
     for (size_t i = 0; i < items.size(); ++i)
         items[i]->setText(scaleType.codeCaption(qint64(i)));
-    ui->btnModeDecimalPointPosRd->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
-    ui->btnModeDecimalPointPosWr->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+}
+
+// The style's icons come from the desktop's icon theme, whose look-up costs more than the rest of
+// the page: they are fetched when the page is first shown, not while the window starts.
+void ModePage::showEvent(QShowEvent *event)
+{
+    DevicePage::showEvent(event);
+    if (!m_standardIconsSet) {
+        ui->btnModeDecimalPointPosRd->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+        ui->btnModeDecimalPointPosWr->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+        m_standardIconsSet = true;
+    }
 }
 
 void ModePage::connectControls()

@@ -53,6 +53,9 @@ public:
     // chosen it is the most that the four digits show, so that nothing is cut before then.
     double TopRangeLimit = 9999;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     using ModeCheck = void (ModePage::*)();
     // A value field with the check that runs while it has the input focus.
@@ -97,4 +100,5 @@ private:
 
     std::unique_ptr<Ui::ModePage> ui;
     std::array<ModeField, 6> m_modeFields{};
+    bool m_standardIconsSet = false;
 };

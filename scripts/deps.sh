@@ -4,8 +4,10 @@
 set -euo pipefail
 
 # dpkg-dev (dpkg-shlibdeps), file (CPack runs it to find the binaries for dpkg-shlibdeps) and
-# desktop-file-utils: the package and its tests.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libmodbus-dev dpkg-dev file desktop-file-utils "$@")
+# desktop-file-utils: the package and its tests. qt6-translations-l10n holds qtbase_ru.qm, the
+# toolkit's own texts in Russian.
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-translations-l10n libmodbus-dev dpkg-dev file
+          desktop-file-utils "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -70,6 +70,13 @@ bool Session::isConnected() const
     return m_adapter && m_adapter->Connected;
 }
 
+QString Session::openFailureMessage(const QString &caption, const QString &device) const
+{
+    if (caption == device)
+        return QStringLiteral("Ошибка! Порт %1 не открыт: %2").arg(caption, openFailureText());
+    return QStringLiteral("Ошибка! Порт %1 не открыт (%2): %3").arg(caption, device, openFailureText());
+}
+
 // On a fresh Linux system a serial port is open only to the group dialout, unless the package's
 // udev rule hands a USB adapter to the user at the desktop; over ssh the group is the way.
 QString Session::openFailureText() const

@@ -50,6 +50,9 @@ public:
     bool isConnected() const;
     // Why the last start failed, in the words a user on site needs.
     QString openFailureText() const;
+    // The message of the last failed start, for the port shown as caption (COM2, or a device
+    // path given as it is) on device.
+    QString openFailureMessage(const QString &caption, const QString &device) const;
 
     // The device's address, read afresh for every exchange.
     quint16 deviceNumber() const { return m_deviceNumber; }

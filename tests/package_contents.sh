@@ -45,6 +45,7 @@ depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
 check "the Qt Widgets library among the dependencies" grep -q 'libqt6widgets6' <<<"$depends"
 check "the Qt SerialPort library among the dependencies" grep -q 'libqt6serialport6' <<<"$depends"
+check "the toolkit's Russian texts among the dependencies" grep -qE '(^|, )qt6-translations-l10n( |,|$)' <<<"$depends"
 # The window opens only with Qt's X11 display plugin, which a distribution may ship in a package
 # that the Qt libraries merely recommend: the one that holds it here must be a dependency.
 xcb=$(dpkg -S '*/qt6/plugins/platforms/libqxcb.so' 2>/dev/null | head -n 1 | cut -d: -f1 || true)

@@ -11,6 +11,7 @@
 #include "registercodec.h"
 #include "session.h"
 #include "settingsfile.h"
+#include "toolkittexts.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 #include "updown.h"
@@ -19,15 +20,20 @@
 #include <QAccessibleActionInterface>
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <sys/stat.h>
 #include <termios.h>
@@ -778,6 +784,36 @@ private slots:
         QCOMPARE(config.boxes().first().text, shown);
     }
 
+    // What the toolkit draws itself speaks the window's language, whatever the desktop's.
+    void toolkitTextsAreRussian()
+    {
+        QTranslator *translation = ToolkitTexts::installRussian();
+        QVERIFY2(translation, "Qt's Russian translation (qtbase_ru.qm) is not installed");
+        const auto uninstall = qScopeGuard([translation] { delete translation; });
+        QStringList buttons;
+        ModalBox::setInterceptor([&](QDialog &box) {
+            for (QAbstractButton *button : qobject_cast<QMessageBox *>(&box)->buttons())
+                buttons << button->text().remove(u'&');
+            return int(QMessageBox::No);
+        });
+        const auto release = qScopeGuard([] { ModalBox::setInterceptor({}); });
+        ModalBox::error(nullptr, QStringLiteral("Ошибка"));
+        QVERIFY(buttons == QStringList{"OK"} || buttons == QStringList{"ОК"});
+        buttons.clear();
+        ModalBox::question(nullptr, QStringLiteral("Записать?"));
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"Да", "Нет"}));
+
+        QFileDialog files(nullptr, QStringLiteral("Профиль прибора"));
+        files.setOption(QFileDialog::DontUseNativeDialog);
+        files.setAcceptMode(QFileDialog::AcceptOpen);
+        const QString open = files.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Open)->text().remove(u'&');
+        QVERIFY2(open != QLatin1String("Open") && !open.isEmpty(), qPrintable(open));
+
+        QLineEdit edit;
+        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QCOMPARE(menu->actions().first()->text().remove(u'&').section(u'\t', 0, 0), QStringLiteral("Отменить действие"));
+    }
 };
 
 QTEST_MAIN(TestMainWindow)

@@ -1,10 +1,11 @@
 #include "glyphs.h"
 
-#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <algorithm>
+#include <array>
 #include <functional>
 
 namespace Glyphs {
@@ -106,30 +107,49 @@ void information(QPainter &p)
     p.drawRoundedRect(QRectF(14, 14, 4, 10), 1, 1);
 }
 
-// Red digits on a dark face, as the indicator shows its reading. The digits are outlines of a
-// monospace font's glyphs, centred on the face as text would be.
+// The segments a..g of each digit, bit 0 for a: a on top, then clockwise, g across the middle.
+constexpr std::array<quint8, 10> kDigitSegments{0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+
+// One digit of the indicator's seven-segment display, its upper left corner at origin.
+void addDigit(QPainterPath &path, QPointF origin, int digit)
+{
+    constexpr qreal w = 6, h = 11, t = 1.6; // width, height and thickness of a segment
+    constexpr qreal half = (h - t) / 2;
+    const QRectF segments[7] = {
+        {0, 0, w, t},        {w - t, 0, t, half + t}, {w - t, half, t, half + t}, {0, h - t, w, t},
+        {0, half, t, half + t}, {0, 0, t, half + t},   {0, half, w, t},
+    };
+    for (int i = 0; i < 7; ++i)
+        if (kDigitSegments[size_t(digit)] & (1 << i))
+            path.addRect(segments[i].translated(origin));
+}
+
+// Red digits on a dark face, as the indicator shows its reading: seven segments and a point,
+// drawn as outlines so that no font has to be looked up before the window can appear.
 QList<Shape> display(const QString &digits)
 {
     const QRectF face(1.5, 7.5, 29, 17);
     QPainterPath faceOutline;
     faceOutline.addRoundedRect(face, 3, 3);
 
-    QFont font(QStringLiteral("Monospace"));
-    font.setStyleHint(QFont::Monospace);
-    font.setBold(true);
-    for (int pixels = 13; pixels > 6; --pixels) {
-        font.setPixelSize(pixels);
-        if (QFontMetricsF(font).horizontalAdvance(digits) <= face.width() - 3)
-            break;
+    constexpr qreal digitWidth = 6, digitHeight = 11, pitch = 8.5, point = 1.6;
+    const qsizetype count = std::count_if(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
+    const qreal width = (count - 1) * pitch + digitWidth;
+    QPointF origin(face.center().x() - width / 2, face.center().y() - digitHeight / 2);
+    QPainterPath segments;
+    segments.setFillRule(Qt::WindingFill);
+    for (const QChar c : digits) {
+        if (c.isDigit()) {
+            addDigit(segments, origin, c.digitValue());
+            origin.rx() += pitch;
+        } else if (c == u'.') {
+            const qreal gap = pitch - digitWidth;
+            segments.addRect(QRectF(origin.x() - gap / 2 - point / 2, origin.y() + digitHeight - point, point, point));
+        }
     }
-    const QFontMetricsF metrics(font);
-    const QPointF baseline(face.center().x() - metrics.horizontalAdvance(digits) / 2,
-                           face.center().y() + (metrics.ascent() - metrics.descent()) / 2);
-    QPainterPath digitOutlines;
-    digitOutlines.addText(baseline, font, digits);
 
     return {{faceOutline, QColor(45, 45, 50), QColor(20, 20, 20), 1},
-            {digitOutlines, QColor(255, 40, 30), {}, 0}};
+            {segments, QColor(255, 40, 30), {}, 0}};
 }
 
 // A door with an arrow leaving through it.
