@@ -809,6 +809,7 @@ private slots:
         files.setAcceptMode(QFileDialog::AcceptOpen);
         const QString open = files.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Open)->text().remove(u'&');
         QVERIFY2(open != QLatin1String("Open") && !open.isEmpty(), qPrintable(open));
+        QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder"), QStringLiteral("Папка"));
 
         QLineEdit edit;
         const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
