@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,11 +15,11 @@ namespace {
 
 enum Watched { LineSide, SimulatorSide, Wake, Tap, WatchedCount };
 
-int waitMs(const std::optional<LineTap::Clock::duration> &wait)
+// ppoll's time-out: a random gap between two pieces is microseconds, not whole milliseconds.
+timespec timeoutOf(LineTap::Clock::duration wait)
 {
-    if (!wait)
-        return -1;
-    return int(std::chrono::ceil<std::chrono::milliseconds>(*wait).count());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    return {time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
 // With nothing left to read: what is still there is carried first.
@@ -75,9 +76,10 @@ void TapRelay::run()
     watched[SimulatorSide] = {m_pair[1], POLLIN, 0};
     watched[Wake] = {m_wake, POLLIN, 0};
     for (;;) {
-        const int timeout = waitMs(m_tap->serve());
+        const std::optional<LineTap::Clock::duration> wait = m_tap->serve();
+        const timespec timeout = timeoutOf(wait.value_or(LineTap::Clock::duration::zero()));
         watched[Tap] = {m_tap->descriptor(), POLLIN, 0};
-        const int ready = poll(watched.data(), watched.size(), timeout);
+        const int ready = ppoll(watched.data(), watched.size(), wait ? &timeout : nullptr, nullptr);
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)

@@ -25,7 +25,6 @@ public:
 
     // Where the simulator reads requests and writes replies. It hangs up when the line does.
     int simulatorEnd() const { return m_pair[0]; }
-    QString tapPath() const { return m_tap->path(); }
 
 private:
     TapRelay() = default;
