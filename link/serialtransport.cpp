@@ -9,6 +9,9 @@
 #include <unistd.h>
 #include <termios.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
 
 namespace {
 
@@ -35,6 +38,22 @@ bool drainOutput(QSerialPort &port, const QDeadlineTimer &deadline)
     Q_UNUSED(deadline);
 #endif
     return true;
+}
+
+// USB adapters hold received bytes back to fill a USB packet: an FTDI chip for up to 16 ms
+// by default, which adds up to 16 ms to every reply. The serial driver shortens that to 1 ms
+// when asked for low latency (ftdi_sio sets its latency timer from the flag). A driver without
+// the serial ioctls, a pseudo-terminal among them, refuses, and the port works as it is.
+void askForLowLatency([[maybe_unused]] QSerialPort &port)
+{
+#ifdef Q_OS_LINUX
+    const int fd = int(port.handle());
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &serial);
+#endif
 }
 
 // Whether this process's user may open the device at all: the effective user decides, as it
@@ -73,6 +92,7 @@ OpenFailure SerialTransport::open(QString *systemText)
     // Pseudo-terminals and some adapters have no modem lines; that does not make the port unusable.
     port->setDataTerminalReady(true);
     port->setRequestToSend(true);
+    askForLowLatency(*port);
 
     // A vanished port (adapter unplugged, other end of a pseudo-terminal closed) reports a read
     // error at every turn of the event loop; closing it stops that, and every later exchange

@@ -2,6 +2,7 @@
 // standard output is the device path (or tcp://127.0.0.1:PORT) a master opens; everything else
 // goes to standard error.
 #include "linesettings.h"
+#include "linetap.h"
 #include "simdevice.h"
 #include "simline.h"
 #include "simoptions.h"
@@ -106,7 +107,7 @@ SimServer::Devices devicesOf(const SimOptions &options)
     return devices;
 }
 
-QString describe(const SimOptions &options, const QString &path)
+QString describe(const SimOptions &options, const QString &path, const QString &tapPath)
 {
     QStringList slaves;
     for (quint8 address : options.slaves)
@@ -117,6 +118,10 @@ QString describe(const SimOptions &options, const QString &path)
                           .arg(options.baud)
                           .arg(QLatin1StringView(SimDevice::kParityNames[options.parityCode]))
                           .arg(options.stopBits)};
+    if (!tapPath.isEmpty())
+        parts << QStringLiteral("tap on %1").arg(tapPath);
+    if (options.tapPieceSeed)
+        parts << QStringLiteral("tap in random pieces, seed %1").arg(*options.tapPieceSeed);
     if (options.silent)
         parts << QStringLiteral("silent");
     if (options.corruptEvery)
@@ -158,15 +163,31 @@ int main(int argc, char *argv[])
         SimServer::log(error);
         return kExitFailure;
     }
+    QString tapTarget;
+    if (!options->tapPath.isEmpty()) {
+        std::unique_ptr<LineTap> tap = LineTap::open(options->tapPieceSeed, &error);
+        if (tap)
+            tapTarget = tap->path();
+        if (!tap || !line->tapInto(std::move(tap), &error)) {
+            SimServer::log(error);
+            return kExitFailure;
+        }
+    }
     const QByteArray linkPath = options->linkPath.toLocal8Bit();
     const QByteArray target = line->path().toLocal8Bit();
     if (!linkPath.isEmpty() && !makeLink(linkPath, target))
         return kExitFailure;
+    const QByteArray tapLink = options->tapPath.toLocal8Bit();
+    if (!tapLink.isEmpty() && !makeLink(tapLink, tapTarget.toLocal8Bit())) {
+        if (!linkPath.isEmpty())
+            removeLink(linkPath, target);
+        return kExitFailure;
+    }
 
     // The contract with whoever started us: the device path alone on the first line, at once.
     fprintf(stdout, "%s\n", target.constData());
     fflush(stdout);
-    SimServer::log(describe(*options, line->path()));
+    SimServer::log(describe(*options, line->path(), tapTarget));
 
     SimServer::Devices devices = devicesOf(*options);
     SimServer server(*line, devices,
@@ -176,6 +197,8 @@ int main(int argc, char *argv[])
 
     if (!linkPath.isEmpty())
         removeLink(linkPath, target);
+    if (!tapLink.isEmpty())
+        removeLink(tapLink, tapTarget.toLocal8Bit());
     SimServer::log(QStringLiteral("indicator-sim: stopped"));
     return ok ? 0 : kExitFailure;
 }

@@ -1,5 +1,8 @@
 #include "simline.h"
 
+#include "linetap.h"
+#include "taprelay.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -156,6 +159,21 @@ void SimLine::dropMaster()
     modbus_set_socket(m_modbus, m_fd);
 }
 
+int SimLine::descriptor() const { return m_relay ? m_relay->simulatorEnd() : m_fd; }
+
+bool SimLine::tapInto(std::unique_ptr<LineTap> tap, QString *error)
+{
+    if (m_listener >= 0) {
+        *error = QStringLiteral("a line over TCP has no tap");
+        return false;
+    }
+    m_relay = TapRelay::start(m_fd, std::move(tap), error);
+    if (!m_relay)
+        return false;
+    modbus_set_socket(m_modbus, descriptor());
+    return true;
+}
+
 bool SimLine::setUpModbus(const Settings &settings, QString *error)
 {
     m_characterTime = std::chrono::microseconds(kBitsPerCharacter * 1000000 / settings.baud);
@@ -192,8 +210,12 @@ bool SimLine::hearsMaster() const
 
 SimLine::~SimLine()
 {
-    if (m_connected)
+    // The relay lets go of the line first; libmodbus closes the port it opened itself.
+    m_relay.reset();
+    if (m_connected) {
+        modbus_set_socket(m_modbus, m_fd);
         modbus_close(m_modbus);
+    }
     else if (m_fd >= 0)
         ::close(m_fd);
     if (m_otherSide >= 0)

@@ -8,6 +8,9 @@
 #include <chrono>
 #include <memory>
 
+class LineTap;
+class TapRelay;
+
 // The simulator's end of the serial line with the libmodbus RTU server context on it: either
 // the controlling side of a new pseudo-terminal, whose other side a master opens, a real
 // serial port, or a TCP port on the loopback where, as behind a serial device server, the
@@ -39,7 +42,11 @@ public:
     QString path() const { return m_path; }
     // The descriptor that requests arrive on and replies leave by; over TCP -1 while no master
     // is connected.
-    int descriptor() const { return m_fd; }
+    int descriptor() const;
+
+    // From now on every byte of the line in both directions is heard on `tap` as well (not
+    // over TCP); false with `error` set.
+    bool tapInto(std::unique_ptr<LineTap> tap, QString *error);
 
     // Over TCP: the listening socket, -1 for the other lines.
     int listener() const { return m_listener; }
@@ -74,6 +81,8 @@ private:
     bool m_connected = false; // libmodbus opened the port itself and closes it
     int m_listener = -1;
     modbus_t *m_modbus = nullptr;
+    // With a tap, the line is carried through it, and the loop has the relay's end.
+    std::unique_ptr<TapRelay> m_relay;
     std::chrono::microseconds m_characterTime{0};
     quint32 m_baud = 0;
     char m_parity = 'N';

@@ -99,6 +99,11 @@ QString simUsage()
         "  --stop-bits N         1 or 2 (1)\n"
         "  --slave LIST          addresses it answers to, 1..247, as 1, 1-5 or 1-3,7: one\n"
         "                        device with its own settings at each (1)\n"
+        "  --tap PATH            a second pseudo-terminal, linked at PATH, that carries every\n"
+        "                        byte of the line both ways, as a listener on the pair hears\n"
+        "                        them; what is written to it is ignored\n"
+        "  --tap-pieces SEED     the tap delivers in random pieces of 1..32 bytes, 0..3 ms\n"
+        "                        apart, as USB adapters do; the same SEED, the same pieces\n"
         "Device:\n"
         "  --self-diag N         self-diagnostic flag word (0)\n"
         "  --eeprom-err N        EEPROM error flag word (0)\n"
@@ -124,7 +129,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     error->clear();
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char *name : {"link", "device", "tcp", "baud", "parity", "stop-bits", "slave", "corrupt-every",
+    for (const char *name : {"link", "device", "tcp", "tap", "tap-pieces", "baud", "parity", "stop-bits", "slave", "corrupt-every",
                              "exception-every", "delay", "self-diag", "eeprom-err", "misstore"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
     for (const char *name : {"silent", "wire-timing", "mismatch-noise", "verbose", "help"})
@@ -154,6 +159,19 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     reader.read(QStringLiteral("tcp"), options.tcpPort, 0, 65535);
     if (options.tcpPort >= 0 && !(options.linkPath.isEmpty() && options.devicePath.isEmpty()))
         reader.fail(QStringLiteral("--tcp serves a TCP port; with it there is no pseudo-terminal or serial port"));
+
+    options.tapPath = parser.value(QStringLiteral("tap"));
+    if (parser.isSet(QStringLiteral("tap")) && options.tapPath.isEmpty())
+        reader.fail(QStringLiteral("--tap takes a path"));
+    if (!options.tapPath.isEmpty() && options.tcpPort >= 0)
+        reader.fail(QStringLiteral("--tap listens to a serial line; over --tcp there is none"));
+    if (parser.isSet(QStringLiteral("tap-pieces"))) {
+        quint32 seed = 0;
+        reader.read(QStringLiteral("tap-pieces"), seed, 0, UINT32_MAX);
+        options.tapPieceSeed = seed;
+        if (options.tapPath.isEmpty())
+            reader.fail(QStringLiteral("--tap-pieces shapes the tap: it needs --tap"));
+    }
 
     reader.read(QStringLiteral("baud"), options.baud, 0, LineSettings::BaudRates.back());
     if (!LineSettings::speedNumber(options.baud))

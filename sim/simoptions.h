@@ -13,6 +13,8 @@ struct SimOptions
     QString linkPath;   // symbolic link to make to the pseudo-terminal; empty: none
     QString devicePath; // real serial port to serve instead of a pseudo-terminal
     int tcpPort = -1;   // TCP port on 127.0.0.1 to serve instead, 0 for a free one; -1: none
+    QString tapPath;    // symbolic link to make to the tap, a second pseudo-terminal; empty: none
+    std::optional<quint32> tapPieceSeed; // the tap delivers in random pieces from this seed
     quint32 baud = 19200;
     quint16 parityCode = 0; // index of SimDevice::kParityNames
     int stopBits = 1;

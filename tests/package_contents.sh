@@ -57,6 +57,9 @@ dpkg-deb --extract "$deb" "$workdir"
 png="$workdir/usr/share/icons/hicolor/48x48/apps/indicator-config.png"
 # A PNG's IHDR chunk holds the width and height as big-endian 32-bit numbers at offset 16.
 check "the PNG icon is 48 by 48" [ "$(od -An -tx1 -j16 -N8 "$png" | tr -d ' \n')" = 0000003000000030 ]
+check "the udev rule sets the FTDI latency timer to 1 ms" \
+    grep -q 'SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR{latency_timer}="1"' \
+    "$workdir/usr/lib/udev/rules.d/70-indicator-config.rules"
 # udevadm verify came with systemd 253; where it is missing (Debian 12 has 252), the rule goes unchecked.
 if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
     check "the udev rule parses" udevadm verify "$workdir/usr/lib/udev/rules.d/70-indicator-config.rules"

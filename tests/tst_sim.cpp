@@ -10,6 +10,7 @@
 #include "simdevice.h"
 #include "support/frames.h"
 #include "support/simprocess.h"
+#include "support/taplistener.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -50,6 +51,12 @@ QList<quint16> textRegisters(const QString &text, TParamId id)
 // An RTU frame ends after 3.5 characters of silence, and the simulator never waits less than
 // 20 ms for one: a request this long after noise starts a frame of its own.
 constexpr int kFrameSilenceMs = 100;
+
+// A read of the Mode registers 0x0A00..0x0A12: an 8-byte request and a 43-byte reply, longer
+// than a USB adapter's piece.
+constexpr quint16 kModeFirst = 0x0A00;
+constexpr quint16 kModeCount = 19;
+constexpr int kModeReplySize = 3 + 2 * kModeCount + 2;
 
 // The line without CAdapter: any bytes out, whatever comes back.
 class RawLine
@@ -632,6 +639,99 @@ private slots:
         QCOMPARE(int(read(prmModeBrightness)[0]), 1);
     }
 
+    // The tap hears the line as a listener on the pair does: the master's request, then the
+    // reply, and a request that no unit here answers as well.
+    void tapHearsRequestThenReply_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("unit 1") << 1 << true;
+        QTest::newRow("unit 2") << 2 << true;
+        QTest::newRow("unit 3") << 3 << true;
+        QTest::newRow("absent unit 4") << 4 << false;
+    }
+
+    void tapHearsRequestThenReply()
+    {
+        QFETCH(int, address);
+        QFETCH(bool, answered);
+        QTemporaryDir dir;
+        const QString tapPath = dir.filePath(QStringLiteral("tap"));
+        startSim({"--slave", "1-3", "--tap", tapPath});
+        TapListener tap(tapPath);
+        QVERIFY(tap.isOpen());
+        RawLine line(sim->devicePath());
+        const QByteArray request = Frames::readRequest(quint8(address), ParamMap[prmPortNetAddr].Register, 1);
+        const QByteArray reply = answered ? Frames::readReply(quint8(address), {quint16(address)}) : QByteArray();
+        QCOMPARE(line.exchange(request, int(qMax(1, int(reply.size()))), answered ? 1000 : 300).toHex(), reply.toHex());
+        QCOMPARE(tap.waitFor(request.size() + reply.size(), 1000).toHex(), (request + reply).toHex());
+        QCOMPARE(sim->stop(SIGTERM), 0);
+        QVERIFY(!QFileInfo(tapPath).isSymLink());
+    }
+
+    // Cut anywhere, frames included, and nothing lost, added or moved.
+    void tapInRandomPiecesCarriesTheSameBytes()
+    {
+        QTemporaryDir dir;
+        const QString tapPath = dir.filePath(QStringLiteral("tap"));
+        startSim({"--tap", tapPath, "--tap-pieces", "20261209"});
+        TapListener tap(tapPath);
+        QVERIFY(tap.isOpen());
+        RawLine line(sim->devicePath());
+        const QByteArray request = Frames::readRequest(1, kModeFirst, kModeCount);
+        QByteArray expected;
+        QList<qsizetype> frameEnds;
+        for (int exchange = 0; exchange < 10; ++exchange) {
+            const QByteArray reply = line.exchange(request, kModeReplySize);
+            QCOMPARE(reply.size(), kModeReplySize);
+            expected += request;
+            frameEnds << expected.size();
+            expected += reply;
+            frameEnds << expected.size();
+            // Read as the pieces come, as a listener does: read late, they run together.
+            QCOMPARE(tap.waitFor(expected.size(), 2000).toHex(), expected.toHex());
+        }
+        qsizetype end = 0;
+        int cutInsideAFrame = 0;
+        for (const QByteArray &piece : tap.pieces())
+            cutInsideAFrame += !frameEnds.contains(end += piece.size());
+        QVERIFY2(cutInsideAFrame > 0, qPrintable(QStringLiteral("%1 pieces").arg(tap.pieces().size())));
+    }
+
+    // No one on the tap, or a listener that never reads: the line goes on answering, and a
+    // listener who comes later hears the line from then on, not what the one before left.
+    void tapNeverHoldsUpTheLine_data()
+    {
+        QTest::addColumn<bool>("idleListener");
+        QTest::newRow("no one listens") << false;
+        QTest::newRow("a listener that never reads") << true;
+    }
+
+    void tapNeverHoldsUpTheLine()
+    {
+        QFETCH(bool, idleListener);
+        QTemporaryDir dir;
+        const QString tapPath = dir.filePath(QStringLiteral("tap"));
+        startSim({"--tap", tapPath});
+        auto idle = idleListener ? std::make_unique<TapListener>(tapPath) : nullptr;
+        RawLine line(sim->devicePath());
+        const QByteArray request = Frames::readRequest(1, kModeFirst, kModeCount);
+        // 800 exchanges of 51 bytes: 40 KB, twice what a pseudo-terminal holds unread.
+        int answered = 0;
+        for (int exchange = 0; exchange < 800; ++exchange)
+            answered += line.exchange(request, kModeReplySize).size() == kModeReplySize;
+        QCOMPARE(answered, 800);
+
+        idle.reset();
+        // The simulator sees the listener gone before it carries this request.
+        const QByteArray reply = line.exchange(request, kModeReplySize);
+        QCOMPARE(reply.size(), kModeReplySize);
+        TapListener later(tapPath);
+        QVERIFY(later.isOpen());
+        QCOMPARE(line.exchange(request, kModeReplySize).toHex(), reply.toHex());
+        QCOMPARE(later.waitFor(request.size() + reply.size(), 1000).toHex(), (request + reply).toHex());
+    }
+
     void badOptionsGiveUsageAndCode2_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -649,6 +749,9 @@ private slots:
         QTest::newRow("link with a device") << QStringList{"--link", "/tmp/x", "--device", "/dev/ttyS0"};
         QTest::newRow("tcp port 65536") << QStringList{"--tcp", "65536"};
         QTest::newRow("tcp with a device") << QStringList{"--tcp", "0", "--device", "/dev/ttyS0"};
+        QTest::newRow("tap over tcp") << QStringList{"--tcp", "0", "--tap", "/tmp/x"};
+        QTest::newRow("tap pieces without a tap") << QStringList{"--tap-pieces", "1"};
+        QTest::newRow("tap pieces -1") << QStringList{"--tap", "/tmp/x", "--tap-pieces", "-1"};
     }
 
     void badOptionsGiveUsageAndCode2()
