@@ -369,7 +369,7 @@ int Cli::read()
         if (m_invocation.json)
             json.insert(parameter->key, CliValues::json(*parameter, reading->value));
         else
-            printLine(QStringLiteral("%1 = %2").arg(parameter->key, CliValues::shown(*parameter, reading->value)));
+            printLine(QStringLiteral("%1 = %2").arg(parameter->key, Catalogue::shown(*parameter, reading->value)));
     }
     if (m_invocation.json)
         print(json);
@@ -466,9 +466,9 @@ int Cli::compare()
                           {QStringLiteral("identity"), QJsonArray::fromStringList(comparison.identity)}});
     } else {
         for (const Profiles::ComparisonRow &row : comparison.rows) {
-            const QString device = CliValues::shown(*row.parameter, row.device);
+            const QString device = Catalogue::shown(*row.parameter, row.device);
             printLine(row.differs ? QStringLiteral("* %1: device %2, file %3")
-                                        .arg(row.parameter->key, device, CliValues::shown(*row.parameter, row.file))
+                                        .arg(row.parameter->key, device, Catalogue::shown(*row.parameter, row.file))
                                   : QStringLiteral("  %1: %2").arg(row.parameter->key, device));
         }
         for (const QString &difference : comparison.identity)
@@ -510,13 +510,13 @@ int Cli::load()
     }
     for (const Parameter *parameter : writer.leftOut())
         note(QStringLiteral("%1 differs (device %2, file %3): left as it is without --with-line-settings")
-                 .arg(parameter->key, CliValues::shown(*parameter, device->values.value(parameter->key)),
-                      CliValues::shown(*parameter, file->values.value(parameter->key))));
+                 .arg(parameter->key, Catalogue::shown(*parameter, device->values.value(parameter->key)),
+                      Catalogue::shown(*parameter, file->values.value(parameter->key))));
 
     const auto change = [&](const Parameter &parameter) {
         return QStringLiteral("%1: %2 -> %3")
-            .arg(parameter.key, CliValues::shown(parameter, device->values.value(parameter.key)),
-                 CliValues::shown(parameter, file->values.value(parameter.key)));
+            .arg(parameter.key, Catalogue::shown(parameter, device->values.value(parameter.key)),
+                 Catalogue::shown(parameter, file->values.value(parameter.key)));
     };
     if (writer.plan().isEmpty()) {
         note(QStringLiteral("the device holds the file's values: nothing to write"));
@@ -694,7 +694,7 @@ int Cli::watch()
             else
                 fields << QStringLiteral("%1=%2").arg(parameter->key,
                                                       code < lrOk ? QStringLiteral("?")
-                                                                  : CliValues::shown(*parameter, reading->value));
+                                                                  : Catalogue::shown(*parameter, reading->value));
         }
         if (m_invocation.json)
             printLine(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
