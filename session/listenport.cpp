@@ -49,12 +49,18 @@ bool ListenPort::lost() const
 
 void ListenPort::poll(int waitMs, LineListener &listener)
 {
-    if (!m_transport->isOpen() || !m_transport->waitForBytes(waitMs)) {
+    if (!m_transport->isOpen()) {
         listener.idle(nowUs());
         return;
     }
-    const QByteArray bytes = m_transport->read(kReadChunk);
-    listener.feed(bytes, nowUs());
+    // Bytes already taken in by the port come first: waiting would only see the ones after.
+    QByteArray bytes = m_transport->read(kReadChunk);
+    if (bytes.isEmpty() && m_transport->waitForBytes(waitMs))
+        bytes = m_transport->read(kReadChunk);
+    if (bytes.isEmpty())
+        listener.idle(nowUs());
+    else
+        listener.feed(bytes, nowUs());
 }
 
 qint64 ListenPort::nowUs() const

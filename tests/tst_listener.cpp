@@ -101,6 +101,8 @@ public:
     bool waitForBytes(int) override { return !m_pieces.empty(); }
     QByteArray read(qint64) override
     {
+        if (m_pieces.empty())
+            return {};
         const QByteArray piece = m_pieces.front();
         m_pieces.pop_front();
         return piece;
