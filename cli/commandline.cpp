@@ -14,6 +14,8 @@ namespace {
 // six live values alone takes about 60 ms at 19200 baud.
 constexpr int kShortestIntervalMs = 10;
 constexpr int kLongestIntervalMs = 24 * 3600 * 1000;
+// A week of listening.
+constexpr qint64 kLongestDurationS = 7 * 24 * 3600;
 
 struct Option
 {
@@ -40,6 +42,7 @@ constexpr Option kOptions[] = {
     {"--interval", "MS", "watch", "milliseconds from one poll to the next (1000)"},
     {"--count", "N", "watch", "stop after N polls (none: until Ctrl+C)"},
     {"--csv", nullptr, "watch", "one CSV row per poll, after a header"},
+    {"--duration", "S", "listen", "stop after S seconds (none: until Ctrl+C)"},
 };
 
 struct Command
@@ -104,6 +107,17 @@ constexpr Command kCommands[] = {
     {"watch", "watch [--interval MS] [--count N] [--csv]", "poll the live reading and the flag words",
      "Reads the live values and the self-diagnostic and EEPROM flag words, a line per poll,\n"
      "until Ctrl+C or the count.\n",
+     0, 0},
+    {"listen", "listen [--duration S]", "hear a line that another master drives, sending nothing",
+     "Opens the port only to hear it, and sends nothing: a master already polls the line. Prints\n"
+     "each request with its reply, decoded (\"адрес 3: чтение: верхняя граница (0x0A06, 2 рег.)\n"
+     "→ 150\"), a request that met no reply within the time-out, a reply without its request,\n"
+     "and the bytes that are no frame, in hex. Frames are found by their lengths and CRC, not by\n"
+     "the pauses between them, so a USB adapter that hands bytes over in pieces does not cut\n"
+     "them. With --json, a JSON object per frame (time in microseconds since 1970, direction,\n"
+     "bytes, decoding), as the window's capture files hold them. On Ctrl+C or after the\n"
+     "duration, the requests, replies, time-outs, CRC errors and reply times of each address.\n"
+     "--address is not used.\n",
      0, 0},
     {"completion", "completion bash", "print the bash completion script", "", 1, 1},
 };
@@ -187,6 +201,12 @@ public:
             if (!count)
                 return fail(QStringLiteral("--count takes a whole number above 0, not \"%1\"").arg(value));
             i.count = *count;
+        } else if (name == QLatin1String("--duration")) {
+            const auto duration = wholeNumber(value, 1, kLongestDurationS);
+            if (!duration)
+                return fail(QStringLiteral("--duration takes seconds from 1 to %1, not \"%2\"")
+                                .arg(kLongestDurationS).arg(value));
+            i.durationS = *duration;
         }
         return true;
     }

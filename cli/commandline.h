@@ -36,6 +36,8 @@ struct Invocation
     int intervalMs = 1000;
     qint64 count = 0; // 0: until stopped
     bool csv = false;
+    // listen
+    qint64 durationS = 0; // 0: until stopped
 };
 
 namespace CommandLine {

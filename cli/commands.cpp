@@ -2,9 +2,13 @@
 
 #include "catalogue.h"
 #include "devicesearch.h"
+#include "framewords.h"
 #include "iniprofile.h"
+#include "linecapture.h"
+#include "linelistener.h"
 #include "linesettings.h"
 #include "moderules.h"
+#include "listenport.h"
 #include "portdevices.h"
 #include "profile.h"
 #include "profilereader.h"
@@ -131,6 +135,26 @@ QString csvField(const QString &text)
     return u'"' + quoted + u'"';
 }
 
+// A device's texts come from the line: control characters as \xNN, so that none of them acts on
+// the terminal.
+QString escaped(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString millisecondsOf(qint64 microseconds)
+{
+    return QString::number(double(microseconds) / 1000, 'f', 1);
+}
+
 QString outcomeName(ProfileWriter::Outcome outcome)
 {
     switch (outcome) {
@@ -175,6 +199,8 @@ public:
             return scan();
         if (command == QLatin1String("watch"))
             return watch();
+        if (command == QLatin1String("listen"))
+            return listen();
         return completion();
     }
 
@@ -195,9 +221,13 @@ private:
     int load();
     int scan();
     int watch();
+    int listen();
     int completion();
 
-    std::optional<Line> line();
+    // A listener names no device: it may go without an address.
+    std::optional<Line> line(bool needsAddress = true);
+    void printHeard(LineListener &listener);
+    void printSummary(const LineListener &listener);
     bool connect(const Line &line);
     std::optional<DeviceProfile> readDevice(const Line &line);
     std::optional<DeviceProfile> loadFile(const QString &path);
@@ -229,7 +259,7 @@ private:
     Session m_session;
 };
 
-std::optional<Cli::Line> Cli::line()
+std::optional<Cli::Line> Cli::line(bool needsAddress)
 {
     const QString settingsPath =
         SettingsFile::path(SettingsFile::windowExecutable(QCoreApplication::applicationFilePath()), false);
@@ -279,6 +309,8 @@ std::optional<Cli::Line> Cli::line()
     std::optional<int> address = m_invocation.address;
     if (!address && saved.deviceNumber >= DeviceSearch::kFirstAddress && saved.deviceNumber <= DeviceSearch::kLastAddress)
         address = int(saved.deviceNumber);
+    else if (!address && !needsAddress)
+        address = 0;
     else if (!address)
         usage(QStringLiteral("%1 holds no usable choice for --address; give --address").arg(settingsPath));
     if (!speed || !parity || !stopBits || !address)
@@ -379,7 +411,7 @@ int Cli::read()
         if (m_invocation.json)
             json.insert(parameter->key, CliValues::json(*parameter, reading->value));
         else
-            printLine(QStringLiteral("%1 = %2").arg(parameter->key, CliValues::shown(*parameter, reading->value)));
+            printLine(QStringLiteral("%1 = %2").arg(parameter->key, Catalogue::shown(*parameter, reading->value)));
     }
     if (m_invocation.json)
         print(json);
@@ -505,9 +537,9 @@ int Cli::compare()
                           {QStringLiteral("identity"), QJsonArray::fromStringList(comparison.identity)}});
     } else {
         for (const Profiles::ComparisonRow &row : comparison.rows) {
-            const QString device = CliValues::shown(*row.parameter, row.device);
+            const QString device = Catalogue::shown(*row.parameter, row.device);
             printLine(row.differs ? QStringLiteral("* %1: device %2, file %3")
-                                        .arg(row.parameter->key, device, CliValues::shown(*row.parameter, row.file))
+                                        .arg(row.parameter->key, device, Catalogue::shown(*row.parameter, row.file))
                                   : QStringLiteral("  %1: %2").arg(row.parameter->key, device));
         }
         for (const QString &difference : comparison.identity)
@@ -557,13 +589,13 @@ int Cli::load()
     }
     for (const Parameter *parameter : writer.leftOut())
         note(QStringLiteral("%1 differs (device %2, file %3): left as it is without --with-line-settings")
-                 .arg(parameter->key, CliValues::shown(*parameter, device->values.value(parameter->key)),
-                      CliValues::shown(*parameter, file->values.value(parameter->key))));
+                 .arg(parameter->key, Catalogue::shown(*parameter, device->values.value(parameter->key)),
+                      Catalogue::shown(*parameter, file->values.value(parameter->key))));
 
     const auto change = [&](const Parameter &parameter) {
         return QStringLiteral("%1: %2 -> %3")
-            .arg(parameter.key, CliValues::shown(parameter, device->values.value(parameter.key)),
-                 CliValues::shown(parameter, file->values.value(parameter.key)));
+            .arg(parameter.key, Catalogue::shown(parameter, device->values.value(parameter.key)),
+                 Catalogue::shown(parameter, file->values.value(parameter.key)));
     };
     if (writer.plan().isEmpty()) {
         note(QStringLiteral("the device holds the file's values: nothing to write"));
@@ -741,7 +773,7 @@ int Cli::watch()
             else
                 fields << QStringLiteral("%1=%2").arg(parameter->key,
                                                       code < lrOk ? QStringLiteral("?")
-                                                                  : CliValues::shown(*parameter, reading->value));
+                                                                  : Catalogue::shown(*parameter, reading->value));
         }
         if (m_invocation.json)
             printLine(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
@@ -756,6 +788,98 @@ int Cli::watch()
             QThread::msleep(ulong(qMin<qint64>(left, kStopCheckMs)));
     }
     return status;
+}
+
+int Cli::listen()
+{
+    const std::optional<Line> line = this->line(false);
+    if (!line)
+        return ExitStatus::Usage;
+    const std::unique_ptr<ListenPort> port = ListenPort::forLine(line->setup);
+    const QString failure = port ? port->open() : OpenFailureText(OpenFailure::LineSettings, {}, {});
+    if (!failure.isEmpty()) {
+        note(QStringLiteral("port %1 not opened: %2").arg(line->shownName, failure));
+        return ExitStatus::Failed;
+    }
+    stopOnSignals();
+    note(QStringLiteral("listening to %1, sending nothing; Ctrl+C ends").arg(line->shownName));
+    LineListener listener(LineSettings::baudRate(line->setup.speedNumber).value_or(0));
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 durationMs = m_invocation.durationS * 1000;
+    while (!stopRequested && (durationMs == 0 || clock.elapsed() < durationMs) && !port->lost()) {
+        port->poll(kStopCheckMs, listener);
+        printHeard(listener);
+    }
+    const bool lost = port->lost();
+    port->close();
+    listener.finish();
+    printHeard(listener);
+    printSummary(listener);
+    if (lost) {
+        note(QStringLiteral("port %1 lost").arg(line->shownName));
+        return ExitStatus::Failed;
+    }
+    return ExitStatus::Success;
+}
+
+void Cli::printHeard(LineListener &listener)
+{
+    const QList<LineListener::Record> records = listener.takeRecords();
+    const QList<LineListener::Event> events = listener.takeEvents();
+    if (m_invocation.json) {
+        for (const LineListener::Record &record : records)
+            m_out << QString::fromUtf8(LineCapture::jsonLine(record));
+        m_out.flush();
+        return;
+    }
+    for (const LineListener::Event &event : events) {
+        QString text = QDateTime::fromMSecsSinceEpoch(event.timeUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz "))
+                       + escaped(event.text);
+        if (event.kind == LineListener::EventKind::Exchange && !event.reply.isEmpty())
+            text += QStringLiteral(" (%1 ms)").arg(millisecondsOf(event.replyUs));
+        else if (event.kind == LineListener::EventKind::Unframed)
+            text += QStringLiteral(": ") + FrameWords::hexBytes(event.reply);
+        printLine(text);
+    }
+}
+
+void Cli::printSummary(const LineListener &listener)
+{
+    QJsonArray addresses;
+    for (const auto &[address, counts] : listener.counts()) {
+        if (m_invocation.json) {
+            addresses.append(QJsonObject{{QStringLiteral("address"), address},
+                                         {QStringLiteral("requests"), counts.requests},
+                                         {QStringLiteral("replies"), counts.replies},
+                                         {QStringLiteral("timeouts"), counts.timeouts},
+                                         {QStringLiteral("crc_errors"), counts.crcErrors},
+                                         {QStringLiteral("reply_us_min"), counts.fastestUs},
+                                         {QStringLiteral("reply_us_mean"), counts.meanUs()},
+                                         {QStringLiteral("reply_us_max"), counts.slowestUs}});
+            continue;
+        }
+        const QString times = counts.timed == 0 ? QStringLiteral("-")
+                                                : QStringLiteral("%1/%2/%3")
+                                                      .arg(millisecondsOf(counts.fastestUs),
+                                                           millisecondsOf(counts.meanUs()),
+                                                           millisecondsOf(counts.slowestUs));
+        printLine(QStringLiteral("address %1: %2 requests, %3 replies, %4 time-outs, %5 CRC errors, "
+                                 "reply ms min/mean/max %6")
+                      .arg(address)
+                      .arg(counts.requests)
+                      .arg(counts.replies)
+                      .arg(counts.timeouts)
+                      .arg(counts.crcErrors)
+                      .arg(times));
+    }
+    if (m_invocation.json)
+        printLine(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("summary"), addresses},
+                                      {QStringLiteral("unframed_bytes"), listener.unframedBytes()}})
+                .toJson(QJsonDocument::Compact)));
+    else
+        printLine(QStringLiteral("unframed bytes: %1").arg(listener.unframedBytes()));
 }
 
 int Cli::completion()

@@ -71,32 +71,6 @@ std::optional<QVariant> parse(const Catalogue::Parameter &parameter, const QStri
     return value;
 }
 
-QString shown(const Catalogue::Parameter &parameter, const QVariant &value)
-{
-    const QString text = Catalogue::valueText(parameter, value);
-    switch (parameter.kind) {
-    case Kind::Text:
-        return u'"' + text + u'"';
-    case Kind::Code: {
-        const QString caption = parameter.codeCaption(value.toInt());
-        return caption.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, caption);
-    }
-    case Kind::FlagWord: {
-        QStringList set;
-        for (const Catalogue::Bit &bit : parameter.bits) {
-            if (value.toUInt() & (1u << bit.bit))
-                set << bit.caption;
-        }
-        return set.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, set.join(QStringLiteral(", ")));
-    }
-    case Kind::Float:
-    case Kind::Flag:
-    case Kind::Number:
-        break;
-    }
-    return text;
-}
-
 QJsonValue json(const Catalogue::Parameter &parameter, const QVariant &value)
 {
     switch (parameter.kind) {

@@ -17,9 +17,6 @@ namespace CliValues {
 // Nothing, with why set, for a value the device must not be sent.
 std::optional<QVariant> parse(const Catalogue::Parameter &parameter, const QString &text, QString *why);
 
-// For a person: a code with its caption ("2 (Нечет)"), a flag word with its set bits, a text
-// in quotes.
-QString shown(const Catalogue::Parameter &parameter, const QVariant &value);
 // For a script: numbers as numbers, codes as their numbers, texts as text.
 QJsonValue json(const Catalogue::Parameter &parameter, const QVariant &value);
 

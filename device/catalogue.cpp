@@ -304,4 +304,30 @@ QString valueText(const Parameter &parameter, const QVariant &value)
     return whole ? QString::number(*whole) : QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
 }
 
+QString shown(const Parameter &parameter, const QVariant &value)
+{
+    const QString text = valueText(parameter, value);
+    switch (parameter.kind) {
+    case Kind::Text:
+        return u'"' + text + u'"';
+    case Kind::Code: {
+        const QString caption = parameter.codeCaption(value.toInt());
+        return caption.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, caption);
+    }
+    case Kind::FlagWord: {
+        QStringList set;
+        for (const Bit &bit : parameter.bits) {
+            if (value.toUInt() & (1u << bit.bit))
+                set << bit.caption;
+        }
+        return set.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, set.join(QStringLiteral(", ")));
+    }
+    case Kind::Float:
+    case Kind::Flag:
+    case Kind::Number:
+        break;
+    }
+    return text;
+}
+
 } // namespace Catalogue

@@ -93,4 +93,8 @@ bool sameValue(const Parameter &parameter, const QVariant &a, const QVariant &b)
 // "-2.5e+06"), whole numbers in decimal, a text as it is.
 QString valueText(const Parameter &parameter, const QVariant &value);
 
+// The value for a person: a code with its caption ("2 (Нечет)"), a flag word with its set bits,
+// a text in quotes.
+QString shown(const Parameter &parameter, const QVariant &value);
+
 } // namespace Catalogue

@@ -37,13 +37,14 @@ QString CAdapter::PlatformPortName(quint8 portNumber)
 
 // Over TCP the server sets the line: only the speed has to be one of the table's, for the
 // reply's time on the line behind the server.
-std::unique_ptr<Transport> CAdapter::transportFor(const QString &path) const
+std::unique_ptr<Transport> CAdapter::transportFor(const QString &path, quint8 speedNumber, quint8 parityRow,
+                                                  quint8 stopBitsRow)
 {
-    const auto baud = LineSettings::baudRate(SpeedNumber);
+    const auto baud = LineSettings::baudRate(speedNumber);
     if (TcpTransport::isTcpName(path))
         return baud ? std::make_unique<TcpTransport>(path) : nullptr;
-    const auto parity = LineSettings::parity(Parity);
-    const auto stopBits = LineSettings::stopBits(StopBits);
+    const auto parity = LineSettings::parity(parityRow);
+    const auto stopBits = LineSettings::stopBits(stopBitsRow);
     if (!baud || !parity || !stopBits)
         return nullptr;
     return std::make_unique<SerialTransport>(path, SerialTransport::Line{qint32(*baud), *parity, *stopBits});
@@ -53,7 +54,8 @@ int CAdapter::Open()
 {
     OpenError = OpenFailure::None;
     OpenErrorText.clear();
-    std::unique_ptr<Transport> transport = transportFor(PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName);
+    std::unique_ptr<Transport> transport =
+        transportFor(PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName, SpeedNumber, Parity, StopBits);
     if (!transport) {
         OpenError = OpenFailure::LineSettings;
         return -1;

@@ -72,6 +72,10 @@ public:
 
     // The device path of COM port PortNumber + 1 when no PortName is given.
     static QString PlatformPortName(quint8 portNumber);
+    // The pipe to a device path or tcp://HOST:PORT with these rows of the line-settings
+    // tables, not yet open; none for a row the tables lack.
+    static std::unique_ptr<Transport> transportFor(const QString &path, quint8 speedNumber, quint8 parity,
+                                                   quint8 stopBits);
 
 private:
     // Decides, from the bytes received so far, that a read may end before its count.
@@ -82,7 +86,6 @@ private:
     // Runs one exchange; with an observer, records its bytes and reports them once it is over.
     qint16 observed(const std::function<qint16()> &exchange);
 
-    std::unique_ptr<Transport> transportFor(const QString &path) const;
     void setReadTimeouts(int totalMs);
     void discardPendingInput();
     bool send(const QByteArray &request);

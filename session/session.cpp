@@ -79,34 +79,38 @@ QString Session::openFailureMessage(const QString &caption, const QString &devic
 
 // On a fresh Linux system a serial port is open only to the group dialout, unless the package's
 // udev rule hands a USB adapter to the user at the desktop; over ssh the group is the way.
+QString OpenFailureText(OpenFailure failure, const QString &portName, const QString &systemText)
+{
+    const std::optional<TcpTransport::Endpoint> server = TcpTransport::endpoint(portName);
+    switch (failure) {
+    case OpenFailure::NoDevice:
+        return QStringLiteral("нет такого устройства");
+    case OpenFailure::Busy:
+        return QStringLiteral("порт занят другой программой");
+    case OpenFailure::NoPermission:
+        return QStringLiteral("нет доступа к порту; выполните sudo adduser $USER dialout и войдите в систему заново");
+    case OpenFailure::LineSettings:
+        return QStringLiteral("не выбраны параметры линии");
+    case OpenFailure::BadAddress:
+        return QStringLiteral("адрес сервера должен быть tcp://УЗЕЛ:ПОРТ");
+    case OpenFailure::HostNotFound:
+        return QStringLiteral("сервер %1 не найден").arg(server ? server->host : portName);
+    case OpenFailure::NoAnswer:
+        return QStringLiteral("сервер %1 не отвечает").arg(server ? server->text() : portName);
+    case OpenFailure::Refused:
+        return QStringLiteral("отказ в соединении");
+    case OpenFailure::None:
+    case OpenFailure::SystemError:
+        break;
+    }
+    return systemText;
+}
+
 QString Session::openFailureText() const
 {
     if (!m_adapter)
         return {};
-    using Failure = CAdapter::OpenFailure;
-    const std::optional<TcpTransport::Endpoint> server = TcpTransport::endpoint(m_adapter->PortName);
-    switch (m_adapter->OpenError) {
-    case Failure::NoDevice:
-        return QStringLiteral("нет такого устройства");
-    case Failure::Busy:
-        return QStringLiteral("порт занят другой программой");
-    case Failure::NoPermission:
-        return QStringLiteral("нет доступа к порту; выполните sudo adduser $USER dialout и войдите в систему заново");
-    case Failure::LineSettings:
-        return QStringLiteral("не выбраны параметры линии");
-    case Failure::BadAddress:
-        return QStringLiteral("адрес сервера должен быть tcp://УЗЕЛ:ПОРТ");
-    case Failure::HostNotFound:
-        return QStringLiteral("сервер %1 не найден").arg(server ? server->host : m_adapter->PortName);
-    case Failure::NoAnswer:
-        return QStringLiteral("сервер %1 не отвечает").arg(server ? server->text() : m_adapter->PortName);
-    case Failure::Refused:
-        return QStringLiteral("отказ в соединении");
-    case Failure::None:
-    case Failure::SystemError:
-        break;
-    }
-    return m_adapter->OpenErrorText;
+    return OpenFailureText(m_adapter->OpenError, m_adapter->PortName, m_adapter->OpenErrorText);
 }
 
 void Session::setObserver(ExchangeObserver observer)

@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "exchangerecord.h"
 #include "parammap.h"
+#include "transport.h"
 
 #include <QObject>
 #include <QString>
@@ -17,6 +18,8 @@ class CAdapter;
 
 // The message shown for a result code; empty for success and for codes without one.
 QString ResultText(qint16 code);
+// Why a port did not open, in the words a user on site needs.
+QString OpenFailureText(OpenFailure failure, const QString &portName, const QString &systemText);
 // Nothing came back, or nothing could be sent: a next exchange would only wait as long again.
 bool LineFailed(qint16 code);
 

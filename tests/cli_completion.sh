@@ -21,4 +21,5 @@ offers "indicator-cli write port.par" "port.parity="
 offers "indicator-cli --baud 19" "19200"
 offers "indicator-cli load --d" "--dry-run"
 offers "indicator-cli watch --c" "--count --csv"
+offers "indicator-cli listen --d" "--duration"
 exit $failed

@@ -370,6 +370,35 @@ private slots:
                                          "data.eeprom_errors"));
     }
 
+    // The test plays a master and a device on the far end of the pseudo-terminal; the bytes
+    // that the listener would send would arrive there as requests.
+    void listenHearsTheLineAndSendsNothing()
+    {
+        PtyPeer peer;
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM),
+                  {"--port", peer.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "listen",
+                   "--duration", "2"});
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("sending nothing"), kRunTimeoutMs);
+        // 150.0 as a register float; a name whose escape sequence would clear the terminal.
+        peer.writeNow(readRequest(3, 0x0A06, 2) + readReply(3, {0x0000, 0x4316}));
+        peer.writeNow(readRequest(3, 0x0B00, 10) + readReply(3, {0x1B41, 0x325B, 0x004A, 0, 0, 0, 0, 0, 0, 0}));
+        peer.writeNow(hex("FF00"));
+        QVERIFY(cli.waitForFinished(kRunTimeoutMs));
+        QCOMPARE(cli.exitCode(), 0);
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        QVERIFY2(out.contains(QStringLiteral("адрес 3: чтение: верхняя граница (0x0A06, 2 рег.) → 150 (")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("адрес 3: чтение: имя прибора (0x0B00, 10 рег.) → \"A\\x1b[2J\"")),
+                 qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("не кадр, байт: 2: FF 00")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("address 3: 2 requests, 2 replies, 0 time-outs, 0 CRC errors")), qPrintable(out));
+        QVERIFY(peer.requests().isEmpty());
+    }
+
     void usage_data()
     {
         QTest::addColumn<QStringList>("arguments");

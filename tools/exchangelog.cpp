@@ -1,9 +1,8 @@
 #include "exchangelog.h"
 
-#include "catalogue.h"
 #include "controls.h"
+#include "framewords.h"
 #include "resultcodes.h"
-#include "rtuframe.h"
 #include "session.h"
 
 #include <QBrush>
@@ -15,82 +14,10 @@
 
 namespace {
 
-// Both requests start with address, function, first register and count: 6 bytes.
-constexpr int kRequestHeaderSize = 6;
 // An exception reply carries its code after address and function.
 constexpr int kExceptionCodeOffset = 2;
-
-QString hexBytes(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-QString hexNumber(uint value, int digits)
-{
-    return QStringLiteral("0x") + QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
-}
-
-quint16 wordAt(const QByteArray &bytes, int offset)
-{
-    return quint16(quint8(bytes[offset]) << 8 | quint8(bytes[offset + 1]));
-}
-
-// "чтение: верхняя граница (0x0A06, 2 рег.)" for a parameter of the catalogue, "чтение 0x0A00,
-// 19 рег." for any other run of registers.
-QString registersInWords(const QString &verb, quint16 first, quint16 count)
-{
-    const QString run = QStringLiteral("%1, %2 рег.").arg(hexNumber(first, 4)).arg(count);
-    const Catalogue::Parameter *parameter = Catalogue::at(first, count);
-    if (!parameter)
-        return verb + u' ' + run;
-    const QString &caption = parameter->caption;
-    return QStringLiteral("%1: %2%3 (%4)").arg(verb, caption.first(1).toLower(), caption.sliced(1), run);
-}
-
-// What the request asked for, in words.
-QString requestInWords(const QByteArray &request)
-{
-    if (request.size() < kRequestHeaderSize)
-        return {};
-    const quint8 function = quint8(request[1]);
-    const quint16 first = wordAt(request, 2);
-    const quint16 count = wordAt(request, 4);
-    switch (function) {
-    case Rtu::fnReadHoldingRegisters:
-        return registersInWords(QStringLiteral("чтение"), first, count);
-    case Rtu::fnWriteMultipleRegisters:
-        return registersInWords(QStringLiteral("запись"), first, count);
-    default:
-        return QStringLiteral("функция ") + hexNumber(function, 2);
-    }
-}
-
-// The Modbus exception codes a slave may answer with.
-QString exceptionName(quint8 code)
-{
-    switch (code) {
-    case 0x01:
-        return QStringLiteral("неверная функция");
-    case 0x02:
-        return QStringLiteral("неверный адрес");
-    case 0x03:
-        return QStringLiteral("неверное значение");
-    case 0x04:
-        return QStringLiteral("отказ прибора");
-    case 0x05:
-        return QStringLiteral("запрос принят, выполняется");
-    case 0x06:
-        return QStringLiteral("прибор занят");
-    case 0x08:
-        return QStringLiteral("ошибка чётности памяти");
-    case 0x0A:
-        return QStringLiteral("шлюз: нет пути");
-    case 0x0B:
-        return QStringLiteral("шлюз: прибор не ответил");
-    default:
-        return QStringLiteral("исключение");
-    }
-}
+// Address, function, first register and count.
+constexpr int kRequestHeaderSize = 6;
 
 QString outcomeText(qint16 result, const QByteArray &reply)
 {
@@ -98,7 +25,7 @@ QString outcomeText(qint16 result, const QByteArray &reply)
         return QStringLiteral("OK");
     if (result == lrDeviceError && reply.size() > kExceptionCodeOffset) {
         const quint8 code = quint8(reply[kExceptionCodeOffset]);
-        return QStringLiteral("%1 — %2").arg(code, 2, 16, QLatin1Char('0')).arg(exceptionName(code));
+        return QStringLiteral("%1 — %2").arg(code, 2, 16, QLatin1Char('0')).arg(FrameWords::exceptionName(code));
     }
     const QString message = ResultText(result);
     return message.isEmpty() ? QString::number(result) : message;
@@ -228,14 +155,14 @@ QString ExchangeLog::text(const Row &row, int column) const
     case Slave:
         return hasHeader && !row.discarded ? QString::number(quint8(row.request[0])) : QString();
     case Function:
-        return hasHeader && !row.discarded ? hexNumber(quint8(row.request[1]), 2) : QString();
+        return hasHeader && !row.discarded ? FrameWords::hexNumber(quint8(row.request[1]), 2) : QString();
     case What:
         return row.discarded ? QStringLiteral("отброшено до запроса, байт: %1").arg(row.reply.size())
-                             : requestInWords(row.request);
+                             : FrameWords::requestInWords(row.request);
     case Request:
-        return hexBytes(row.request);
+        return FrameWords::hexBytes(row.request);
     case Reply:
-        return hexBytes(row.reply);
+        return FrameWords::hexBytes(row.reply);
     case Duration:
         return row.discarded ? QString() : QString::number(row.durationMs);
     case Outcome:
