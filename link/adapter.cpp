@@ -3,11 +3,17 @@
 #include "linesettings.h"
 #include "resultcodes.h"
 #include "rtuframe.h"
-#include "serialtransport.h"
 #include "tcptransport.h"
 
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
+#ifdef Q_OS_WIN
+#include "winserialtransport.h"
+using PlatformSerialTransport = WinSerialTransport;
+#else
+#include "serialtransport.h"
+using PlatformSerialTransport = SerialTransport;
+#endif
+
+#include <mutex>
 
 namespace {
 
@@ -20,6 +26,21 @@ constexpr int kWriteTotalTimeoutMs = 500;
 
 // A request must have left within this time plus its own duration on the wire.
 constexpr int kSendTimeoutMs = 1000;
+
+std::mutex sourceMutex;
+CAdapter::TransportSource transportSource; // empty: CAdapter::transportFor
+
+std::unique_ptr<Transport> transportFromSource(const QString &path, quint8 speedNumber, quint8 parity,
+                                               quint8 stopBits)
+{
+    CAdapter::TransportSource source;
+    {
+        const std::lock_guard lock(sourceMutex);
+        source = transportSource;
+    }
+    return source ? source(path, speedNumber, parity, stopBits)
+                  : CAdapter::transportFor(path, speedNumber, parity, stopBits);
+}
 
 } // namespace
 
@@ -35,6 +56,13 @@ QString CAdapter::PlatformPortName(quint8 portNumber)
 #endif
 }
 
+CAdapter::PipeAbilities CAdapter::abilitiesOf(const QString &path)
+{
+    if (TcpTransport::isTcpName(path))
+        return {.setsLine = false, .systemDevice = false, .latencyAllowanceMs = TcpTransport::kNetworkAllowanceMs};
+    return {};
+}
+
 // Over TCP the server sets the line: only the speed has to be one of the table's, for the
 // reply's time on the line behind the server.
 std::unique_ptr<Transport> CAdapter::transportFor(const QString &path, quint8 speedNumber, quint8 parityRow,
@@ -47,15 +75,25 @@ std::unique_ptr<Transport> CAdapter::transportFor(const QString &path, quint8 sp
     const auto stopBits = LineSettings::stopBits(stopBitsRow);
     if (!baud || !parity || !stopBits)
         return nullptr;
-    return std::make_unique<SerialTransport>(path, SerialTransport::Line{qint32(*baud), *parity, *stopBits});
+    return std::make_unique<PlatformSerialTransport>(path,
+                                                     PlatformSerialTransport::Line{qint32(*baud), *parity, *stopBits});
+}
+
+void CAdapter::setTransportSource(TransportSource source)
+{
+    const std::lock_guard lock(sourceMutex);
+    transportSource = std::move(source);
 }
 
 int CAdapter::Open()
 {
     OpenError = OpenFailure::None;
     OpenErrorText.clear();
+    const std::optional<quint32> baud = LineSettings::baudRate(SpeedNumber);
     std::unique_ptr<Transport> transport =
-        transportFor(PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName, SpeedNumber, Parity, StopBits);
+        baud ? transportFromSource(PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName, SpeedNumber,
+                                   Parity, StopBits)
+             : nullptr;
     if (!transport) {
         OpenError = OpenFailure::LineSettings;
         return -1;
@@ -63,7 +101,7 @@ int CAdapter::Open()
     OpenError = transport->open(&OpenErrorText);
     if (OpenError != OpenFailure::None)
         return -1;
-    MultiplierMs = LineSettings::characterTimeMs(*LineSettings::baudRate(SpeedNumber));
+    MultiplierMs = LineSettings::characterTimeMs(*baud);
     PortHandle = std::move(transport);
     return 0;
 }
@@ -103,7 +141,7 @@ qint16 CAdapter::observed(const std::function<qint16()> &exchange)
     m_record.reset();
     if (record.request.isEmpty())
         return result; // refused before anything reached the line
-    record.ended = record.sent.addMSecs(m_sinceSent.elapsed());
+    record.ended = record.sent.addMSecs(nowMs() - m_sentAtMs);
     record.result = result;
     m_observer(record);
     return result;
@@ -119,23 +157,11 @@ qint16 CAdapter::readRegisters(quint8 slave, quint16 firstRegister, quint16 coun
     if (!send(request))
         return lrWriteFailed;
 
-    QByteArray reply = receive(Rtu::readHeaderSize);
-    if (reply.size() < Rtu::readHeaderSize)
-        return lrNoAnswer;
-    if (Rtu::isException(quint8(reply[1])))
-        return finishExceptionReply(reply);
-
-    const int dataBytes = quint8(reply[2]);
-    if (dataBytes > Rtu::maxReadDataBytes)
-        return lrIncomplete;
-    const int rest = dataBytes + Rtu::crcSize;
-    reply += receive(rest);
-    if (reply.size() != Rtu::readHeaderSize + rest)
-        return lrIncomplete;
-    if (!Rtu::crcVerifies(reply))
-        return lrBadCrc;
-    Rtu::copyRegisters(QByteArrayView(reply).sliced(Rtu::readHeaderSize, dataBytes), buffer);
-    return lrOk;
+    QByteArray reply;
+    const qint16 result = receiveReply(request, Rtu::readHeaderSize, reply);
+    if (result == lrOk)
+        Rtu::copyRegisters(QByteArrayView(reply).sliced(Rtu::readHeaderSize, 2 * count), buffer);
+    return result;
 }
 
 qint16 CAdapter::writeRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer)
@@ -150,30 +176,65 @@ qint16 CAdapter::writeRegisters(quint8 slave, quint16 firstRegister, quint16 cou
     if (!send(request))
         return lrWriteFailed;
 
-    // The reply's first stage is its first 6 bytes; an exception reply ends after 5.
+    // The reply's first stage is its first 6 bytes.
     constexpr int firstStage = 6;
-    QByteArray reply = receive(firstStage, [](const QByteArray &bytes) {
-        return bytes.size() >= Rtu::exceptionReplySize && Rtu::isException(quint8(bytes[1]));
-    });
-    if (reply.size() >= Rtu::exceptionReplySize && Rtu::isException(quint8(reply[1])))
-        return finishExceptionReply(reply);
-    if (reply.size() < firstStage)
-        return lrNoAnswer;
-    reply += receive(Rtu::writeReplySize - firstStage);
-    if (reply.size() < Rtu::writeReplySize)
-        return lrIncomplete;
-    return Rtu::crcVerifies(reply) ? lrOk : lrBadCrc;
+    QByteArray reply;
+    return receiveReply(request, firstStage, reply);
 }
 
-// The reply holds at least address, function and exception code; its CRC may still be missing.
-qint16 CAdapter::finishExceptionReply(QByteArray reply)
+// Receives the reply to `request` into frame: its first `firstStage` bytes within the stage's
+// budget (else lrNoAnswer), then the rest, as long as its function and byte count say, with no
+// pause longer than the interval (else lrIncomplete).
+//
+// A whole frame of another slave address with a verified CRC (a late reply of another unit on
+// the line) is set aside, and the first stage goes on for this slave's reply. Its bytes count
+// towards the stage's budget as if the stage had asked for them, one character time each, so
+// that it costs this reply nothing; but no more than one longest frame's worth, so that a line
+// full of other units' traffic still ends the wait.
+qint16 CAdapter::receiveReply(const QByteArray &request, int firstStage, QByteArray &frame)
 {
-    const int missing = Rtu::exceptionReplySize - int(reply.size());
-    if (missing > 0)
-        reply += receive(missing);
-    if (reply.size() < Rtu::exceptionReplySize)
-        return lrIncomplete;
-    return Rtu::crcVerifies(reply.first(Rtu::exceptionReplySize)) ? lrDeviceError : lrBadCrc;
+    // A frame shorter than the first stage (an exception reply, another unit's empty read
+    // reply to a write) ends it once it is whole.
+    const auto wholeFrame = [](const QByteArray &bytes) {
+        return bytes.size() >= Rtu::readHeaderSize && bytes.size() >= Rtu::replyLength(bytes);
+    };
+    QByteArray bytes;
+    int setAsideBytes = 0;
+    const qint64 waitingSinceMs = nowMs();
+    for (;;) {
+        const qint64 stageMs = TotalMs + qint64(firstStage + setAsideBytes) * MultiplierMs;
+        receive(bytes, firstStage, stageMs - (nowMs() - waitingSinceMs), wholeFrame);
+        if (bytes.size() < firstStage && !wholeFrame(bytes))
+            return lrNoAnswer;
+        const int length = Rtu::replyLength(bytes);
+        if (length > Rtu::maxFrameSize)
+            return lrIncomplete;
+        receive(bytes, length, TotalMs + qint64(length - bytes.size()) * MultiplierMs);
+        if (bytes.size() < length)
+            return lrIncomplete;
+        frame = bytes.first(length);
+        if (!Rtu::crcVerifies(frame))
+            return lrBadCrc;
+        if (frame[0] == request[0])
+            break;
+        setAsideBytes += length;
+        if (setAsideBytes > Rtu::maxFrameSize)
+            return lrNoAnswer;
+        setAside(frame);
+        bytes.remove(0, length);
+    }
+    if (Rtu::mismatch(request, frame) != Rtu::Mismatch::None)
+        return lrWrongReply;
+    return Rtu::isException(quint8(frame[1])) ? lrDeviceError : lrOk;
+}
+
+// The monitor shows another unit's frame in a row of its own, not as a part of this reply.
+void CAdapter::setAside(const QByteArray &foreignFrame)
+{
+    if (!m_record)
+        return;
+    m_record->foreign.append(foreignFrame);
+    m_record->reply.remove(0, foreignFrame.size());
 }
 
 void CAdapter::setReadTimeouts(int totalMs)
@@ -196,36 +257,41 @@ bool CAdapter::send(const QByteArray &request)
     if (m_record) {
         m_record->request = request;
         m_record->sent = QDateTime::currentDateTime();
-        m_sinceSent.start();
+        m_sentAtMs = nowMs();
     }
     if (!PortHandle || !PortHandle->isOpen())
         return false;
-    return PortHandle->write(request, QDeadlineTimer(kSendTimeoutMs + qint64(request.size()) * MultiplierMs));
+    return PortHandle->write(request, kSendTimeoutMs + qint64(request.size()) * MultiplierMs);
 }
 
-// One read of `count` bytes under the current time-outs; returns what arrived, possibly nothing.
-QByteArray CAdapter::receive(int count, const EarlyEnd &earlyEnd)
+qint64 CAdapter::nowMs() const
 {
-    QByteArray bytes;
+    return PortHandle ? PortHandle->nowMs() : Transport::steadyNowMs();
+}
+
+// Reads until bytes holds `count` (or earlyEnd accepts them), at most budgetMs from now;
+// bytes may already hold some from an earlier read.
+void CAdapter::receive(QByteArray &bytes, int count, qint64 budgetMs, const EarlyEnd &earlyEnd)
+{
     if (!PortHandle || !PortHandle->isOpen())
-        return bytes;
-    const qint64 budgetMs = TotalMs + qint64(count) * MultiplierMs;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    for (;;) {
-        bytes += PortHandle->read(count - bytes.size());
-        if (bytes.size() >= count || (earlyEnd && earlyEnd(bytes)))
+        return;
+    const qsizetype before = bytes.size();
+    const qint64 startMs = nowMs();
+    const auto done = [&] { return bytes.size() >= count || (earlyEnd && earlyEnd(bytes)); };
+    while (!done()) {
+        const QByteArray arrived = PortHandle->read(count - bytes.size());
+        bytes += arrived;
+        if (m_record)
+            m_record->reply += arrived;
+        if (done())
             break;
-        const qint64 left = budgetMs - elapsed.elapsed();
+        const qint64 left = budgetMs - (nowMs() - startMs);
         if (left <= 0)
             break;
-        // The interval counts from the last byte received; before the first one only the
-        // total budget applies.
-        const qint64 wait = bytes.isEmpty() ? left : qMin<qint64>(left, IntervalMs);
+        // The interval counts from the last byte this read received; before its first one
+        // only the budget applies.
+        const qint64 wait = bytes.size() == before ? left : qMin<qint64>(left, IntervalMs);
         if (!PortHandle->waitForBytes(int(wait)))
             break;
     }
-    if (m_record)
-        m_record->reply += bytes;
-    return bytes;
 }

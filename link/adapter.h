@@ -4,7 +4,6 @@
 #include "transport.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 
@@ -61,14 +60,31 @@ public:
     // the server's connection dropped): every exchange fails at once from then on.
     bool PortLost() const;
 
-    // The registers land in host order in buffer, which must hold Rtu::maxReadRegisters slots:
-    // a reply may carry more registers than were asked for, and all of them are copied.
+    // The `count` registers land in host order in buffer. A reply that does not answer the
+    // request (another function, another byte count) is lrWrongReply and leaves buffer alone;
+    // one of another slave address is set aside, and the wait for this slave's goes on.
     qint16 ReadRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer);
-    // At most Rtu::maxWriteRegisters registers; more are refused with lrBadParameters.
+    // At most Rtu::maxWriteRegisters registers; more are refused with lrBadParameters. The echo
+    // must name the request's first register and count, else lrWrongReply.
     qint16 WriteRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer);
 
     // Hears of every exchange that reaches the line, after it has ended; none by default.
     void setObserver(ExchangeObserver observer) { m_observer = std::move(observer); }
+
+    // What the pipe to a device path or tcp://HOST:PORT lets this computer do, known from the
+    // name before anything opens.
+    struct PipeAbilities
+    {
+        // The speed, parity and stop bits are set here; behind a serial device server they are
+        // the server's, and a search of the line tries addresses only.
+        bool setsLine = true;
+        // A device of this system, which comes and goes with its adapter; otherwise a server
+        // reached over the network, asked again when its connection drops.
+        bool systemDevice = true;
+        // Added to every stage of a reply, for the time the pipe takes to pass the bytes on.
+        int latencyAllowanceMs = 0;
+    };
+    static PipeAbilities abilitiesOf(const QString &path);
 
     // The device path of COM port PortNumber + 1 when no PortName is given.
     static QString PlatformPortName(quint8 portNumber);
@@ -76,6 +92,13 @@ public:
     // tables, not yet open; none for a row the tables lack.
     static std::unique_ptr<Transport> transportFor(const QString &path, quint8 speedNumber, quint8 parity,
                                                    quint8 stopBits);
+
+    // Where Open takes its pipe from: transportFor, unless another source stands in its place
+    // (a pipe that plays a device from a script). Set for every adapter that opens from then on,
+    // on whichever thread; an empty source puts transportFor back.
+    using TransportSource = std::function<std::unique_ptr<Transport>(const QString &path, quint8 speedNumber,
+                                                                     quint8 parity, quint8 stopBits)>;
+    static void setTransportSource(TransportSource source);
 
 private:
     // Decides, from the bytes received so far, that a read may end before its count.
@@ -89,8 +112,11 @@ private:
     void setReadTimeouts(int totalMs);
     void discardPendingInput();
     bool send(const QByteArray &request);
-    QByteArray receive(int count, const EarlyEnd &earlyEnd = {});
-    qint16 finishExceptionReply(QByteArray reply);
+    qint16 receiveReply(const QByteArray &request, int firstStage, QByteArray &frame);
+    void receive(QByteArray &bytes, int count, qint64 budgetMs, const EarlyEnd &earlyEnd = {});
+    void setAside(const QByteArray &foreignFrame);
+    // The time on the pipe's clock, which every time-out of an exchange runs on.
+    qint64 nowMs() const;
 
     std::unique_ptr<Transport> PortHandle; // null until Open succeeds
     // What the read time-outs do, on a serial port as over TCP: a read ends when its bytes are
@@ -102,5 +128,5 @@ private:
 
     ExchangeObserver m_observer;
     std::optional<ExchangeRecord> m_record; // the exchange under way, while observed
-    QElapsedTimer m_sinceSent;
+    qint64 m_sentAtMs = 0; // on the pipe's clock
 };

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QtGlobal>
 
 #include <functional>
@@ -13,8 +14,11 @@ struct ExchangeRecord
     // to an earlier exchange, an echo, noise, another master's traffic.
     QByteArray discarded;
     QByteArray request; // as handed to the port
-    // Every byte that arrived for this exchange, in order: a whole reply, a part of one, or
-    // garbage; empty for silence.
+    // Whole frames of other units, their CRC verified, that came after the request and were set
+    // aside while the exchange waited for its own reply: a late reply of another unit.
+    QList<QByteArray> foreign;
+    // Every byte that arrived for this exchange after those frames, in order: a whole reply, a
+    // part of one, or garbage; empty for silence.
     QByteArray reply;
     QDateTime sent;  // when the request began to leave
     QDateTime ended; // when the last byte arrived or the exchange stopped waiting for more

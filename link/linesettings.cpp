@@ -1,5 +1,7 @@
 #include "linesettings.h"
 
+#include <QString>
+
 #include <algorithm>
 
 namespace LineSettings {
@@ -23,8 +25,8 @@ std::optional<quint8> speedNumber(quint32 baud)
     return quint8(row - BaudRates.begin());
 }
 
-std::optional<QSerialPort::Parity> parity(quint8 index) { return entry(Parities, index); }
-std::optional<QSerialPort::StopBits> stopBits(quint8 index) { return entry(StopBits, index); }
+std::optional<ParityCode> parity(quint8 index) { return entry(Parities, index); }
+std::optional<StopBitsCode> stopBits(quint8 index) { return entry(StopBits, index); }
 
 std::optional<quint8> parityRow(QStringView name)
 {

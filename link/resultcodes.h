@@ -12,5 +12,6 @@ enum TResultCode : qint16 {
     lrDeviceError = -4,    // the device answered with a Modbus exception
     lrIncomplete = -5,     // the reply stopped after its header
     lrNoAnswer = -6,       // not even the reply's header arrived
+    lrWrongReply = -7,     // a whole reply, its CRC verified, that does not answer the request
     lrBadParameters = -100 // a page refused to send its input
 };

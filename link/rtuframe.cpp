@@ -58,10 +58,47 @@ QByteArray writeRequest(quint8 slave, quint16 firstRegister, quint16 count, cons
     return frame;
 }
 
+quint16 wordAt(QByteArrayView frame, qsizetype offset)
+{
+    return quint16(quint8(frame[offset]) << 8 | quint8(frame[offset + 1]));
+}
+
+int replyLength(QByteArrayView start)
+{
+    const quint8 function = quint8(start[1]);
+    if (isException(function))
+        return exceptionReplySize;
+    if (function == fnWriteMultipleRegisters)
+        return writeReplySize;
+    return readHeaderSize + quint8(start[2]) + crcSize;
+}
+
+Mismatch mismatch(QByteArrayView request, QByteArrayView reply)
+{
+    // Both requests begin with address, function, first register and count.
+    constexpr int requestHeaderSize = 6;
+    if (request.size() < requestHeaderSize || reply.size() < readHeaderSize || reply.size() < replyLength(reply))
+        return Mismatch::None; // no whole frame: nothing to judge
+    if (reply[0] != request[0])
+        return Mismatch::Slave;
+    const quint8 function = quint8(request[1]);
+    const quint8 answered = quint8(reply[1]);
+    if (answered == (function | exceptionFlag))
+        return Mismatch::None;
+    if (answered != function)
+        return Mismatch::Function;
+    const quint16 count = wordAt(request, 4);
+    if (function == fnReadHoldingRegisters)
+        return quint8(reply[2]) == 2 * count ? Mismatch::None : Mismatch::ByteCount;
+    if (wordAt(reply, 2) != wordAt(request, 2))
+        return Mismatch::FirstRegister;
+    return wordAt(reply, 4) == count ? Mismatch::None : Mismatch::Count;
+}
+
 void copyRegisters(QByteArrayView data, quint16 *registers)
 {
     for (qsizetype k = 0; k < data.size() / 2; ++k)
-        registers[k] = quint16(quint8(data[2 * k]) << 8 | quint8(data[2 * k + 1]));
+        registers[k] = wordAt(data, 2 * k);
 }
 
 } // namespace Rtu

@@ -41,6 +41,25 @@ QByteArray writeRequest(quint8 slave, quint16 firstRegister, quint16 count, cons
 
 inline bool isException(quint8 functionCode) { return functionCode & exceptionFlag; }
 
+// The 16-bit word at offset, high-order byte first.
+quint16 wordAt(QByteArrayView frame, qsizetype offset);
+
+// A reply's whole length, known from its first three bytes by its function: an exception reply
+// is 5 bytes, a write echo 8, any other a read reply of 3 + byte count + 2.
+int replyLength(QByteArrayView start);
+
+// How a whole reply, its CRC verified, fails to answer its request.
+enum class Mismatch {
+    None,          // it answers: the request's address and function (or its exception), and
+                   // the data asked for or the echo of the write
+    Slave,         // another unit's reply
+    Function,      // neither the request's function nor its exception
+    ByteCount,     // a read reply of other than 2 bytes a register asked for
+    FirstRegister, // a write echo of another first register
+    Count,         // a write echo of another register count
+};
+Mismatch mismatch(QByteArrayView request, QByteArrayView reply);
+
 // Stores data bytes 2k and 2k+1 as register k in host order; an odd last byte is ignored.
 void copyRegisters(QByteArrayView data, quint16 *registers);
 

@@ -23,11 +23,6 @@ constexpr int kMostWrittenRegisters = 123;
 constexpr quint8 kHighestExceptionCode = 0x0B;
 constexpr int kExceptionCodeOffset = 2;
 
-quint16 wordAt(QByteArrayView bytes, int offset)
-{
-    return quint16(quint8(bytes[offset]) << 8 | quint8(bytes[offset + 1]));
-}
-
 bool countFits(QByteArrayView bytes, int most)
 {
     const quint16 count = wordAt(bytes, kCountOffset);

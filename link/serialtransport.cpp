@@ -1,5 +1,6 @@
 #include "serialtransport.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QThread>
 
@@ -142,8 +143,9 @@ bool SerialTransport::lost() const
     return m_port && !m_port->isOpen() && !m_closedByOwner;
 }
 
-bool SerialTransport::write(const QByteArray &bytes, const QDeadlineTimer &deadline)
+bool SerialTransport::write(const QByteArray &bytes, qint64 timeoutMs)
 {
+    const QDeadlineTimer deadline(timeoutMs);
     if (!isOpen() || m_port->write(bytes) != bytes.size())
         return false;
     while (m_port->bytesToWrite() > 0) {

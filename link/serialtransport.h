@@ -25,7 +25,7 @@ public:
     bool isOpen() const override;
     bool lost() const override;
 
-    bool write(const QByteArray &bytes, const QDeadlineTimer &deadline) override;
+    bool write(const QByteArray &bytes, qint64 timeoutMs) override;
     bool waitForBytes(int ms) override;
     QByteArray read(qint64 maxBytes) override;
     void discardInput(QByteArray *discarded) override;

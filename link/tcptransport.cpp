@@ -1,5 +1,6 @@
 #include "tcptransport.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QTcpSocket>
@@ -134,8 +135,9 @@ bool TcpTransport::lost() const
 
 // Once the system has taken the bytes they are on their way; the time that the server takes to
 // put them on the line is part of the reply's budget.
-bool TcpTransport::write(const QByteArray &bytes, const QDeadlineTimer &deadline)
+bool TcpTransport::write(const QByteArray &bytes, qint64 timeoutMs)
 {
+    const QDeadlineTimer deadline(timeoutMs);
     if (!isOpen() || m_socket->write(bytes) != bytes.size())
         return false;
     while (m_socket->bytesToWrite() > 0) {

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QString>
 #include <QtGlobal>
+
+#include <chrono>
 
 // Why a pipe did not open; SystemError for a reason without a name of its own, with the
 // system's words beside it.
@@ -22,7 +23,9 @@ enum class OpenFailure {
 
 // The byte pipe under the exchanges: a serial port, or a TCP connection to a serial device
 // server that passes the bytes on to the line. The pipe only moves bytes; the frames, the
-// time-outs and the order of the stages are the exchange's, the same for every pipe.
+// time-outs and the order of the stages are the exchange's, the same for every pipe. The
+// time-outs run on the pipe's clock, so that a pipe that plays a device from a script can play
+// its time as well.
 class Transport
 {
 public:
@@ -38,8 +41,8 @@ public:
     // far end of a pseudo-terminal closed, the server's connection dropped.
     virtual bool lost() const = 0;
 
-    // Hands the bytes over and waits, until the deadline, until they have left this computer.
-    virtual bool write(const QByteArray &bytes, const QDeadlineTimer &deadline) = 0;
+    // Hands the bytes over and waits, at most timeoutMs, until they have left this computer.
+    virtual bool write(const QByteArray &bytes, qint64 timeoutMs) = 0;
     // Waits up to ms for bytes not yet read; false when none came or the pipe failed.
     virtual bool waitForBytes(int ms) = 0;
     // What has arrived, at most maxBytes, without waiting.
@@ -50,4 +53,14 @@ public:
     // Added to every stage of a reply, and to the silence allowed between its bytes, for the
     // time the pipe itself takes to pass them on.
     virtual int latencyAllowanceMs() const { return 0; }
+
+    // Milliseconds on the clock that waitForBytes and write wait by; only differences count.
+    virtual qint64 nowMs() const { return steadyNowMs(); }
+    // The system's monotonic clock, which no change of the wall clock moves.
+    static qint64 steadyNowMs()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };

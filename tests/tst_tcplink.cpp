@@ -124,8 +124,9 @@ private slots:
         QFETCH(int, atLeastMs);
         QFETCH(int, belowMs);
 
-        // The queue holds one connection beyond a backlog of 0, and no event loop runs here to
-        // take it off: the filler stays, and the next request meets a full queue.
+        // The queue holds one connection beyond a backlog of 0, and the server takes nothing off
+        // it (the session's wait serves events): the filler stays, and the next request meets a
+        // full queue.
         QTcpServer busy;
         busy.setListenBacklogSize(0);
         QTcpSocket filler;
@@ -133,6 +134,7 @@ private slots:
             QVERIFY(busy.listen(QHostAddress::LocalHost));
             filler.connectToHost(QHostAddress::LocalHost, busy.serverPort());
             QVERIFY(filler.waitForConnected(1000));
+            busy.pauseAccepting();
             portName = nameOf(busy);
             reason.replace(QLatin1String("%PORT%"), QString::number(busy.serverPort()));
         }
@@ -151,22 +153,11 @@ private slots:
     }
 
     // A server that takes the connection and never answers is a device that keeps silent, not a
-    // lost connection: each exchange waits its own time-out and the network's allowance.
-    void silentServerCostsTheTimeOutWithTheNetworksAllowance_data()
-    {
-        QTest::addColumn<bool>("write");
-        QTest::addColumn<int>("atLeastMs");
-        QTest::addColumn<int>("belowMs");
-        // 100 ms or 500 ms, 100 ms for the network, 1 ms per expected byte at 19200 baud.
-        QTest::newRow("read") << false << 195 << 600;
-        QTest::newRow("write") << true << 595 << 1100;
-    }
-
+    // lost connection: the read waits its time-out and the network's allowance (100 ms, 100 ms
+    // for the network, 3 bytes at 1 ms; to the millisecond in tst_adapter, on a scripted pipe
+    // that claims the same allowance), with room above for a loaded machine.
     void silentServerCostsTheTimeOutWithTheNetworksAllowance()
     {
-        QFETCH(bool, write);
-        QFETCH(int, atLeastMs);
-        QFETCH(int, belowMs);
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         connectAdapter(nameOf(server));
@@ -174,19 +165,15 @@ private slots:
         QTcpSocket *serverSide = server.nextPendingConnection();
         QVERIFY(serverSide);
 
-        for (int round = 0; round < 2; ++round) {
-            Registers registers{};
-            QElapsedTimer elapsed;
-            elapsed.start();
-            const qint16 result = write ? adapter->WriteRegisters(1, kBrightnessRegister, 1, registers.data())
-                                        : adapter->ReadRegisters(1, kAddressRegister, 1, registers.data());
-            const qint64 ms = elapsed.elapsed();
-            QCOMPARE(result, lrNoAnswer);
-            QVERIFY2(ms >= atLeastMs && ms < belowMs, qPrintable(QString::number(ms)));
-            QVERIFY(!adapter->PortLost());
-        }
+        Registers registers{};
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(adapter->ReadRegisters(1, kAddressRegister, 1, registers.data()), lrNoAnswer);
+        const qint64 ms = elapsed.elapsed();
+        QVERIFY2(ms >= 200 && ms < 600, qPrintable(QString::number(ms)));
+        QVERIFY(!adapter->PortLost());
         QVERIFY(serverSide->waitForReadyRead(1000));
-        QCOMPARE(serverSide->readAll().size(), write ? 2 * 11 : 2 * 8); // both requests arrived
+        QCOMPARE(serverSide->readAll(), readRequest(1, kAddressRegister, 1));
     }
 
     // The simulator answers after 500 ms, when the read has given up at 203 ms (100 ms, 100 ms
