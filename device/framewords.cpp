@@ -10,11 +10,6 @@ namespace {
 // Both requests start with address, function, first register and count: 6 bytes.
 constexpr int kRequestHeaderSize = 6;
 
-quint16 wordAt(QByteArrayView bytes, int offset)
-{
-    return quint16(quint8(bytes[offset]) << 8 | quint8(bytes[offset + 1]));
-}
-
 QString registersInWords(const QString &verb, quint16 first, quint16 count)
 {
     const QString run = QStringLiteral("%1, %2 рег.").arg(hexNumber(first, 4)).arg(count);
@@ -42,8 +37,8 @@ QString requestInWords(QByteArrayView request)
     if (request.size() < kRequestHeaderSize)
         return {};
     const quint8 function = quint8(request[1]);
-    const quint16 first = wordAt(request, 2);
-    const quint16 count = wordAt(request, 4);
+    const quint16 first = Rtu::wordAt(request, 2);
+    const quint16 count = Rtu::wordAt(request, 4);
     switch (function) {
     case Rtu::fnReadHoldingRegisters:
         return registersInWords(QStringLiteral("чтение"), first, count);
@@ -52,6 +47,27 @@ QString requestInWords(QByteArrayView request)
     default:
         return QStringLiteral("функция ") + hexNumber(function, 2);
     }
+}
+
+QString escapedControls(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c.category() == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 
 QString exceptionName(quint8 code)

@@ -19,6 +19,12 @@ QString hexNumber(uint value, int digits);
 // fewer bytes than a request's header.
 QString requestInWords(QByteArrayView request);
 
+// A device's texts come from the line: as one line of plain characters, so that none of them
+// acts on a terminal or breaks a row of a table. A line feed, a carriage return and a tab as \n,
+// \r and \t, other control characters as \xNN, and the backslash doubled, so that "\n" typed
+// into a device's name stays apart from a line feed.
+QString escapedControls(const QString &text);
+
 // The name of a Modbus exception code.
 QString exceptionName(quint8 code);
 

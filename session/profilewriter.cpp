@@ -153,6 +153,17 @@ bool ProfileWriter::allConfirmed() const
                           [](const Result &result) { return result.outcome == Outcome::Confirmed; });
 }
 
+QString ProfileWriter::summary() const
+{
+    if (!m_backupError.isEmpty())
+        return QStringLiteral("не записано: прежние настройки не сохранены");
+    for (const Result &one : m_results) {
+        if (one.outcome != Outcome::Confirmed)
+            return QStringLiteral("%1: %2").arg(one.parameter->caption, one.text);
+    }
+    return total() == 0 ? QStringLiteral("уже как в профиле") : QStringLiteral("записано и подтверждено: %1").arg(total());
+}
+
 bool ProfileWriter::backUp()
 {
     const QDir folder(m_options.backupFolder);

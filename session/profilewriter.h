@@ -112,6 +112,9 @@ public:
     const QList<Result> &results() const { return m_results; }
     // Finished, and every planned parameter confirmed.
     bool allConfirmed() const;
+    // The unit's outcome in a table's words: nothing to write, how many were written and
+    // confirmed, or the first thing that went wrong.
+    QString summary() const;
 
 private:
     bool backUp();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace SettingsFile {
 
@@ -16,6 +17,8 @@ namespace {
 constexpr char kComputer[] = "COMP";
 constexpr char kDevice[] = "DEVS";
 constexpr char kPorts[] = "PORTS"; // only read
+constexpr char kMonitor[] = "MONITOR";
+constexpr char kMonitorFrameKeys[][7] = {"Left", "Top", "Width", "Height"};
 constexpr char kPortNumberKey[] = "PortNumber";
 constexpr char kSpeedNumberKey[] = "SpeedNumber";
 constexpr char kParityKey[] = "Parity";
@@ -24,6 +27,27 @@ constexpr char kTimeOutKey[] = "TimeOut";
 constexpr char kDeviceNumberKey[] = "DeviceNumber";
 
 constexpr char kWindowProgram[] = "indicator-config";
+
+#ifdef Q_OS_WIN
+// On NTFS, QFileInfo reports only the read-only attribute, not the folder's rights: Program
+// Files looks writable to it, and the file would be lost at close. Only trying tells; opening
+// for appending and a temporary file leave nothing changed behind.
+bool mayWriteBeside(const QFileInfo &file)
+{
+    if (file.exists()) {
+        QFile existing(file.filePath());
+        if (existing.open(QIODevice::Append))
+            return true;
+    }
+    QTemporaryFile probe(QDir(file.absolutePath()).filePath(QStringLiteral("probe-XXXXXX")));
+    return probe.open();
+}
+#else
+bool mayWriteBeside(const QFileInfo &file)
+{
+    return (file.exists() && file.isWritable()) || QFileInfo(file.absolutePath()).isWritable();
+}
+#endif
 
 } // namespace
 
@@ -40,8 +64,7 @@ QString path(const QString &executablePath, bool prepareFolder)
 {
     const QString beside = fileName(executablePath);
     const QFileInfo besideFile(beside);
-    const QFileInfo folder(besideFile.absolutePath());
-    if ((besideFile.exists() && besideFile.isWritable()) || folder.isWritable())
+    if (mayWriteBeside(besideFile))
         return beside;
 
     const QString configFolder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
@@ -81,6 +104,28 @@ void writeConnection(IniProfile &settings, const Connection &connection)
     settings.writeInteger(kComputer, kStopBitsKey, connection.stopBits);
     settings.writeInteger(kComputer, kTimeOutKey, connection.timeOut);
     settings.writeInteger(kDevice, kDeviceNumberKey, connection.deviceNumber);
+}
+
+std::optional<QRect> readMonitorFrame(const IniProfile &settings)
+{
+    std::array<qint64, 4> frame{};
+    for (size_t i = 0; i < frame.size(); ++i) {
+        const auto value = settings.value(kMonitor, kMonitorFrameKeys[i]);
+        const auto number = value ? IniProfile::parseInteger(*value) : std::nullopt;
+        if (!number)
+            return std::nullopt;
+        frame[i] = *number;
+    }
+    if (frame[2] <= 0 || frame[3] <= 0)
+        return std::nullopt;
+    return QRect(int(frame[0]), int(frame[1]), int(frame[2]), int(frame[3]));
+}
+
+void writeMonitorFrame(IniProfile &settings, const QRect &frame)
+{
+    const int values[] = {frame.left(), frame.top(), frame.width(), frame.height()};
+    for (size_t i = 0; i < std::size(values); ++i)
+        settings.writeInteger(kMonitor, kMonitorFrameKeys[i], values[i]);
 }
 
 std::array<QString, kPortCount> mappedPorts(const IniProfile &settings)

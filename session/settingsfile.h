@@ -2,10 +2,12 @@
 
 #include "iniprofile.h"
 
+#include <QRect>
 #include <QString>
 #include <QtGlobal>
 
 #include <array>
+#include <optional>
 
 // The configurator's settings file: where it lives and what its connection keys hold. The window
 // reads it at start and writes it at close; the command line only reads the window's file, for
@@ -40,6 +42,11 @@ struct Connection
 // Missing or malformed keys give the defaults above; the time-out is written, never read.
 Connection readConnection(const IniProfile &settings);
 void writeConnection(IniProfile &settings, const Connection &connection);
+
+// [MONITOR]: where the exchange monitor was when the window last closed; nothing unless all four
+// keys are numbers and the size is not empty.
+std::optional<QRect> readMonitorFrame(const IniProfile &settings);
+void writeMonitorFrame(IniProfile &settings, const QRect &frame);
 
 // [PORTS] COM1..COM8: the device each port name is mapped to, empty where none is.
 std::array<QString, kPortCount> mappedPorts(const IniProfile &settings);
