@@ -6,7 +6,6 @@
 #include "registercodec.h"
 #include "resultcodes.h"
 #include "rtuframe.h"
-#include "tcptransport.h"
 
 #include <QtMath>
 
@@ -115,6 +114,7 @@ Answer classify(qint16 resultCode, quint16 value, quint8 address)
     case lrOk:
         return value == address ? Answer::Indicator : Answer::OtherDevice;
     case lrDeviceError:
+    case lrWrongReply: // the probed address answers, but not as an indicator answers a read
         return Answer::OtherDevice;
     case lrBadCrc:
     case lrIncomplete:
@@ -130,10 +130,10 @@ Answer classify(qint16 resultCode, quint16 value, quint8 address)
 Sweep::Sweep(const Plan &plan, const QString &portName, quint8 stopBits)
     : m_allowanceMs(plan.allowanceMs), m_portName(portName), m_stopBits(stopBits)
 {
-    const bool overTcp = TcpTransport::isTcpName(portName);
-    m_probes = probeOrder(overTcp ? addressesOnly(plan) : plan);
+    const CAdapter::PipeAbilities pipe = CAdapter::abilitiesOf(portName);
+    m_probes = probeOrder(pipe.setsLine ? plan : addressesOnly(plan));
     // The adapter adds it to the probe's own budget, as to every read.
-    m_networkAllowanceMs = overTcp ? TcpTransport::kNetworkAllowanceMs : 0;
+    m_networkAllowanceMs = pipe.latencyAllowanceMs;
     for (const Probe &probe : m_probes)
         m_remainingMs += budgetMs(probe);
 }
@@ -145,17 +145,25 @@ qint64 Sweep::budgetMs(const Probe &probe) const
 
 Sweep::~Sweep()
 {
-    stop();
+    // Not stop(): a destructor must not serve events.
+    m_link.runBlocking([this] { closePort(); });
 }
 
 void Sweep::stop()
 {
     if (m_adapter)
+        m_link.run([this] { closePort(); });
+    m_stopped = true;
+    m_remainingMs = 0;
+}
+
+// On the link thread, where the port was opened.
+void Sweep::closePort()
+{
+    if (m_adapter)
         m_adapter->Close();
     m_adapter.reset();
     m_openSetting.reset();
-    m_stopped = true;
-    m_remainingMs = 0;
 }
 
 std::optional<Probe> Sweep::upcoming() const
@@ -165,13 +173,12 @@ std::optional<Probe> Sweep::upcoming() const
     return m_probes[m_next];
 }
 
+// On the link thread.
 bool Sweep::openAt(const LineSetting &setting)
 {
     if (m_openSetting == setting)
         return true;
-    if (m_adapter)
-        m_adapter->Close();
-    m_openSetting.reset();
+    closePort();
     m_adapter = std::make_unique<CAdapter>();
     m_adapter->PortName = m_portName;
     m_adapter->SpeedNumber = setting.speedNumber;
@@ -192,26 +199,19 @@ std::optional<Sweep::Step> Sweep::next()
     if (finished())
         return std::nullopt;
     const Probe probe = m_probes[m_next];
-    if (!openAt(probe.setting)) {
+    std::optional<Step> step;
+    m_link.run([&] {
+        if (openAt(probe.setting))
+            step = probeOnce(probe);
+    });
+    if (!step) {
         m_failure = Failure::PortNotOpened;
         stop();
         return std::nullopt;
     }
     ++m_next;
     m_remainingMs -= budgetMs(probe);
-
-    std::array<quint16, Rtu::maxReadRegisters> registers{};
-    const qint16 code = m_adapter->ReadRegisters(probe.address, probedRegister().Register,
-                                                 probedRegister().Bytes / 2, registers.data());
-    Step step{probe, classify(code, registers[0], probe.address), std::nullopt};
-    switch (step.answer) {
-    case Answer::Indicator:
-        step.found = Found{probe.setting, probe.address, true, readText(probe.address, prmInformationDevName),
-                           readText(probe.address, prmInformationProgVer)};
-        break;
-    case Answer::OtherDevice:
-        step.found = Found{probe.setting, probe.address, false, {}, {}};
-        break;
+    switch (step->answer) {
     case Answer::Noise:
         countNoise(probe.setting);
         break;
@@ -219,13 +219,31 @@ std::optional<Sweep::Step> Sweep::next()
         m_failure = Failure::PortLost;
         stop();
         break;
+    case Answer::Indicator:
+    case Answer::OtherDevice:
     case Answer::Silence:
         break;
     }
     return step;
 }
 
-// A device that has answered its probe gets the pages' time-out for its longer replies.
+// On the link thread: the probe, and the name and version of an indicator that answers it.
+Sweep::Step Sweep::probeOnce(const Probe &probe)
+{
+    std::array<quint16, Rtu::maxReadRegisters> registers{};
+    const qint16 code = m_adapter->ReadRegisters(probe.address, probedRegister().Register,
+                                                 probedRegister().Bytes / 2, registers.data());
+    Step step{probe, classify(code, registers[0], probe.address), std::nullopt};
+    if (step.answer == Answer::Indicator)
+        step.found = Found{probe.setting, probe.address, true, readText(probe.address, prmInformationDevName),
+                           readText(probe.address, prmInformationProgVer)};
+    else if (step.answer == Answer::OtherDevice)
+        step.found = Found{probe.setting, probe.address, false, {}, {}};
+    return step;
+}
+
+// A device that has answered its probe gets the pages' time-out for its longer replies. On the
+// link thread.
 QString Sweep::readText(quint8 address, int parameter)
 {
     const TParamInfo &info = ParamMap[parameter];

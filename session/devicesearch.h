@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linkthread.h"
+
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -65,7 +67,7 @@ Plan addressesOnly(Plan plan);
 enum class Answer {
     Silence,
     Indicator,   // a reply carrying the probed address: an indicator
-    OtherDevice, // another valid reply, an exception included
+    OtherDevice, // another reply from the probed address with a valid CRC, an exception included
     Noise,       // a wrong CRC or a broken frame: often a device at another speed or parity
     PortFailed,  // the request did not leave; the search cannot go on
 };
@@ -126,6 +128,8 @@ public:
 private:
     qint64 budgetMs(const Probe &probe) const;
     bool openAt(const LineSetting &setting);
+    Step probeOnce(const Probe &probe);
+    void closePort();
     QString readText(quint8 address, int parameter);
     void countNoise(const LineSetting &setting);
 
@@ -136,6 +140,9 @@ private:
     qint64 m_remainingMs = 0;
     QString m_portName;
     quint8 m_stopBits;
+    // The port is opened, used and closed on the link thread; the probes wait for it there
+    // while the caller's events are served.
+    LinkThread m_link;
     std::unique_ptr<CAdapter> m_adapter;
     std::optional<LineSetting> m_openSetting;
     QList<NoiseCount> m_noise;

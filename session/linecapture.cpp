@@ -79,12 +79,17 @@ Format formatOf(const QString &path)
 
 bool save(const QString &path, const QList<LineListener::Record> &records, QString *error)
 {
+    return save(path, formatOf(path), records, error);
+}
+
+bool save(const QString &path, Format format, const QList<LineListener::Record> &records, QString *error)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = file.errorString();
         return false;
     }
-    const bool pcap = formatOf(path) == Format::Pcap;
+    const bool pcap = format == Format::Pcap;
     if (pcap)
         file.write(pcapFileHeader());
     for (const LineListener::Record &record : records)

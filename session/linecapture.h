@@ -26,7 +26,9 @@ QByteArray pcapRecord(const LineListener::Record &record);
 
 // The format a file name asks for: pcap for ".pcap", JSON lines for anything else.
 Format formatOf(const QString &path);
-// Replaces the file whole or leaves it as it was; false with error set.
+// Replaces the file whole or leaves it as it was; false with error set. Without a format, the
+// file name's.
+bool save(const QString &path, Format format, const QList<LineListener::Record> &records, QString *error);
 bool save(const QString &path, const QList<LineListener::Record> &records, QString *error);
 
 } // namespace LineCapture

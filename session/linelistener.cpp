@@ -4,6 +4,7 @@
 #include "framewords.h"
 #include "linesettings.h"
 #include "resultcodes.h"
+#include "rtuframe.h"
 #include "session.h"
 
 #include <QStringList>
@@ -21,11 +22,6 @@ constexpr int kFirstRegisterOffset = 2;
 constexpr int kCountOffset = 4;
 constexpr int kWriteDataOffset = 7;
 constexpr int kExceptionCodeOffset = 2;
-
-quint16 wordAt(QByteArrayView bytes, int offset)
-{
-    return quint16(quint8(bytes[offset]) << 8 | quint8(bytes[offset + 1]));
-}
 
 std::vector<quint16> registersOf(QByteArrayView data)
 {
@@ -210,7 +206,7 @@ QString LineListener::exchangeText(const QByteArray &request, const QByteArray &
                                         : QByteArrayView(reply).sliced(Rtu::readHeaderSize, reply.size() - Rtu::readHeaderSize - Rtu::crcSize);
     const std::vector<quint16> registers = registersOf(data);
     const Catalogue::Parameter *parameter =
-        Catalogue::at(wordAt(request, kFirstRegisterOffset), wordAt(request, kCountOffset));
+        Catalogue::at(Rtu::wordAt(request, kFirstRegisterOffset), Rtu::wordAt(request, kCountOffset));
     if (!parameter || int(registers.size()) != parameter->registerCount())
         return QStringLiteral("%1 → %2").arg(asked, registerWords(registers));
 

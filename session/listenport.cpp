@@ -4,6 +4,7 @@
 #include "linelistener.h"
 #include "session.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 namespace {
@@ -61,6 +62,9 @@ void ListenPort::poll(int waitMs, LineListener &listener)
         listener.idle(nowUs());
     else
         listener.feed(bytes, nowUs());
+    // The port closes itself when its device goes away, by a call queued to this thread; a
+    // loop that only waits for bytes runs no event loop, and would go on hearing nothing.
+    QCoreApplication::sendPostedEvents();
 }
 
 qint64 ListenPort::nowUs() const

@@ -25,7 +25,7 @@ public:
     bool lost() const;
 
     // Waits up to waitMs for bytes and hands what has arrived to the listener, or tells it
-    // that the line was quiet.
+    // that the line was quiet; then lets lost() see a device that went away.
     void poll(int waitMs, LineListener &listener);
 
     // Microseconds since 1970 in UTC, steady from the opening on.

@@ -4,6 +4,8 @@
 #include "resultcodes.h"
 #include "tcptransport.h"
 
+#include <QTimer>
+
 QString ResultText(qint16 code)
 {
     switch (code) {
@@ -19,6 +21,8 @@ QString ResultText(qint16 code)
         return QStringLiteral("Ошибка! Сообщение принято не полностью!");
     case lrNoAnswer:
         return QStringLiteral("Ошибка! Нет овета!");
+    case lrWrongReply:
+        return QStringLiteral("Ошибка! Ответ не на запрос");
     case lrBadParameters:
         return QStringLiteral("Ошибка! Неправильные параметры!");
     default:
@@ -35,7 +39,8 @@ Session::Session(QObject *parent) : QObject(parent) {}
 
 Session::~Session()
 {
-    stop();
+    // Not stop(): a destructor must not serve events.
+    m_link.runBlocking([this] { dropAdapter(); });
 }
 
 // An adapter whose port did not open stays until the next start or stop, unconnected.
@@ -43,21 +48,32 @@ bool Session::start(const LineSetup &line)
 {
     stop();
     m_lossReported = false;
-    m_adapter = std::make_unique<CAdapter>();
-    m_adapter->PortNumber = line.portNumber;
-    m_adapter->SpeedNumber = line.speedNumber;
-    m_adapter->TimeOut = line.timeOut;
-    m_adapter->Parity = line.parity;
-    m_adapter->StopBits = line.stopBits;
-    m_adapter->PortName = line.portName;
-    m_adapter->setObserver(m_observer);
-    if (m_adapter->Open() != 0)
+    m_line = line;
+    auto adapter = std::make_unique<CAdapter>();
+    adapter->PortNumber = line.portNumber;
+    adapter->SpeedNumber = line.speedNumber;
+    adapter->TimeOut = line.timeOut;
+    adapter->Parity = line.parity;
+    adapter->StopBits = line.stopBits;
+    adapter->PortName = line.portName;
+    adapter->setObserver([this](const ExchangeRecord &record) { relayExchange(record); });
+    int opened = -1;
+    m_link.run([&] { opened = adapter->Open(); });
+    m_adapter = std::move(adapter);
+    if (opened != 0)
         return false;
     m_adapter->Connected = true;
     return true;
 }
 
 void Session::stop()
+{
+    if (m_adapter)
+        m_link.run([this] { dropAdapter(); });
+}
+
+// On the link thread, where the port was opened.
+void Session::dropAdapter()
 {
     if (!m_adapter)
         return;
@@ -116,8 +132,19 @@ QString Session::openFailureText() const
 void Session::setObserver(ExchangeObserver observer)
 {
     m_observer = std::move(observer);
-    if (m_adapter)
-        m_adapter->setObserver(m_observer);
+}
+
+// The adapter tells of an exchange on the link thread; the observer hears of it on this one,
+// before the procedure that made the exchange returns.
+void Session::relayExchange(const ExchangeRecord &record)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, record] {
+            if (m_observer)
+                m_observer(record);
+        },
+        Qt::QueuedConnection);
 }
 
 void Session::SelectParameter(qint16 id)
@@ -140,7 +167,15 @@ std::optional<qint16> Session::readIntoBuffer(TParamId id)
     if (!isConnected())
         return std::nullopt;
     SelectParameter(id);
-    return noticeLostPort(m_adapter->ReadRegisters(slaveAddress(), ParamRegister, ParamBytes / 2, ExchangeBuffer.data()));
+    const quint8 slave = slaveAddress();
+    const quint16 first = ParamRegister;
+    const quint16 count = ParamBytes / 2;
+    std::array<quint16, kExchangeRegisters> registers{};
+    const Done done = exchange([&](CAdapter &adapter) {
+        return adapter.ReadRegisters(slave, first, count, registers.data());
+    });
+    ExchangeBuffer = registers;
+    return noticeLostPort(done);
 }
 
 std::optional<qint16> Session::read(TParamId id)
@@ -156,20 +191,50 @@ std::optional<qint16> Session::write(TParamId id, const Encode &put)
     if (!isConnected())
         return std::nullopt;
     SelectParameter(id);
-    const qint16 code = put() ? noticeLostPort(m_adapter->WriteRegisters(slaveAddress(), ParamRegister,
-                                                                         ParamBytes / 2, ExchangeBuffer.data()))
-                              : qint16(lrBadParameters);
+    qint16 code = lrBadParameters;
+    if (put()) {
+        const quint8 slave = slaveAddress();
+        const quint16 first = ParamRegister;
+        const quint16 count = ParamBytes / 2;
+        const std::array<quint16, kExchangeRegisters> registers = ExchangeBuffer;
+        code = noticeLostPort(exchange([&](CAdapter &adapter) {
+            return adapter.WriteRegisters(slave, first, count, registers.data());
+        }));
+    }
     report(code, ResultText(code));
     return code;
 }
 
-qint16 Session::noticeLostPort(qint16 code)
+// The adapter is taken now: a stop while the exchange is waited for comes after it on the link.
+Session::Done Session::exchange(const std::function<qint16(CAdapter &)> &job)
 {
-    if (code < lrOk && !m_lossReported && m_adapter->PortLost()) {
+    CAdapter *adapter = m_adapter.get();
+    Done done;
+    m_link.run([&] {
+        done.code = job(*adapter);
+        done.portLost = done.code < lrOk && adapter->PortLost();
+    });
+    return done;
+}
+
+qint16 Session::noticeLostPort(const Done &done)
+{
+    if (done.portLost && !m_lossReported) {
         m_lossReported = true;
-        QMetaObject::invokeMethod(this, &Session::portLost, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &Session::announceLoss, Qt::QueuedConnection);
     }
-    return code;
+    return done.code;
+}
+
+// After the handler that found the loss: a handler's next exchange serves the events meanwhile,
+// and the loss waits until no exchange is waited for.
+void Session::announceLoss()
+{
+    constexpr int kRetryMs = 10;
+    if (m_link.busy())
+        QTimer::singleShot(kRetryMs, this, &Session::announceLoss);
+    else
+        emit portLost();
 }
 
 void Session::report(qint16 code, const QString &text)
@@ -177,9 +242,9 @@ void Session::report(qint16 code, const QString &text)
     emit outcome(code, text);
 }
 
-std::optional<Session::Reading> Session::readValue(const Catalogue::Parameter &parameter)
+std::optional<Session::Reading> Session::readValue(const Catalogue::Parameter &parameter, Reporting reporting)
 {
-    const std::optional<qint16> code = read(parameter.id);
+    const std::optional<qint16> code = reporting == Reporting::Reported ? read(parameter.id) : readIntoBuffer(parameter.id);
     if (!code)
         return std::nullopt;
     Reading reading{*code, {}};

@@ -2,6 +2,7 @@
 
 #include "catalogue.h"
 #include "exchangerecord.h"
+#include "linkthread.h"
 #include "parammap.h"
 #include "transport.h"
 
@@ -37,6 +38,9 @@ struct LineSetup
 // One connection to one device: its adapter, the parameter selection and the one exchange
 // buffer, and the common read and write procedures. Every exchange that these procedures make
 // reports its outcome through outcome(); so does a caller that gathers outcomes of its own.
+//
+// The adapter lives on a link thread of its own. A procedure returns once its exchange is over,
+// as before; while it waits, the caller's event loop goes on, user input excepted (LinkThread).
 class Session : public QObject
 {
     Q_OBJECT
@@ -51,6 +55,10 @@ public:
     // Closes and drops the adapter, if there is one.
     void stop();
     bool isConnected() const;
+    // The settings of the last start.
+    const LineSetup &line() const { return m_line; }
+    // An exchange is under way: a timer that the waiting loop serves must not start another.
+    bool isBusy() const { return m_link.busy(); }
     // Why the last start failed, in the words a user on site needs.
     QString openFailureText() const;
     // The message of the last failed start, for the port shown as caption (COM2, or a device
@@ -64,17 +72,6 @@ public:
     // Hears of every exchange on the line, with this adapter and the ones after it.
     void setObserver(ExchangeObserver observer);
 
-    // Parameter selection and the buffer shared by every exchange.
-    static constexpr int kExchangeRegisters = 100;
-    static constexpr int kExchangeBytes = 2 * kExchangeRegisters;
-    std::array<quint16, kExchangeRegisters> ExchangeBuffer{}; // host order
-    quint16 ParamRegister = 0;
-    quint8 ParamBytes = 0;
-
-    // Takes the parameter's register and length from the map and zeroes the buffer. An id
-    // outside the map keeps the previous register and length.
-    void SelectParameter(qint16 id);
-
     // Puts the value to send into ExchangeBuffer; false refuses the input (nothing is sent).
     using Encode = std::function<bool()>;
 
@@ -83,9 +80,6 @@ public:
     // nothing; otherwise the exchange's result code (lrBadParameters when put refused).
     std::optional<qint16> read(TParamId id);
     std::optional<qint16> write(TParamId id, const Encode &put);
-    // The read alone, with no report: ExchangeBuffer holds the registers on success.
-    std::optional<qint16> readIntoBuffer(TParamId id);
-
     // Reports an outcome that the caller has put together from exchanges of its own.
     void report(qint16 code, const QString &text);
 
@@ -95,7 +89,9 @@ public:
         qint16 code = 0;
         QVariant value;
     };
-    std::optional<Reading> readValue(const Catalogue::Parameter &parameter);
+    // Gathered: the outcome is left to the caller, who reports those of several reads at once.
+    enum class Reporting { Reported, Gathered };
+    std::optional<Reading> readValue(const Catalogue::Parameter &parameter, Reporting reporting = Reporting::Reported);
     // A value that the catalogue refuses sends nothing: lrBadParameters, and refusal says why.
     std::optional<qint16> writeValue(const Catalogue::Parameter &parameter, const QVariant &value,
                                      QString *refusal = nullptr);
@@ -108,10 +104,35 @@ signals:
     void portLost();
 
 private:
-    quint8 slaveAddress() const;
-    qint16 noticeLostPort(qint16 code);
+    // Parameter selection and the buffer shared by every exchange.
+    static constexpr int kExchangeRegisters = 100;
+    std::array<quint16, kExchangeRegisters> ExchangeBuffer{}; // host order
+    quint16 ParamRegister = 0;
+    quint8 ParamBytes = 0;
 
-    std::unique_ptr<CAdapter> m_adapter; // none while stopped
+    // Takes the parameter's register and length from the map and zeroes the buffer. An id
+    // outside the map keeps the previous register and length.
+    void SelectParameter(qint16 id);
+    // The read alone, with no report: ExchangeBuffer holds the registers on success.
+    std::optional<qint16> readIntoBuffer(TParamId id);
+
+    // What an exchange on the link thread hands back.
+    struct Done
+    {
+        qint16 code = 0;
+        bool portLost = false;
+    };
+
+    quint8 slaveAddress() const;
+    Done exchange(const std::function<qint16(CAdapter &)> &job);
+    qint16 noticeLostPort(const Done &done);
+    void announceLoss();
+    void relayExchange(const ExchangeRecord &record);
+    void dropAdapter();
+
+    LinkThread m_link;
+    std::unique_ptr<CAdapter> m_adapter; // none while stopped; used on m_link only
+    LineSetup m_line;
     ExchangeObserver m_observer;
     quint16 m_deviceNumber = 0;
     bool m_lossReported = false;

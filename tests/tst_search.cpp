@@ -4,6 +4,7 @@
 #include "registercodec.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
+#include "support/scriptedpipe.h"
 #include "support/simprocess.h"
 
 #include <QAction>
@@ -288,17 +289,16 @@ private slots:
     // Device number 3 in the left panel, addresses 1..4 at 9600 with no and with odd parity.
     void onlyReadsOfTheAddressRegisterGoOnTheLine()
     {
-        ConfigWindow config("[PORTS]\nCOM2=%PTY%\n[DEVS]\nDeviceNumber=3\n");
-        PtyPeer &peer = config.peer();
-        peer.queueReply(PtyPeer::Reply{});                          // 3: silence
-        peer.queueReply(readReply(1, {7}));                         // 1: a device with another value
-        peer.queueReply(hex("0203020002ffff"));                     // 2: wrong CRC
-        peer.queueReply(readReply(4, {4}));                         // 4: an indicator
-        peer.queueReply(readReply(4, textRegisters("Котёл 4")));   // its name
-        peer.queueReply(readReply(4, textRegisters("v2.01")));      // its version
+        ScriptedPipe device;
+        ConfigWindow config("[PORTS]\nCOM2=" + device.devicePath().toLatin1() + "\n[DEVS]\nDeviceNumber=3\n");
+        device.queueReply(ScriptedPipe::Reply{});                    // 3: silence
+        device.queueReply(readReply(1, {7}));                        // 1: a device with another value
+        device.queueReply(hex("0203020002ffff"));                    // 2: wrong CRC
+        device.queueReply(readReply(4, {4}));                        // 4: an indicator
+        device.queueReply(readReply(4, textRegisters("Котёл 4")));  // its name
+        device.queueReply(readReply(4, textRegisters("v2.01")));     // its version
 
         Search search(config);
-        search.patient();
         search.tickOnly({3}, {0, 2});
         search.addresses(1, 4);
         QVERIFY(search.run());
@@ -309,7 +309,7 @@ private slots:
                                    readRequest(4, kVersionRegister, kTextRegisters)};
         for (quint8 address = 1; address <= 4; ++address)
             expected << readRequest(address, kAddressRegister, 1);
-        QCOMPARE(config.requests(), expected);
+        QCOMPARE(device.requests(), expected);
         QCOMPARE(search.rows(), (QStringList{"1 | 9600 | Нет | другое устройство | ", "4 | 9600 | Нет | Котёл 4 | v2.01"}));
         QCOMPARE(search.text("lblSearchNoise"), QStringLiteral("помехи на 9600/Нет (1)"));
         QCOMPARE(search.text("lblSearchProgress"), QStringLiteral("Поиск закончен, найдено: 2"));
@@ -322,19 +322,20 @@ private slots:
         QVERIFY(apply->isEnabled());
     }
 
+    // %PIPE% stands for the scripted device's name.
     void searchEndsWithItsReason_data()
     {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<int>("requests");
+        const QByteArray onCom2("[PORTS]\nCOM2=%PIPE%\n");
         QTest::newRow("no such port") << QByteArray("[PORTS]\nCOM2=/nonexistent/tty\n") << "none"
                                       << "Ошибка! Порт COM2 не открыт (/nonexistent/tty)" << 0;
         // The probe, then the indicator's name and version.
-        QTest::newRow("stop at the first indicator") << ConfigWindow::deviceOnCom2() << "indicator at 1"
-                                                     << "Поиск закончен, найдено: 1" << 3;
-        QTest::newRow("adapter unplugged") << ConfigWindow::deviceOnCom2() << "hang-up after one probe"
-                                           << "Ошибка! Порт COM2 не отвечает (%PTY%)" << 1;
+        QTest::newRow("stop at the first indicator") << onCom2 << "indicator at 1" << "Поиск закончен, найдено: 1" << 3;
+        QTest::newRow("adapter unplugged") << onCom2 << "hang-up after one probe"
+                                           << "Ошибка! Порт COM2 не отвечает (%PIPE%)" << 1;
     }
 
     void searchEndsWithItsReason()
@@ -343,27 +344,21 @@ private slots:
         QFETCH(QString, event);
         QFETCH(QString, outcome);
         QFETCH(int, requests);
-        ConfigWindow config(settings);
-        PtyPeer &peer = config.peer();
+        ScriptedPipe device;
+        ConfigWindow config(settings.replace("%PIPE%", device.devicePath().toLatin1()));
         if (event == QLatin1String("indicator at 1")) {
-            peer.queueReply(readReply(1, {1}));
-            peer.queueReply(readReply(1, textRegisters("A")));
-            peer.queueReply(readReply(1, textRegisters("B")));
+            device.queueReply(readReply(1, {1}));
+            device.queueReply(readReply(1, textRegisters("A")));
+            device.queueReply(readReply(1, textRegisters("B")));
         }
-        const int idle = openCount(peer.devicePath());
+        if (event.startsWith(QLatin1String("hang-up")))
+            device.hangUpAfter(1);
         Search search(config);
-        search.patient();
         search.find<QCheckBox>(QStringLiteral("checkSearchStopAtFirst"))->setChecked(true);
-        search.click("btnSearchStart");
-        if (event.startsWith(QLatin1String("hang-up"))) {
-            QTRY_VERIFY_WITH_TIMEOUT(!peer.requests().isEmpty(), 5000);
-            peer.hangUp();
-        }
-        auto *start = search.find<QPushButton>(QStringLiteral("btnSearchStart"));
-        QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), kSearchTimeoutMs);
-        QCOMPARE(search.text("lblSearchProgress"), QString(outcome).replace(QLatin1String("%PTY%"), peer.devicePath()));
-        QCOMPARE(peer.requests().size(), requests);
-        QVERIFY(openCount(peer.devicePath()) <= idle); // the search has let go of the port
+        QVERIFY(search.run());
+        QCOMPARE(search.text("lblSearchProgress"), outcome.replace(QLatin1String("%PIPE%"), device.devicePath()));
+        QCOMPARE(device.requests().size(), requests);
+        QVERIFY(!device.isHeld()); // the search has let go of the port
     }
 
     // The left panel at 9600, no parity, one stop bit; the indicator at 42, 38400, odd parity.
