@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+class Session;
+
+// Many units on one line, polled one after another: never two exchanges at once, and never a
+// storm of requests that a unit which stopped answering would turn into a queue of time-outs.
+namespace Bus {
+
+// Two polls without an answer in a row, and the unit is taken for silent: one missed reply
+// can be noise. A silent unit is tried again after 1 s, then after 2, 4, 8 and at most 16 s,
+// so that thirty units with one unplugged still go round at the pace of the twenty-nine.
+inline constexpr int kMissesBeforeSilent = 2;
+inline constexpr qint64 kFirstRetryMs = 1000;
+inline constexpr qint64 kLongestRetryMs = 16000;
+
+// Whose turn it is. The units go in the order given, round and round; a silent unit keeps its
+// place but is skipped until its retry comes due. Times are the caller's clock in ms.
+class RoundRobin
+{
+public:
+    void setAddresses(const QList<quint8> &addresses);
+    QList<quint8> addresses() const;
+
+    // The unit to poll now, the turn passing on to the one after it; none while every unit is
+    // silent and none of their retries has come due.
+    std::optional<quint8> next(qint64 nowMs);
+    void answered(quint8 address);
+    void missed(quint8 address, qint64 nowMs);
+    bool isSilent(quint8 address) const;
+    // When the earliest silent unit is due again; none while some unit answers.
+    std::optional<qint64> nextDueMs() const;
+
+private:
+    struct Turn
+    {
+        quint8 address = 0;
+        int misses = 0;
+        qint64 retryAtMs = 0;
+    };
+    static bool silent(const Turn &turn) { return turn.misses >= kMissesBeforeSilent; }
+    Turn *find(quint8 address);
+
+    QList<Turn> m_turns;
+    qsizetype m_next = 0;
+};
+
+// What a bench test gathers from one unit while it runs.
+struct Samples
+{
+    QList<double> values;
+    quint16 selfDiag = 0;     // every flag seen set during the test
+    quint16 eepromErrors = 0;
+    int polls = 0;
+    int failedPolls = 0; // without an answer to every read, or without a number to show
+};
+
+// One unit on the line: who it is (from the sweep that found it) and its last poll.
+struct Unit
+{
+    quint8 address = 0;
+    QString name;
+    QString version;
+    QString unit; // the display's unit of measure
+    std::optional<double> value;
+    QString text; // the display as the unit shows it
+    std::optional<quint16> selfDiag;
+    std::optional<quint16> eepromErrors;
+    qint16 lastCode = 0;           // the last poll's result: its first failure, or success
+    std::optional<qint64> polledAtMs;
+    bool silent = false;
+    Samples samples;
+};
+
+// Polls the units of one line through one session, one unit's poll per turn of the event loop:
+// its number, display text and two flag words, one exchange after another. The units go back
+// to back, at the line's own pace: at 19200 baud a poll is 4 exchanges of 66 characters, 38 ms
+// on the wire, so thirty units go round in about 1.2 s plus the units' turnaround.
+//
+// A window that may go while a poll waits holds the poller in a shared_ptr and gives it the
+// session the same way: the poll under way then keeps both until it is over.
+class Poller : public QObject, public std::enable_shared_from_this<Poller>
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<qint64()>;
+
+    explicit Poller(Session &session, QObject *parent = nullptr);
+    explicit Poller(std::shared_ptr<Session> session);
+    ~Poller() override;
+
+    void setUnits(const QList<Unit> &units);
+    const QList<Unit> &units() const { return m_units; }
+    // The clock the back-off counts by; a steady one unless a test gives its own.
+    void setClock(Clock clock);
+    qint64 now() const { return m_clock(); }
+
+    void start();
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    // One unit's poll, the one whose turn it is; its row, or none when no unit was due.
+    std::optional<int> pollNext();
+
+    // Samples are gathered from the next poll on, every unit's afresh.
+    void startSampling();
+    void stopSampling() { m_sampling = false; }
+    bool isSampling() const { return m_sampling; }
+
+signals:
+    void unitPolled(int row);
+
+private:
+    void step();
+    bool pollUnit(Unit &unit);
+    int rowOf(quint8 address) const;
+
+    std::shared_ptr<Session> m_ownSession; // none when the caller keeps the session
+    Session &m_session;
+    RoundRobin m_turns;
+    QList<Unit> m_units;
+    Clock m_clock;
+    QTimer *m_timer;
+    bool m_running = false;
+    bool m_sampling = false;
+};
+
+} // namespace Bus

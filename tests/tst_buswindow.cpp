@@ -1,0 +1,224 @@
+// «Приборы на линии» against five units of the simulator, one of which stops answering: the
+// units found and polled, the silent one greyed, a bench test's verdicts and report, and a
+// unit opened in the main window.
+#include "catalogue.h"
+#include "modalbox.h"
+#include "profile.h"
+#include "profilereader.h"
+#include "session.h"
+#include "support/configwindow.h"
+#include "support/simprocess.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+constexpr int kFindTimeoutMs = 20000;
+// A turnaround that a loaded machine keeps to: at the window's 40 ms a pseudo-terminal's reply
+// can come after its probe has given up, and the unit is not listed.
+constexpr int kLoadedMachineAllowanceMs = 200;
+constexpr int kSilentTimeoutMs = 30000;
+// Unit 3 stops answering this long after the simulator starts: after the sweep has found it
+// (six probes and ten texts, well under a second on a pseudo-terminal), with room for a loaded
+// machine.
+constexpr char kFallsSilentAfterS[] = "4";
+enum Column { AddressColumn = 0, ValueColumn = 3, DisplayColumn = 5, ResultColumn = 8, VerdictColumn = 10 };
+
+} // namespace
+
+class TestBusWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unitsOfTheLineArePolledJudgedAndOpened()
+    {
+        SimProcess sim({"--slave", "1-5", "--reading", "12", "--noise", "0.004", "--reading-at", "4=12.3",
+                        "--fall-silent", QStringLiteral("3=%1").arg(QLatin1String(kFallsSilentAfterS))});
+        QVERIFY2(sim.started(), "no indicator-sim");
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
+        QTemporaryDir files;
+        QString chosenFile;
+        ModalBox::setInterceptor([&](QDialog &dialog) {
+            if (auto *fileDialog = qobject_cast<QFileDialog *>(&dialog)) {
+                fileDialog->selectFile(chosenFile);
+                return int(QDialog::Accepted);
+            }
+            return int(QMessageBox::Ok);
+        });
+
+        config.trigger("mnuBus");
+        const QPointer<QDialog> window = config.window().findChild<QDialog *>(QStringLiteral("frmBus"));
+        QVERIFY(window);
+        const auto find = [window](const char *name) { return window->findChild<QWidget *>(QString::fromLatin1(name)); };
+        auto *table = window->findChild<QTableWidget *>(QStringLiteral("tblBus"));
+        qobject_cast<QLineEdit *>(find("edtBusAddresses"))->setText(QStringLiteral("1-6"));
+        qobject_cast<QSpinBox *>(find("spinBusAllowance"))->setValue(kLoadedMachineAllowanceMs);
+        QTest::mouseClick(find("btnBusFind"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 5, kFindTimeoutMs);
+        for (int row = 0; row < 5; ++row)
+            QCOMPARE(table->item(row, AddressColumn)->text(), QString::number(row + 1));
+        QTRY_COMPARE_WITH_TIMEOUT(table->item(4, DisplayColumn)->text().trimmed(), QStringLiteral("12.0"), kFindTimeoutMs);
+        QCOMPARE(table->item(0, ResultColumn)->text(), QStringLiteral("ответ"));
+
+        // The unit that went quiet turns grey and keeps its row; the others go on.
+        QTRY_COMPARE_WITH_TIMEOUT(table->item(2, ResultColumn)->text(), QStringLiteral("Ошибка! Нет овета!"), kSilentTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(table->item(2, AddressColumn)->foreground().color(), QColor(128, 128, 128), kSilentTimeoutMs);
+        QCOMPARE(table->item(0, AddressColumn)->foreground().color(), window->palette().color(QPalette::WindowText));
+
+        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12.000"));
+        qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0.050"));
+        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0.020"));
+        qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(2);
+        QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(find("btnBusReport")->isEnabled(), kFindTimeoutMs);
+        const QStringList verdicts = [&] {
+            QStringList texts;
+            for (int row = 0; row < table->rowCount(); ++row)
+                texts << table->item(row, VerdictColumn)->text().section(u':', 0, 0);
+            return texts;
+        }();
+        QCOMPARE(verdicts, (QStringList{"годен", "годен", "не годен", "не годен", "годен"}));
+        QVERIFY(table->item(2, VerdictColumn)->text().contains(QStringLiteral("нет показаний")));
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lblBusStatus"))->text(),
+                 QStringLiteral("Проверено: 5, годных 3, не годных 2."));
+
+        chosenFile = files.filePath(QStringLiteral("batch.html"));
+        QTest::mouseClick(find("btnBusReport"), Qt::LeftButton);
+        QFile page(chosenFile);
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(page.readAll());
+        QCOMPARE(html.count(QStringLiteral("<tr><td")), 5);
+        QVERIFY(html.contains(QStringLiteral("Индикатор DI-4 sim")));
+        QFile csv(files.filePath(QStringLiteral("batch.csv")));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll().count('\n'), 6);
+
+        // The unit opened in the main window: its address, and its readings page polling.
+        const QPoint unit2 = table->visualItemRect(table->item(1, ValueColumn)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, unit2); // a double click's first press
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, unit2);
+        QTRY_VERIFY(!window || !window->isVisible());
+        QCOMPARE(config.find<QLineEdit>("edtDevNumber")->text(), QStringLiteral("2"));
+        QVERIFY(config.find<QAction>("ActionStop")->isEnabled());
+        QTRY_COMPARE(config.find<QLineEdit>("edtDataCur")->text().trimmed(), QStringLiteral("12.0"));
+        ModalBox::setInterceptor({});
+    }
+
+    // A profile written to every unit, then the test of them all: one report that names it.
+    void theProfileGoesToAllThenTheyAreTested()
+    {
+        QTemporaryDir files;
+        qputenv("XDG_DATA_HOME", files.filePath(QStringLiteral("data")).toLocal8Bit()); // the backups
+        SimProcess sim({"--slave", "1-3", "--reading", "12", "--noise", "0.004"});
+        QVERIFY2(sim.started(), "no indicator-sim");
+        const QString profilePath = files.filePath(QStringLiteral("партия.json"));
+        {
+            Session session;
+            LineSetup line;
+            line.speedNumber = 4;
+            line.portName = sim.devicePath();
+            QVERIFY(session.start(line));
+            session.setDeviceNumber(1);
+            ProfileReader reader(session, {QStringLiteral("COM2"), 4, 0, 0, 1});
+            reader.readAll();
+            QVERIFY(reader.complete());
+            Profiles::DeviceProfile profile = reader.profile();
+            profile.values.insert(QStringLiteral("mode.brightness"), 2);
+            QString error;
+            QVERIFY2(Profiles::save(profile, profilePath, &error), qPrintable(error));
+        }
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
+        QString chosenFile = profilePath;
+        ModalBox::setInterceptor([&](QDialog &dialog) {
+            if (auto *fileDialog = qobject_cast<QFileDialog *>(&dialog)) {
+                fileDialog->selectFile(chosenFile);
+                return int(QDialog::Accepted);
+            }
+            return int(QMessageBox::Yes);
+        });
+        config.trigger("mnuBus");
+        const QPointer<QDialog> window = config.window().findChild<QDialog *>(QStringLiteral("frmBus"));
+        QVERIFY(window);
+        const auto find = [&window](const char *name) { return window->findChild<QWidget *>(QString::fromLatin1(name)); };
+        auto *table = window->findChild<QTableWidget *>(QStringLiteral("tblBus"));
+        qobject_cast<QLineEdit *>(find("edtBusAddresses"))->setText(QStringLiteral("1-3"));
+        qobject_cast<QSpinBox *>(find("spinBusAllowance"))->setValue(kLoadedMachineAllowanceMs);
+        QTest::mouseClick(find("btnBusFind"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(find("btnBusProfileTest")->isEnabled(), kFindTimeoutMs);
+        QCOMPARE(table->rowCount(), 3);
+        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12"));
+        qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0.05"));
+        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0.02"));
+        qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(1);
+        QTest::mouseClick(find("btnBusProfileTest"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(find("btnBusReport")->isEnabled(), kFindTimeoutMs);
+        for (int row = 0; row < 3; ++row)
+            QVERIFY2(table->item(row, VerdictColumn)->text().startsWith(QStringLiteral("годен")),
+                     qPrintable(table->item(row, VerdictColumn)->text()));
+        chosenFile = files.filePath(QStringLiteral("report.html"));
+        QTest::mouseClick(find("btnBusReport"), Qt::LeftButton);
+        QFile page(chosenFile);
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(page.readAll()).contains(QStringLiteral("Профиль: партия.json")));
+        window->close();
+
+        // Each unit holds the profile's value now.
+        Session session;
+        LineSetup line;
+        line.speedNumber = 4;
+        line.portName = sim.devicePath();
+        QVERIFY(session.start(line));
+        session.setDeviceNumber(3);
+        const std::optional<Session::Reading> brightness = session.readValue(Catalogue::of(prmModeBrightness));
+        QVERIFY(brightness && brightness->code == 0);
+        QCOMPARE(brightness->value.toInt(), 2);
+        ModalBox::setInterceptor({});
+    }
+
+    // Closed by the desktop while a poll waits on a slow unit: the poll ends, the port is let
+    // go, and the main window may start on it.
+    void closedWhileAPollWaits()
+    {
+        SimProcess sim({"--slave", "1", "--delay", "60"});
+        QVERIFY2(sim.started(), "no indicator-sim");
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
+        config.trigger("mnuBus");
+        const QPointer<QDialog> window = config.window().findChild<QDialog *>(QStringLiteral("frmBus"));
+        QVERIFY(window);
+        auto *table = window->findChild<QTableWidget *>(QStringLiteral("tblBus"));
+        window->findChild<QLineEdit *>(QStringLiteral("edtBusAddresses"))->setText(QStringLiteral("1"));
+        window->findChild<QSpinBox *>(QStringLiteral("spinBusAllowance"))->setValue(kLoadedMachineAllowanceMs);
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("btnBusFind")), Qt::LeftButton);
+        QTRY_VERIFY2_WITH_TIMEOUT(table->rowCount() == 1 && !table->item(0, ResultColumn)->text().isEmpty(),
+                                  qPrintable(window->findChild<QLabel *>(QStringLiteral("lblBusStatus"))->text()), kFindTimeoutMs);
+        // A timer is served while an exchange waits; a close from it lands in the middle of a poll.
+        QTimer::singleShot(30, window, [window] { window->close(); });
+        QTRY_VERIFY(!window);
+        QVERIFY(config.start());
+    }
+
+    void theWindowIsForALineNotInUse()
+    {
+        ConfigWindow config;
+        QVERIFY(config.find<QAction>("mnuBus")->isEnabled());
+        QVERIFY(config.start());
+        QVERIFY(!config.find<QAction>("mnuBus")->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestBusWindow)
+#include "tst_buswindow.moc"

@@ -1,0 +1,632 @@
+#include "buswindow.h"
+
+#include "catalogue.h"
+#include "controls.h"
+#include "glyphs.h"
+#include "modalbox.h"
+#include "profilereader.h"
+#include "profilewriter.h"
+#include "resultcodes.h"
+#include "searchwindow.h"
+#include "toolfiles.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTextStream>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+using namespace DeviceSearch;
+
+namespace {
+
+constexpr QSize kWindowSize(1260, 620);
+constexpr int kAgeRefreshMs = 1000;
+constexpr int kRowPadding = 6;
+// A few seconds give a σ worth the name: at 1.2 s a round, 5 s are four readings a unit of 30.
+constexpr int kDefaultTestSeconds = 5;
+constexpr int kLongestTestSeconds = 600;
+constexpr int kLargestAllowanceMs = 1000; // as the search's
+// A silent unit's row, and its lamps' "not available".
+const QColor kSilentColour(128, 128, 128);
+
+QTableWidgetItem *cell(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    item->setToolTip(text);
+    return item;
+}
+
+// One lamp for a flag word: red when any fault of the word is set, grey when it was not read.
+QPixmap lampOf(const std::optional<quint16> &word, const Catalogue::Parameter &parameter)
+{
+    if (!word)
+        return Glyphs::lampPicture(Glyphs::Lamp::NotAvailable);
+    quint16 known = 0;
+    for (const Catalogue::Bit &bit : parameter.bits)
+        known |= quint16(1u << bit.bit);
+    return Glyphs::lampPicture((*word & known) ? Glyphs::Lamp::Error : Glyphs::Lamp::NoError);
+}
+
+// «норма», or the faults of the word that are set, by their captions.
+QString flagsText(const std::optional<quint16> &word, const Catalogue::Parameter &parameter)
+{
+    if (!word)
+        return QStringLiteral("—");
+    QStringList faults;
+    for (const Catalogue::Bit &bit : parameter.bits) {
+        if (*word & (1u << bit.bit))
+            faults << bit.caption;
+    }
+    return faults.isEmpty() ? QStringLiteral("норма") : faults.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+BusWindow::BusWindow(const Setup &setup, QWidget *parent)
+    : QDialog(parent),
+      m_setup(setup),
+      m_addresses(new QLineEdit(QStringLiteral("%1-%2").arg(kFirstAddress).arg(kLastAddress), this)),
+      m_allowance(new QSpinBox(this)),
+      m_find(new QPushButton(QStringLiteral("Найти"), this)),
+      m_progress(new QProgressBar(this)),
+      m_timeLeft(new QLabel(this)),
+      m_table(new QTableWidget(0, ColumnCount, this)),
+      m_expected(new QLineEdit(this)),
+      m_tolerance(new QLineEdit(this)),
+      m_sigma(new QLineEdit(this)),
+      m_seconds(new QSpinBox(this)),
+      m_test(new QPushButton(QStringLiteral("Проверить все"), this)),
+      m_profileTest(new QPushButton(QStringLiteral("Записать профиль во все и проверить…"), this)),
+      m_saveReport(new QPushButton(QStringLiteral("Сохранить отчёт…"), this)),
+      m_saveTable(new QPushButton(QStringLiteral("Сохранить CSV…"), this)),
+      m_close(new QPushButton(QStringLiteral("Закрыть"), this)),
+      m_status(new QLabel(this)),
+      m_stepTimer(new QTimer(this)),
+      m_ageTimer(new QTimer(this)),
+      m_testTimer(new QTimer(this))
+{
+    buildForm();
+    connectControls();
+    updateButtons();
+    const qint64 sweepMs = qint64(kLastAddress - kFirstAddress + 1) * probeBudgetMs(m_setup.setting.speedNumber, kDefaultAllowanceMs);
+    showStatus(QStringLiteral("«Найти»: адреса при настройке линии левой панели, все 247 не более чем за %1 с.")
+                   .arg((sweepMs + 999) / 1000));
+}
+
+BusWindow::~BusWindow() = default;
+
+void BusWindow::buildForm()
+{
+    setObjectName(QStringLiteral("frmBus"));
+    setWindowTitle(QStringLiteral("Приборы на линии"));
+    m_addresses->setObjectName(QStringLiteral("edtBusAddresses"));
+    m_find->setObjectName(QStringLiteral("btnBusFind"));
+    m_allowance->setObjectName(QStringLiteral("spinBusAllowance"));
+    m_allowance->setRange(0, kLargestAllowanceMs);
+    m_allowance->setSuffix(QStringLiteral(" мс"));
+    m_allowance->setValue(kDefaultAllowanceMs);
+    m_allowance->setToolTip(QStringLiteral("Сколько прибор может думать над ответом сверх времени передачи"));
+    m_progress->setObjectName(QStringLiteral("pbBus"));
+    m_timeLeft->setObjectName(QStringLiteral("lblBusTimeLeft"));
+    m_table->setObjectName(QStringLiteral("tblBus"));
+    m_expected->setObjectName(QStringLiteral("edtBusExpected"));
+    m_tolerance->setObjectName(QStringLiteral("edtBusTolerance"));
+    m_sigma->setObjectName(QStringLiteral("edtBusSigma"));
+    m_seconds->setObjectName(QStringLiteral("spinBusSeconds"));
+    m_test->setObjectName(QStringLiteral("btnBusTest"));
+    m_profileTest->setObjectName(QStringLiteral("btnBusProfileTest"));
+    m_saveReport->setObjectName(QStringLiteral("btnBusReport"));
+    m_saveTable->setObjectName(QStringLiteral("btnBusSave"));
+    m_close->setObjectName(QStringLiteral("btnBusClose"));
+    m_status->setObjectName(QStringLiteral("lblBusStatus"));
+    m_status->setWordWrap(true);
+
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Адрес"), QStringLiteral("Имя"), QStringLiteral("Версия"),
+                                        QStringLiteral("Показания"), QStringLiteral("Ед."), QStringLiteral("Индикатор"),
+                                        QStringLiteral("Самодиагностика"), QStringLiteral("EEPROM"),
+                                        QStringLiteral("Опрос"), QStringLiteral("Возраст, с"), QStringLiteral("Итог")});
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + kRowPadding);
+    m_table->setWordWrap(false);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    const std::pair<Column, int> widths[] = {{AddressColumn, 50},  {NameColumn, 140},    {VersionColumn, 120},
+                                             {ValueColumn, 80},    {UnitColumn, 35},     {DisplayColumn, 75},
+                                             {SelfDiagColumn, 115}, {EepromColumn, 115}, {ResultColumn, 145},
+                                             {AgeColumn, 75}};
+    for (const auto &[column, width] : widths)
+        m_table->setColumnWidth(column, width);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+
+    m_expected->setPlaceholderText(QStringLiteral("12.000"));
+    m_tolerance->setPlaceholderText(QStringLiteral("0.050"));
+    m_sigma->setPlaceholderText(QStringLiteral("0.020"));
+    m_seconds->setRange(1, kLongestTestSeconds);
+    m_seconds->setValue(kDefaultTestSeconds);
+
+    auto *find = new QHBoxLayout;
+    find->addWidget(new QLabel(QStringLiteral("Линия: %1.").arg(m_setup.lineCaption), this));
+    find->addSpacing(12);
+    find->addWidget(new QLabel(QStringLiteral("Адреса:"), this));
+    find->addWidget(m_addresses);
+    find->addWidget(new QLabel(QStringLiteral("Запас на ответ:"), this));
+    find->addWidget(m_allowance);
+    find->addWidget(m_find);
+    find->addWidget(m_progress, 1);
+    find->addWidget(m_timeLeft);
+
+    auto *test = new QHBoxLayout;
+    const std::pair<const char *, QWidget *> fields[] = {{"Эталон:", m_expected},
+                                                         {"Допуск ±:", m_tolerance},
+                                                         {"σ не более:", m_sigma},
+                                                         {"Время, с:", m_seconds}};
+    for (const auto &[caption, field] : fields) {
+        test->addWidget(new QLabel(QString::fromUtf8(caption), this));
+        test->addWidget(field);
+    }
+    test->addWidget(m_test);
+    test->addWidget(m_profileTest);
+    test->addWidget(m_saveReport);
+    test->addStretch();
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_saveTable);
+    buttons->addWidget(m_status, 1);
+    buttons->addWidget(m_close);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(find);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(test);
+    layout->addLayout(buttons);
+    resize(kWindowSize);
+}
+
+void BusWindow::connectControls()
+{
+    connect(m_find, &QPushButton::clicked, this, &BusWindow::startFinding);
+    connect(m_test, &QPushButton::clicked, this, [this] {
+        m_profileName.clear();
+        m_profileFailures.clear();
+        startTest();
+    });
+    connect(m_profileTest, &QPushButton::clicked, this, &BusWindow::writeProfileAndTest);
+    connect(m_saveReport, &QPushButton::clicked, this, &BusWindow::saveReport);
+    connect(m_saveTable, &QPushButton::clicked, this, &BusWindow::saveTable);
+    connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_table, &QTableWidget::cellDoubleClicked, this, &BusWindow::chooseRow);
+    m_stepTimer->setSingleShot(true);
+    connect(m_stepTimer, &QTimer::timeout, this, &BusWindow::probeNext);
+    connect(m_ageTimer, &QTimer::timeout, this, &BusWindow::showAges);
+    m_testTimer->setSingleShot(true);
+    connect(m_testTimer, &QTimer::timeout, this, &BusWindow::endTest);
+}
+
+std::optional<std::pair<int, int>> BusWindow::addressRange(const QString &text)
+{
+    int first = kLastAddress + 1;
+    int last = kFirstAddress - 1;
+    for (const QString &part : text.split(u',', Qt::SkipEmptyParts)) {
+        const QStringList ends = part.split(u'-');
+        bool firstOk = false;
+        bool lastOk = false;
+        const int from = ends.first().trimmed().toInt(&firstOk);
+        const int to = ends.last().trimmed().toInt(&lastOk);
+        if (ends.size() > 2 || !firstOk || !lastOk || from > to || from < kFirstAddress || to > kLastAddress)
+            return std::nullopt;
+        first = std::min(first, from);
+        last = std::max(last, to);
+    }
+    if (first > last)
+        return std::nullopt;
+    return std::pair(first, last);
+}
+
+// The sweep at the one setting of the left panel; the port goes from the poller to the sweep
+// and back.
+void BusWindow::startFinding()
+{
+    const std::optional<std::pair<int, int>> range = addressRange(m_addresses->text());
+    if (!range) {
+        showStatus(QStringLiteral("Адреса: от 1 до 247, например 1-30."), true);
+        return;
+    }
+    stopPolling();
+    m_report.reset();
+    m_table->setRowCount(0);
+    m_found.clear();
+    Plan plan;
+    plan.likely = m_setup.setting;
+    plan.likelyAddress = range->first;
+    std::tie(plan.firstAddress, plan.lastAddress) = *range;
+    plan.allowanceMs = m_allowance->value();
+    m_sweep = std::make_shared<Sweep>(addressesOnly(plan), m_setup.line.portName, m_setup.line.stopBits);
+    m_progress->setRange(0, int(m_sweep->total()));
+    m_progress->setValue(0);
+    showStatus(QStringLiteral("Поиск…"));
+    updateButtons();
+    m_stepTimer->start(0);
+}
+
+void BusWindow::probeNext()
+{
+    std::shared_ptr<Sweep> sweep = m_sweep;
+    if (!sweep)
+        return;
+    const std::optional<Sweep::Step> step = sweep->next();
+    if (sweep != m_sweep)
+        return; // the window closed while the probe waited
+    if (step && step->found && step->found->indicator)
+        addUnit(*step->found);
+    if (!sweep->finished()) {
+        m_progress->setValue(int(sweep->sent()));
+        m_timeLeft->setText(timeLeftText(sweep->remainingMs()));
+        m_stepTimer->start(0);
+        return;
+    }
+    const Sweep::Failure failure = sweep->failure();
+    sweep.reset(); // endFinding lets go of the last one, and the port with it
+    if (failure == Sweep::Failure::PortNotOpened)
+        endFinding(QStringLiteral("Ошибка! Порт %1 не открыт").arg(m_setup.line.portName));
+    else if (failure == Sweep::Failure::PortLost)
+        endFinding(QStringLiteral("Ошибка! Порт %1 не отвечает").arg(m_setup.line.portName));
+    else
+        endFinding({});
+}
+
+void BusWindow::endFinding(const QString &failure)
+{
+    m_stepTimer->stop();
+    if (m_sweep)
+        m_progress->setValue(int(m_sweep->sent()));
+    m_sweep.reset(); // the port is free for the poller
+    m_timeLeft->clear();
+    if (!failure.isEmpty()) {
+        showStatus(failure, true);
+        updateButtons();
+        return;
+    }
+    showStatus(QStringLiteral("Найдено приборов: %1; опрос по кругу.").arg(m_found.size()));
+    if (!m_found.isEmpty())
+        startPolling();
+    updateButtons();
+}
+
+void BusWindow::addUnit(const Found &found)
+{
+    Bus::Unit unit;
+    unit.address = found.address;
+    unit.name = found.name;
+    unit.version = found.version;
+    m_found.append(unit);
+    const int row = m_table->rowCount();
+    m_table->insertRow(row);
+    for (int column = 0; column < ColumnCount; ++column)
+        m_table->setItem(row, column, cell({}));
+    m_table->item(row, AddressColumn)->setText(QString::number(found.address));
+    m_table->item(row, NameColumn)->setText(found.name);
+    m_table->item(row, VersionColumn)->setText(found.version);
+}
+
+void BusWindow::startPolling()
+{
+    m_session = std::make_shared<Session>();
+    if (!m_session->start(m_setup.line)) {
+        showStatus(m_session->openFailureMessage(m_setup.line.portName, m_setup.line.portName), true);
+        m_session.reset();
+        return;
+    }
+    // The unit of measure, once: it changes only when someone writes it.
+    const Catalogue::Parameter &unitOfMeasure = Catalogue::of(prmModeUnit);
+    const std::shared_ptr<Session> session = m_session; // outlives a close while a read waits
+    for (Bus::Unit &unit : m_found) {
+        session->setDeviceNumber(unit.address);
+        const std::optional<Session::Reading> reading = session->readValue(unitOfMeasure, Session::Reporting::Gathered);
+        if (m_session != session)
+            return; // closed while the read waited
+        if (reading && reading->code >= lrOk)
+            unit.unit = reading->value.toString();
+    }
+    m_poller = std::make_shared<Bus::Poller>(m_session);
+    m_poller->setUnits(m_found);
+    connect(m_poller.get(), &Bus::Poller::unitPolled, this, &BusWindow::showUnit);
+    m_poller->start();
+    m_ageTimer->start(kAgeRefreshMs);
+}
+
+// The poller goes before its session, and the session lets go of the port.
+void BusWindow::stopPolling()
+{
+    m_ageTimer->stop();
+    m_testTimer->stop();
+    if (m_poller) {
+        m_poller->stop();
+        m_found = m_poller->units();
+    }
+    m_poller.reset();
+    m_session.reset();
+}
+
+void BusWindow::showUnit(int row)
+{
+    if (!m_poller || row < 0 || row >= m_poller->units().size() || row >= m_table->rowCount())
+        return;
+    const Bus::Unit &unit = m_poller->units()[row];
+    const Catalogue::Parameter &selfDiag = Catalogue::of(prmSelfDiag);
+    const Catalogue::Parameter &eeprom = Catalogue::of(prmEEPROMErr);
+    const auto set = [&](Column column, const QString &text) {
+        QTableWidgetItem *item = m_table->item(row, column);
+        item->setText(text);
+        item->setToolTip(text);
+    };
+    set(ValueColumn, unit.value && std::isfinite(*unit.value) ? QLocale().toString(*unit.value, 'f', 3) : QStringLiteral("—"));
+    set(UnitColumn, unit.unit);
+    set(DisplayColumn, unit.text);
+    set(SelfDiagColumn, flagsText(unit.selfDiag, selfDiag));
+    set(EepromColumn, flagsText(unit.eepromErrors, eeprom));
+    m_table->item(row, SelfDiagColumn)->setIcon(lampOf(unit.selfDiag, selfDiag));
+    m_table->item(row, EepromColumn)->setIcon(lampOf(unit.eepromErrors, eeprom));
+    set(ResultColumn, unit.lastCode == lrOk ? QStringLiteral("ответ") : ResultText(unit.lastCode));
+    const QColor text = unit.silent ? kSilentColour : palette().color(QPalette::WindowText);
+    for (int column = 0; column < ColumnCount; ++column) {
+        if (column != VerdictColumn)
+            m_table->item(row, column)->setForeground(text);
+    }
+    m_table->item(row, ResultColumn)->setForeground(unit.lastCode == lrOk ? text : kFailureColour);
+    showAges();
+}
+
+// Seconds since each unit's last poll, whatever its result.
+void BusWindow::showAges()
+{
+    if (!m_poller)
+        return;
+    const QList<Bus::Unit> &units = m_poller->units();
+    for (int row = 0; row < units.size() && row < m_table->rowCount(); ++row) {
+        const std::optional<qint64> at = units[row].polledAtMs;
+        m_table->item(row, AgeColumn)->setText(at ? QString::number((m_poller->now() - *at) / 1000.0, 'f', 1) : QString());
+    }
+}
+
+std::optional<double> BusWindow::number(QLineEdit *edit) const
+{
+    const QString text = edit->text().trimmed();
+    bool ok = false;
+    double value = QLocale().toDouble(text, &ok);
+    if (!ok)
+        value = QLocale::c().toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<BenchTest::Limits> BusWindow::limitsFromForm()
+{
+    const std::optional<double> expected = number(m_expected);
+    const std::optional<double> tolerance = number(m_tolerance);
+    const std::optional<double> sigma = number(m_sigma);
+    if (!expected || !tolerance || !sigma || *tolerance < 0 || *sigma < 0) {
+        showStatus(QStringLiteral("Эталон, допуск и σ: числа, допуск и σ не меньше нуля."), true);
+        return std::nullopt;
+    }
+    if (!m_poller) {
+        showStatus(QStringLiteral("Нет приборов для проверки: нажмите «Найти»."), true);
+        return std::nullopt;
+    }
+    return BenchTest::Limits{*expected, *tolerance, *sigma};
+}
+
+void BusWindow::startTest()
+{
+    const std::optional<BenchTest::Limits> limits = limitsFromForm();
+    if (!limits)
+        return;
+    m_limits = *limits;
+    m_report.reset();
+    for (int row = 0; row < m_table->rowCount(); ++row)
+        m_table->item(row, VerdictColumn)->setText({});
+    m_poller->startSampling();
+    m_testTimer->start(m_seconds->value() * 1000);
+    showStatus(QStringLiteral("Проверка: %1 с…").arg(m_seconds->value()));
+    updateButtons();
+}
+
+// The clone window's way with each unit: its settings read as they are, then the profile
+// written where it differs and read back; then the test of them all, and one report.
+void BusWindow::writeProfileAndTest()
+{
+    if (!limitsFromForm())
+        return;
+    QString path;
+    const std::optional<Profiles::DeviceProfile> profile = ToolFiles::chooseProfile(this, &path);
+    if (!profile)
+        return;
+    if (const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(*profile); !refused.isEmpty()) {
+        showStatus(QStringLiteral("Профиль нельзя записать: %1: %2").arg(refused.first().key, refused.first().reason), true);
+        return;
+    }
+    m_poller->stop();
+    m_ageTimer->stop();
+    m_profileName = QFileInfo(path).fileName();
+    m_profileFailures.clear();
+    m_profileTest->setEnabled(false);
+    m_test->setEnabled(false);
+    m_find->setEnabled(false);
+    bool otherVersionsAllowed = false;
+    const QList<Bus::Unit> units = m_poller->units();
+    for (int row = 0; row < units.size(); ++row) {
+        showStatus(QStringLiteral("Запись профиля в прибор по адресу %1…").arg(units[row].address));
+        const QString failure = writeProfileInto(units[row], *profile, &otherVersionsAllowed);
+        if (!m_poller)
+            return; // the window closed meanwhile
+        m_profileFailures.insert(units[row].address, failure);
+        if (row < m_table->rowCount()) {
+            QTableWidgetItem *verdict = m_table->item(row, VerdictColumn);
+            verdict->setText(failure.isEmpty() ? QStringLiteral("профиль записан") : QStringLiteral("профиль: %1").arg(failure));
+            verdict->setForeground(failure.isEmpty() ? palette().color(QPalette::WindowText) : kFailureColour);
+        }
+    }
+    m_poller->start();
+    m_ageTimer->start(kAgeRefreshMs);
+    startTest();
+}
+
+// Empty when the unit holds the profile now; otherwise what went wrong.
+QString BusWindow::writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed)
+{
+    const std::shared_ptr<Session> session = m_session; // outlives a close while an exchange waits
+    session->setDeviceNumber(unit.address);
+    const Profiles::Origin origin{m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity,
+                                  m_setup.line.stopBits, unit.address};
+    ProfileReader reader(*session, origin);
+    reader.readAll();
+    if (!reader.complete())
+        return QStringLiteral("не прочитан: %1").arg(reader.failures().isEmpty() ? QString() : reader.failures().constFirst().text);
+    const Profiles::DeviceProfile current = reader.profile();
+    if (current.identity.version != profile.identity.version && !*otherVersionsAllowed) {
+        *otherVersionsAllowed = ModalBox::question(
+            this, QStringLiteral("Прибор по адресу %1 с версией программы «%2», профиль снят с версии «%3».\n\n"
+                                 "Записывать профиль в приборы другой версии?")
+                      .arg(unit.address)
+                      .arg(current.identity.version, profile.identity.version));
+        if (!*otherVersionsAllowed)
+            return QStringLiteral("другая версия программы: не записано");
+    }
+    ProfileWriter writer(*session, profile, current);
+    writer.confirmIdentity(); // the name is written with the rest
+    writer.writeAll();
+    return writer.allConfirmed() ? QString() : writer.summary();
+}
+
+void BusWindow::endTest()
+{
+    if (!m_poller)
+        return;
+    m_poller->stopSampling();
+    BenchTest::Report report;
+    report.when = QDateTime::currentDateTime();
+    report.line = m_setup.lineCaption;
+    report.limits = m_limits;
+    report.profile = m_profileName;
+    const QList<Bus::Unit> &units = m_poller->units();
+    for (int row = 0; row < units.size(); ++row) {
+        const Bus::Unit &unit = units[row];
+        BenchTest::Judgement judgement = BenchTest::judge(unit.samples, m_limits);
+        if (const QString failure = m_profileFailures.value(unit.address); !failure.isEmpty()) {
+            judgement.passed = false;
+            judgement.reason = QStringLiteral("профиль: %1").arg(failure)
+                               + (judgement.reason.isEmpty() ? QString() : QStringLiteral("; ") + judgement.reason);
+        }
+        report.rows.append({unit.address, unit.name, unit.version, judgement});
+        if (report.unitOfMeasure.isEmpty())
+            report.unitOfMeasure = unit.unit;
+        if (row >= m_table->rowCount())
+            continue;
+        QTableWidgetItem *verdict = m_table->item(row, VerdictColumn);
+        const BenchTest::Figures &f = judgement.figures;
+        verdict->setText(judgement.passed ? QStringLiteral("годен: %1, σ %2").arg(f.mean, 0, 'f', 4).arg(f.sigma, 0, 'f', 4)
+                                          : QStringLiteral("не годен: %1").arg(judgement.reason));
+        verdict->setToolTip(verdict->text());
+        verdict->setForeground(judgement.passed ? palette().color(QPalette::WindowText) : kFailureColour);
+    }
+    showStatus(QStringLiteral("Проверено: %1, годных %2, не годных %3.")
+                   .arg(report.rows.size())
+                   .arg(report.rows.size() - report.failures())
+                   .arg(report.failures()),
+               report.failures() > 0);
+    m_report = report;
+    updateButtons();
+}
+
+void BusWindow::saveTable()
+{
+    ToolFiles::saveTable(this, *m_table, QStringLiteral("приборы.csv"), {AddressColumn, AgeColumn});
+}
+
+// The page to print, and the same rows as CSV beside it under the same name.
+void BusWindow::saveReport()
+{
+    if (!m_report)
+        return;
+    QFileDialog dialog(this, QStringLiteral("Сохранить отчёт"), ToolFiles::folderForFiles(),
+                       QStringLiteral("Страницы HTML (*.html);;Все файлы (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("html"));
+    dialog.selectFile(QStringLiteral("проверка-%1.html").arg(m_report->when.toString(QStringLiteral("yyyyMMdd-HHmm"))));
+    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString htmlPath = dialog.selectedFiles().constFirst();
+    const QFileInfo info(htmlPath);
+    const QString csvPath = info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
+    QSaveFile page(htmlPath);
+    if (page.open(QIODevice::WriteOnly)) {
+        page.write(BenchTest::html(*m_report).toUtf8());
+    }
+    QSaveFile table(csvPath);
+    if (table.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QTextStream out(&table);
+        BenchTest::writeCsv(out, *m_report);
+    }
+    for (QSaveFile *file : {&page, &table}) {
+        if (!file->commit()) {
+            ModalBox::warning(this, QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
+                                        .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
+            return;
+        }
+    }
+    showStatus(QStringLiteral("Отчёт сохранён: %1 и %2").arg(QDir::toNativeSeparators(htmlPath), QDir::toNativeSeparators(csvPath)));
+}
+
+// The port is freed first, so that the main window may open it for the unit chosen.
+void BusWindow::chooseRow(int row)
+{
+    if (row < 0 || row >= m_table->rowCount())
+        return;
+    const int address = m_table->item(row, AddressColumn)->text().toInt();
+    stopPolling();
+    emit unitChosen(address);
+    accept();
+}
+
+void BusWindow::updateButtons()
+{
+    const bool finding = bool(m_sweep);
+    const bool testing = m_testTimer->isActive();
+    m_find->setEnabled(!finding && !testing);
+    m_addresses->setEnabled(!finding && !testing);
+    m_allowance->setEnabled(!finding && !testing);
+    m_test->setEnabled(!finding && !testing && m_poller);
+    m_profileTest->setEnabled(!finding && !testing && m_poller);
+    m_saveReport->setEnabled(m_report.has_value() && !testing);
+    m_saveTable->setEnabled(!finding);
+}
+
+void BusWindow::showStatus(const QString &text, bool failure)
+{
+    m_status->setText(text);
+    setTextColour(m_status, failure ? kFailureColour : palette().color(QPalette::WindowText));
+}
+
+void BusWindow::done(int result)
+{
+    m_stepTimer->stop();
+    m_sweep.reset();
+    stopPolling();
+    QDialog::done(result);
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "benchtest.h"
+#include "buspoller.h"
+#include "devicesearch.h"
+#include "profile.h"
+#include "session.h"
+
+#include <QDialog>
+#include <QHash>
+
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+class QTimer;
+
+// «Приборы на линии»: every unit that answers at the left panel's line setting, found by a
+// sweep of the addresses at that one setting and then polled in turn, each row its reading,
+// lamps and the age of its last poll; a bench test of them all against one reference signal,
+// with a report. The window opens the port itself, as the search does, and lets go of it when
+// it closes. A double-click hands the unit's address back to the main window.
+class BusWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        LineSetup line;          // the left panel's, with the device the port opens
+        QString portCaption;     // COM1.., or the device path given, for the profiles' backups to name
+        QString lineCaption;     // "COM1, 19200 бод, паритет Нет, стоп-бит 1"
+        DeviceSearch::LineSetting setting;
+    };
+
+    explicit BusWindow(const Setup &setup, QWidget *parent = nullptr);
+    ~BusWindow() override;
+
+    void done(int result) override;
+
+    // "1-5, 7" as the sweep's first and last address: the smallest and the largest given.
+    static std::optional<std::pair<int, int>> addressRange(const QString &text);
+
+signals:
+    void unitChosen(int address);
+
+private:
+    enum Column {
+        AddressColumn,
+        NameColumn,
+        VersionColumn,
+        ValueColumn,
+        UnitColumn,
+        DisplayColumn,
+        SelfDiagColumn,
+        EepromColumn,
+        ResultColumn,
+        AgeColumn,
+        VerdictColumn,
+        ColumnCount
+    };
+
+    void buildForm();
+    void connectControls();
+    void startFinding();
+    void probeNext();
+    void endFinding(const QString &outcome);
+    void startPolling();
+    void stopPolling();
+    void addUnit(const DeviceSearch::Found &found);
+    void showUnit(int row);
+    void showAges();
+    std::optional<BenchTest::Limits> limitsFromForm();
+    void startTest();
+    void writeProfileAndTest();
+    QString writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed);
+    void endTest();
+    void saveTable();
+    void saveReport();
+    void chooseRow(int row);
+    void updateButtons();
+    void showStatus(const QString &text, bool failure = false);
+    std::optional<double> number(QLineEdit *edit) const;
+
+    // Shared with a poll under way: the window may close while it waits.
+    std::shared_ptr<Session> m_session;
+    std::shared_ptr<Bus::Poller> m_poller;
+    std::shared_ptr<DeviceSearch::Sweep> m_sweep;
+    Setup m_setup;
+    QList<Bus::Unit> m_found;
+    std::optional<BenchTest::Report> m_report;
+    BenchTest::Limits m_limits;
+    // The profile written before the test, and what went wrong in each unit (by address).
+    QString m_profileName;
+    QHash<quint8, QString> m_profileFailures;
+
+    QLineEdit *m_addresses;
+    QSpinBox *m_allowance;
+    QPushButton *m_find;
+    QProgressBar *m_progress;
+    QLabel *m_timeLeft;
+    QTableWidget *m_table;
+    QLineEdit *m_expected;
+    QLineEdit *m_tolerance;
+    QLineEdit *m_sigma;
+    QSpinBox *m_seconds;
+    QPushButton *m_test;
+    QPushButton *m_profileTest;
+    QPushButton *m_saveReport;
+    QPushButton *m_saveTable;
+    QPushButton *m_close;
+    QLabel *m_status;
+    QTimer *m_stepTimer;
+    QTimer *m_ageTimer;
+    QTimer *m_testTimer;
+};

@@ -1,0 +1,70 @@
+#include "toolfiles.h"
+
+#include "csvwriter.h"
+#include "modalbox.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTextStream>
+
+namespace ToolFiles {
+
+QString folderForFiles()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() : documents;
+}
+
+std::optional<Profiles::DeviceProfile> chooseProfile(QWidget *parent, QString *path)
+{
+    QFileDialog dialog(parent, QStringLiteral("Профиль прибора"), folderForFiles(),
+                       QStringLiteral("Профили прибора (*.json);;Все файлы (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    *path = dialog.selectedFiles().constFirst();
+    QString error;
+    std::optional<Profiles::DeviceProfile> profile = Profiles::load(*path, &error);
+    if (!profile)
+        ModalBox::warning(parent, QStringLiteral("Файл %1 не прочитан:\n%2").arg(QDir::toNativeSeparators(*path), error));
+    return profile;
+}
+
+void saveTable(QWidget *parent, const QTableWidget &table, const QString &fileName, const QList<int> &numberColumns)
+{
+    QFileDialog dialog(parent, QStringLiteral("Сохранить таблицу"), folderForFiles(),
+                       QStringLiteral("Таблицы CSV (*.csv);;Все файлы (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(fileName);
+    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QSaveFile file(dialog.selectedFiles().constFirst());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QTextStream out(&file);
+        CsvWriter csv(out);
+        for (int column = 0; column < table.columnCount(); ++column)
+            csv.text(table.horizontalHeaderItem(column)->text());
+        csv.endRow();
+        for (int row = 0; row < table.rowCount(); ++row) {
+            for (int column = 0; column < table.columnCount(); ++column) {
+                const QTableWidgetItem *item = table.item(row, column);
+                const QString field = item ? item->text() : QString();
+                if (numberColumns.contains(column))
+                    csv.value(field);
+                else
+                    csv.text(field);
+            }
+            csv.endRow();
+        }
+    }
+    if (!file.commit())
+        ModalBox::warning(parent, QStringLiteral("Таблица не сохранена в файл %1:\n%2")
+                                      .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+}
+
+} // namespace ToolFiles

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "profile.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class QTableWidget;
+class QWidget;
+
+// The files that the windows of «Сервис» open and save, chosen by the user in the same way.
+namespace ToolFiles {
+
+// Where a file dialog starts: the user's documents, or home.
+QString folderForFiles();
+
+// A profile file chosen by the user, loaded; none when cancelled or unreadable (said so).
+std::optional<Profiles::DeviceProfile> chooseProfile(QWidget *parent, QString *path);
+
+// A window's table saved as CSV where the user chooses (fileName suggested), the headers first.
+// The columns named in numberColumns go as numbers, the rest as text, a device's name among it.
+// A file that cannot be written is said so.
+void saveTable(QWidget *parent, const QTableWidget &table, const QString &fileName, const QList<int> &numberColumns);
+
+} // namespace ToolFiles
