@@ -1,32 +1,26 @@
 // The left panel's connection settings, Start and Stop, and moving between the pages.
 #include "mainform.h"
 
+#include "adapter.h"
 #include "controls.h"
+#include "devicepage.h"
 #include "linesettings.h"
 #include "portdevices.h"
 #include "serverwatch.h"
 #include "session.h"
-#include "tcptransport.h"
 #include "updown.h"
 #include "ui_mainform.h"
 
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
 
 namespace {
-constexpr int kPageTag = 1;       // the five page actions
-constexpr int kConnectionTag = 2; // Start and Stop
-constexpr int kPollIntervalMs = 100;
+// How soon a tick that met an exchange under way asks again.
+constexpr int kDeferredTickMs = 5;
 // How often an unplugged adapter is looked for: it is back within half a second of the plug.
 // A server is asked as often, with a connection attempt that runs in the background.
 constexpr int kReplugWatchMs = 500;
-
-int tagOf(const QAction *action)
-{
-    return action->property("Tag").toInt();
-}
 
 } // namespace
 
@@ -102,8 +96,6 @@ void TfrmMain::showPortDevices(const QStringList &systemPorts)
 
 void TfrmMain::Action2Execute(QAction *action)
 {
-    if (tagOf(action) != kConnectionTag)
-        return;
     if (action == ui->ActionStart)
         startConnection();
     else
@@ -163,7 +155,7 @@ void TfrmMain::portUnplugged()
     stopTimer();
     m_session->stop();
     enableConnectedActions(false);
-    const bool server = TcpTransport::isTcpName(m_stablePort);
+    const bool server = !CAdapter::abilitiesOf(m_stablePort).systemDevice;
     ui->lblErrors->setText(QStringLiteral("Ошибка! Адаптер %1 отключён (%2). %3")
                                .arg(PortCaption(m_portNumber), m_stablePort,
                                     server ? QStringLiteral("Соединение с сервером разорвано.")
@@ -176,7 +168,7 @@ void TfrmMain::portUnplugged()
 
 void TfrmMain::watchForReplug()
 {
-    const bool back = m_serverWatch ? m_serverWatch->accepts() : QFileInfo::exists(m_stablePort);
+    const bool back = m_serverWatch ? m_serverWatch->accepts() : PortDevices::present(m_stablePort);
     if (!back)
         return;
     m_replugWatch->stop();
@@ -195,7 +187,11 @@ void TfrmMain::enableConnectedActions(bool connected)
 {
     ui->ActionStart->setEnabled(!connected);
     ui->ActionStop->setEnabled(connected);
-    ui->mnuSearch->setEnabled(!connected); // the search opens the port itself
+    // The search and the listener open the port themselves; a listener beside our own
+    // exchanges would only hear them.
+    ui->mnuSearch->setEnabled(!connected);
+    ui->mnuBus->setEnabled(!connected);
+    ui->mnuListen->setEnabled(!connected);
     for (QAction *profiles : {ui->mnuProfileSave, ui->mnuProfileCompare, ui->mnuProfileClone})
         profiles->setEnabled(connected);
     for (const Page &page : m_pages)
@@ -204,20 +200,18 @@ void TfrmMain::enableConnectedActions(bool connected)
 
 void TfrmMain::Action1Execute(QAction *action)
 {
-    if (tagOf(action) != kPageTag)
-        return;
     stopTimer();
     HidePage();
     const auto page = std::find_if(m_pages.begin(), m_pages.end(),
                                    [action](const Page &candidate) { return candidate.action == action; });
     if (page == m_pages.end())
         return;
-    if (page->entry == PageEntry::ReadAll) {
-        page->work();
+    if (page->entry == PageEntry::Enter) {
+        page->box->enter();
     } else {
-        Timer->setInterval(kPollIntervalMs);
+        Timer->setInterval(DevicePage::kPollIntervalMs);
         if (m_session->isConnected()) {
-            m_timerHandler = page->work;
+            m_polledPage = page->box;
             Timer->start();
         }
     }
@@ -230,16 +224,26 @@ void TfrmMain::stopTimer()
 {
     Timer->stop();
     Timer->setInterval(0);
-    m_timerHandler = nullptr;
+    m_polledPage = nullptr;
 }
 
-// The timer delivers no backlog: a tick that falls due while a poll still blocks the window is
-// delivered once, after it, and the ones after that keep the interval again. A tick that comes
-// without a started connection makes no exchange.
+// The timer delivers no backlog: a tick that falls due while an exchange is under way (the
+// window's events are served meanwhile) is delivered once, after it, and the ones after that
+// keep the interval again. A tick that comes without a started connection makes no exchange.
 void TfrmMain::timerTick()
 {
-    if (m_timerHandler && m_session->isConnected())
-        m_timerHandler();
+    if (m_session->isBusy()) {
+        if (!m_tickDeferred) {
+            m_tickDeferred = true;
+            QTimer::singleShot(kDeferredTickMs, this, [this] {
+                m_tickDeferred = false;
+                timerTick();
+            });
+        }
+        return;
+    }
+    if (m_polledPage && m_session->isConnected())
+        m_polledPage->poll();
 }
 
 // The page area's layout gives a shown page the room that the tool bar, the left panel and the

@@ -30,8 +30,6 @@ constexpr QSize kClientSize(750, 423); // below the menu bar, the status bar inc
 constexpr QSize kToolButtonSize(74, 46);
 constexpr QSize kToolGlyphSize(24, 24);
 // The window's own section of the settings file: the exchange monitor's frame when it last closed.
-constexpr char kMonitor[] = "MONITOR";
-constexpr char kMonitorFrameKeys[][7] = {"Left", "Top", "Width", "Height"};
 
 // A tool-bar button or a menu entry that stands for an action: it shows the action's caption,
 // picture and enabled state, while its own pressed state stays its own (a button bound with
@@ -152,19 +150,14 @@ void TfrmMain::setUpToolBar()
 // in the page area, where only the shown one takes room.
 void TfrmMain::setUpPages()
 {
-    m_modePage = new ModePage(*m_session, ui->pnlPages);
-    m_portPage = new PortPage(*m_session, ui->pnlPages);
-    m_calibrationPage = new CalibrationPage(*m_session, ui->pnlPages);
-    m_informationPage = new InformationPage(*m_session, ui->pnlPages);
-    m_dataPage = new DataPage(*m_session, ui->pnlPages);
+    Session &session = *m_session;
+    QWidget *area = ui->pnlPages;
     m_pages = {{
-        {ui->ActionMode, ui->sbMode, m_modePage, PageEntry::ReadAll, [this] { m_modePage->ModeAllRd(); }},
-        {ui->ActionPort, ui->sbPort, m_portPage, PageEntry::ReadAll, [this] { m_portPage->PortAllRd(); }},
-        {ui->ActionCalibration, ui->sbCalibration, m_calibrationPage, PageEntry::Poll,
-         [this] { m_calibrationPage->TimerClbrRd(); }},
-        {ui->ActionInformation, ui->sbInformation, m_informationPage, PageEntry::ReadAll,
-         [this] { m_informationPage->InformationAllRd(); }},
-        {ui->ActionData, ui->sbData, m_dataPage, PageEntry::Poll, [this] { m_dataPage->TimerDataTxtRd(); }},
+        {ui->ActionMode, ui->sbMode, new ModePage(session, area), PageEntry::Enter},
+        {ui->ActionPort, ui->sbPort, new PortPage(session, area), PageEntry::Enter},
+        {ui->ActionCalibration, ui->sbCalibration, new CalibrationPage(session, area), PageEntry::Poll},
+        {ui->ActionInformation, ui->sbInformation, new InformationPage(session, area), PageEntry::Enter},
+        {ui->ActionData, ui->sbData, new DataPage(session, area), PageEntry::Poll},
     }};
     for (const Page &page : m_pages)
         ui->layoutPages->addWidget(page.box);
@@ -187,7 +180,9 @@ void TfrmMain::connectSignals()
     connect(ui->ActionExit, &QAction::triggered, this, &TfrmMain::ActionExitExecute);
     connect(ui->mnuAbout, &QAction::triggered, this, &TfrmMain::mnuAboutClick);
     connect(ui->mnuSearch, &QAction::triggered, this, &TfrmMain::mnuSearchClick);
+    connect(ui->mnuBus, &QAction::triggered, this, &TfrmMain::mnuBusClick);
     connect(ui->mnuMonitor, &QAction::triggered, this, &TfrmMain::mnuMonitorClick);
+    connect(ui->mnuListen, &QAction::triggered, this, &TfrmMain::mnuListenClick);
     connect(ui->mnuProfileSave, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileSaveWindow>);
     connect(ui->mnuProfileCompare, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCompareWindow>);
     connect(ui->mnuProfileClone, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCloneWindow>);
@@ -244,16 +239,7 @@ void TfrmMain::loadSettings()
     selectRow(ui->cmbStopBit, saved.stopBits);
     cmbStopBitChange(ui->cmbStopBit->currentIndex());
 
-    std::array<qint64, 4> frame{};
-    bool framed = true;
-    for (size_t i = 0; i < frame.size(); ++i) {
-        const auto value = settings.value(kMonitor, kMonitorFrameKeys[i]);
-        const auto number = value ? IniProfile::parseInteger(*value) : std::nullopt;
-        framed = framed && number;
-        frame[i] = number.value_or(0);
-    }
-    if (framed && frame[2] > 0 && frame[3] > 0)
-        m_monitorFrame = QRect(int(frame[0]), int(frame[1]), int(frame[2]), int(frame[3]));
+    m_monitorFrame = SettingsFile::readMonitorFrame(settings);
 
     // Through the spinner's maximum first, so that a stored 0, the edit's first text, still
     // reaches DeviceNumber, and a refused value leaves 255.
@@ -266,12 +252,8 @@ bool TfrmMain::saveSettings(QString *error)
     IniProfile settings(m_settingsPath);
     SettingsFile::writeConnection(settings, {m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut,
                                              DeviceNumber()});
-    if (m_monitorFrame) {
-        const int frame[] = {m_monitorFrame->left(), m_monitorFrame->top(), m_monitorFrame->width(),
-                             m_monitorFrame->height()};
-        for (size_t i = 0; i < std::size(frame); ++i)
-            settings.writeInteger(kMonitor, kMonitorFrameKeys[i], frame[i]);
-    }
+    if (m_monitorFrame)
+        SettingsFile::writeMonitorFrame(settings, *m_monitorFrame);
     if (settings.save())
         return true;
     *error = settings.errorString();

@@ -9,15 +9,10 @@
 #include <QStringList>
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <optional>
 
-class CalibrationPage;
-class DataPage;
-class InformationPage;
-class ModePage;
-class PortPage;
+class DevicePage;
 class QAction;
 class QGroupBox;
 class QTimer;
@@ -44,13 +39,7 @@ public:
     explicit TfrmMain(QWidget *parent = nullptr, const QString &settingsPath = {});
     ~TfrmMain() override;
 
-    // Connection settings. The four indexes are rows of the left panel's lists, 255 for none.
-    quint8 PortNumber() const { return m_portNumber; }
-    quint8 SpeedNumber() const { return m_speedNumber; }
-    quint16 TimeOut() const { return m_timeOut; }
     quint16 DeviceNumber() const;
-    quint8 Parity() const { return m_parity; }
-    quint8 StopBits() const { return m_stopBits; }
 
     static QString PortCaption(quint8 index);
     static quint32 BaudRate(quint8 index);
@@ -64,15 +53,15 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    // What entering a page does after the timer has stopped and before the page shows.
-    enum class PageEntry { ReadAll, Poll };
+    // What entering a page does after the timer has stopped and before the page shows: the
+    // page's own entry, or its polling by the timer.
+    enum class PageEntry { Enter, Poll };
     struct Page
     {
         QAction *action;
         QToolButton *button;
-        QGroupBox *box;
+        DevicePage *box;
         PageEntry entry;
-        std::function<void()> work; // the read-all or the timer handler
     };
 
     void setUpToolBar();
@@ -112,10 +101,14 @@ private:
     void HidePage();
     void FormClose();
 
-    // The menu «Сервис»: the search for devices on the line, and the exchange monitor.
+    // The menu «Сервис»: the search for devices on the line, the exchange monitor, and
+    // listening to a line that another master drives.
     void mnuSearchClick();
+    void mnuBusClick();
+    void openChosenUnit(int address);
     void applyFoundDevice(int portNumber, int speedNumber, int parity, int address);
     void mnuMonitorClick();
+    void mnuListenClick();
     // The profile windows work on the connection: the polling rests while one is open, and
     // the page is entered again when it closes, so that it shows what was written.
     template <typename Window>
@@ -128,6 +121,7 @@ private:
     QString m_settingsPath;
     std::array<QString, SettingsFile::kPortCount> m_mappedPorts; // [PORTS] of the settings file, empty if none
 
+    // The connection settings: rows of the left panel's lists, 255 for none.
     quint8 m_portNumber = 0;
     quint8 m_speedNumber = 0;
     quint16 m_timeOut = 0; // handed to the adapter at Start; nothing ever changes it
@@ -135,11 +129,6 @@ private:
     quint8 m_stopBits = 0;
 
     std::unique_ptr<Session> m_session; // holds DeviceNumber
-    ModePage *m_modePage;
-    PortPage *m_portPage;
-    CalibrationPage *m_calibrationPage;
-    InformationPage *m_informationPage;
-    DataPage *m_dataPage;
 
     QGroupBox *CurrentPage = nullptr;
     std::array<Page, 5> m_pages{};
@@ -147,5 +136,6 @@ private:
     QString m_stablePort; // of the connection: the name the adapter comes back under
     QTimer *m_replugWatch;
     std::unique_ptr<ServerWatch> m_serverWatch; // while a server's dropped connection is watched
-    std::function<void()> m_timerHandler;
+    DevicePage *m_polledPage = nullptr; // the timer's handler
+    bool m_tickDeferred = false; // a tick met an exchange under way and asks again soon
 };

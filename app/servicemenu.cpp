@@ -1,9 +1,11 @@
-// The menu «Сервис»: the search for devices on the line and taking over what it found, and the
-// exchange monitor.
+// The menu «Сервис»: the search for devices on the line and taking over what it found, the
+// exchange monitor, and listening to a line.
 #include "mainform.h"
 
+#include "buswindow.h"
 #include "controls.h"
 #include "handlers.h"
+#include "listenwindow.h"
 #include "monitorwindow.h"
 #include "portdevices.h"
 #include "profilewindows.h"
@@ -57,6 +59,31 @@ void TfrmMain::applyFoundDevice(int portNumber, int speedNumber, int parity, int
     ui->edtDevNumber->setText(QString::number(address));
 }
 
+// Modal as the search is: the window has the port until it closes.
+void TfrmMain::mnuBusClick()
+{
+    BusWindow::Setup setup;
+    setup.line = {m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut,
+                  portDevice(m_portNumber, PortDevices::systemPorts())};
+    setup.portCaption = PortCaption(m_portNumber);
+    setup.lineCaption = QStringLiteral("%1, %2 бод, паритет %3, стоп-бит %4")
+                            .arg(PortCaption(m_portNumber), ui->cmbSpeed->currentText(), ui->cmbParity->currentText(),
+                                 ui->cmbStopBit->currentText());
+    setup.setting = {m_speedNumber, m_parity};
+    auto *window = new BusWindow(setup, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    Handlers::connect(window, &BusWindow::unitChosen, this, &TfrmMain::openChosenUnit);
+    window->open();
+}
+
+// The unit's address in the left panel, as if typed, then Start and its readings.
+void TfrmMain::openChosenUnit(int address)
+{
+    ui->edtDevNumber->setText(QString::number(address));
+    ui->sbData->setChecked(true); // Start enters the page whose button is pressed
+    startConnection();
+}
+
 // One monitor at most; it watches the session's exchanges while it is open.
 void TfrmMain::mnuMonitorClick()
 {
@@ -71,6 +98,20 @@ void TfrmMain::mnuMonitorClick()
     monitor->show();
     const int toolBarBottom = ui->pnlToolBar->mapToGlobal(QPoint(0, ui->pnlToolBar->height() - 1)).y();
     monitor->place(frameGeometry(), toolBarBottom, m_monitorFrame);
+}
+
+// Modal as the search is, for the same reason: Start waits until the listener has let go of the port.
+void TfrmMain::mnuListenClick()
+{
+    const QStringList systemPorts = PortDevices::systemPorts();
+    ListenWindow::Setup setup;
+    setup.portCaption = PortCaption(m_portNumber);
+    setup.lineCaption = QStringLiteral("%1 бод, паритет %2, стоп-бит %3")
+                            .arg(ui->cmbSpeed->currentText(), ui->cmbParity->currentText(), ui->cmbStopBit->currentText());
+    setup.line = {m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut, portDevice(m_portNumber, systemPorts)};
+    auto *window = new ListenWindow(setup, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->open();
 }
 
 template <typename Window>

@@ -2,26 +2,44 @@
 // the device reports for calibration the bottom or the top of its input range.
 #include "calibrationpage.h"
 
+#include "catalogue.h"
 #include "handlers.h"
 #include "livedisplay.h"
 #include "resultcodes.h"
 #include "ui_calibrationpage.h"
 
+#include <QDateTime>
+
 CalibrationPage::CalibrationPage(Session &session, QWidget *parent)
     : DevicePage(session, parent), ui(std::make_unique<Ui::CalibrationPage>())
 {
     ui->setupUi(this);
-    LiveDisplay::setUp(ui->edtClbrData);
+    QLineEdit *display = ui->edtClbrData;
+    LiveDisplay::setUp(display);
+    bind({{prmDataTxt, nullptr, nullptr, display, [display](const QVariant &v) { LiveDisplay::show(display, v.toString()); }}});
     using Handlers::connect;
     connect(ui->btnClbrBottom, &QPushButton::clicked, this, &CalibrationPage::btnClbrBottomClick);
     connect(ui->btnClbrTop, &QPushButton::clicked, this, &CalibrationPage::btnClbrTopClick);
+    m_trend = LiveDisplay::addTrend(this, [this] { return logAbout(); });
 }
 
 CalibrationPage::~CalibrationPage() = default;
 
+// The one read of a tick, the display text, is also the trend's reading: a second read per tick
+// would halve the rate the engineer watches the display at.
 void CalibrationPage::TimerClbrRd()
 {
-    readParameter(prmDataTxt, ui->edtClbrData, [this] { LiveDisplay::show(ui->edtClbrData, buffer().data()); });
+    PollLog::Poll polled;
+    polled.time = QDateTime::currentDateTime();
+    const std::optional<qint16> code = read(binding(prmDataTxt));
+    if (!code)
+        return;
+    polled.result = *code;
+    if (*code >= lrOk) {
+        polled.display = ui->edtClbrData->text();
+        polled.value = LiveDisplay::number(polled.display);
+    }
+    m_trend->add(polled);
 }
 
 void CalibrationPage::btnClbrBottomClick()
@@ -38,14 +56,12 @@ void CalibrationPage::btnClbrTopClick()
 // caption colour is the only sign of the outcome. A value that could not be read is not written.
 void CalibrationPage::ClbrPointWr(TParamId target, QPushButton *button)
 {
-    quint16 captured = 0;
-    const std::optional<qint16> read =
-        readParameter(prmClbrData, button, [this, &captured] { captured = buffer()[0]; });
-    if (!read || *read < lrOk)
+    const std::optional<Session::Reading> captured = m_session.readValue(Catalogue::of(prmClbrData));
+    if (!captured)
         return;
-    const auto put = [this, captured] {
-        buffer()[0] = captured;
-        return true;
-    };
-    writeParameter(target, button, put, [] {});
+    colourOutcome(captured->code, button);
+    if (captured->code < lrOk)
+        return;
+    if (const std::optional<qint16> written = m_session.writeValue(Catalogue::of(target), captured->value))
+        colourOutcome(*written, button);
 }

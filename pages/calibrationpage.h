@@ -5,6 +5,7 @@
 #include <memory>
 
 class QPushButton;
+class TrendPanel;
 
 namespace Ui {
 class CalibrationPage;
@@ -20,12 +21,16 @@ public:
     CalibrationPage(Session &session, QWidget *parent);
     ~CalibrationPage() override;
 
+    void poll() override { TimerClbrRd(); }
     void TimerClbrRd();
     void ClbrPointWr(TParamId target, QPushButton *button);
+
+    TrendPanel *trend() const { return m_trend; }
 
 private:
     void btnClbrBottomClick();
     void btnClbrTopClick();
 
     std::unique_ptr<Ui::CalibrationPage> ui;
+    TrendPanel *m_trend;
 };

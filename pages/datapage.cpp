@@ -11,6 +11,7 @@
 #include "ui_datapage.h"
 
 #include <QApplication>
+#include <QDateTime>
 
 #include <array>
 #include <span>
@@ -92,6 +93,7 @@ DataPage::DataPage(Session &session, QWidget *parent) : DevicePage(session, pare
     ui->setupUi(this);
     LiveDisplay::setUp(ui->edtDataCur);
     setUpCells();
+    m_trend = LiveDisplay::addTrend(this, [this] { return logAbout(); });
 }
 
 DataPage::~DataPage() = default;
@@ -114,34 +116,49 @@ void DataPage::setUpCells()
 
 // Three reads, each on its own: the display text, then the two flag words. The error area is
 // cleared once the first read is done and then collects the messages of this poll's failures.
+// The trend takes the poll once all three are in, stamped with the time it began.
 void DataPage::TimerDataTxtRd()
 {
-    const std::optional<qint16> text = m_session.readIntoBuffer(prmDataTxt);
+    PollLog::Poll polled;
+    polled.time = QDateTime::currentDateTime();
+    const auto readGathered = [this](TParamId id) {
+        return m_session.readValue(Catalogue::of(id), Session::Reporting::Gathered);
+    };
+    const std::optional<Session::Reading> text = readGathered(prmDataTxt);
     if (!text)
         return;
     QString errors;
     qint16 lastFailure = lrOk;
-    PageExchange::colourOutcome(*text, ui->edtDataCur);
-    if (*text < lrOk) {
-        errors += ResultText(*text) + kLineBreak;
-        lastFailure = *text;
+    qint16 firstFailure = text->code < lrOk ? text->code : qint16(lrOk);
+    colourOutcome(text->code, ui->edtDataCur);
+    if (text->code < lrOk) {
+        errors += ResultText(text->code) + kLineBreak;
+        lastFailure = text->code;
     } else {
-        LiveDisplay::show(ui->edtDataCur, buffer().data());
+        polled.display = text->value.toString();
+        polled.value = LiveDisplay::number(polled.display);
+        LiveDisplay::show(ui->edtDataCur, polled.display);
     }
 
-    const auto readFlags = [this, &errors, &lastFailure](TParamId id, std::span<const DiagnosticCell> cells,
-                                                         QLatin1StringView end) {
-        const std::optional<qint16> code = m_session.readIntoBuffer(id);
-        if (!code)
-            return;
-        const bool failed = *code < lrOk;
-        showFlags(cells, failed ? std::nullopt : std::optional<quint16>(buffer()[0]));
+    const auto readFlags = [&](TParamId id, std::span<const DiagnosticCell> cells,
+                               QLatin1StringView end) -> std::optional<quint16> {
+        const std::optional<Session::Reading> word = readGathered(id);
+        if (!word)
+            return std::nullopt;
+        const bool failed = word->code < lrOk;
+        const std::optional<quint16> flags = failed ? std::nullopt : std::optional<quint16>(quint16(word->value.toUInt()));
+        showFlags(cells, flags);
         if (failed) {
-            errors += ResultText(*code) + end;
-            lastFailure = *code;
+            errors += ResultText(word->code) + end;
+            lastFailure = word->code;
+            if (firstFailure == lrOk)
+                firstFailure = word->code;
         }
+        return flags;
     };
-    readFlags(prmSelfDiag, selfDiagCells(*ui), kLineBreak);
-    readFlags(prmEEPROMErr, eepromCells(*ui), {});
+    polled.selfDiag = readFlags(prmSelfDiag, selfDiagCells(*ui), kLineBreak);
+    polled.eepromErrors = readFlags(prmEEPROMErr, eepromCells(*ui), {});
     m_session.report(lastFailure, errors);
+    polled.result = firstFailure;
+    m_trend->add(polled);
 }

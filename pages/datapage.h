@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class TrendPanel;
+
 namespace Ui {
 class DataPage;
 }
@@ -17,10 +19,14 @@ public:
     DataPage(Session &session, QWidget *parent);
     ~DataPage() override;
 
+    void poll() override { TimerDataTxtRd(); }
     void TimerDataTxtRd();
+
+    TrendPanel *trend() const { return m_trend; }
 
 private:
     void setUpCells();
 
     std::unique_ptr<Ui::DataPage> ui;
+    TrendPanel *m_trend;
 };

@@ -8,43 +8,64 @@
 #include <functional>
 #include <optional>
 
-// The common read and write procedures as a page shows them: the session's exchange, whose
-// outcome the session reports, and the text colour of the control that shows the value (none:
-// no colour). show runs after a success and decodes the session's ExchangeBuffer.
-namespace PageExchange {
-
-using Decode = std::function<void()>;
-
-std::optional<qint16> read(Session &session, TParamId id, QWidget *valueControl, const Decode &show);
-std::optional<qint16> write(Session &session, TParamId id, QWidget *valueControl, const Session::Encode &put,
-                            const Decode &show);
-// Pure red after a failure, the system's window-text colour after a success.
-void colourOutcome(qint16 code, QWidget *valueControl);
-
-} // namespace PageExchange
+class QAbstractButton;
 
 // One page of the device's values: a group box that the main window shows in its page area,
-// whose operations exchange through the connection's session.
+// whose controls are bound to catalogue parameters and exchange through the connection's
+// session.
 class DevicePage : public QGroupBox
 {
     Q_OBJECT
 
 public:
+    // The window's timer polls a live page every 100 ms.
+    static constexpr int kPollIntervalMs = 100;
+
     DevicePage(Session &session, QWidget *parent);
 
-protected:
-    using Decode = PageExchange::Decode;
+    // What the page does when the window shows it: a page of settings reads them all.
+    virtual void enter() {}
+    // One poll of a live page, at every tick of the window's timer while the page is shown.
+    virtual void poll() {}
 
-    std::optional<qint16> readParameter(TParamId id, QWidget *valueControl, const Decode &show)
+protected:
+    enum class Exchange { Read, Write };
+
+    // One control showing one catalogue parameter, and the buttons that read and write it.
+    struct Binding
     {
-        return PageExchange::read(m_session, id, valueControl, show);
-    }
-    std::optional<qint16> writeParameter(TParamId id, QWidget *valueControl, const Session::Encode &put,
-                                         const Decode &show)
-    {
-        return PageExchange::write(m_session, id, valueControl, put, show);
-    }
-    std::array<quint16, Session::kExchangeRegisters> &buffer() { return m_session.ExchangeBuffer; }
+        TParamId id;
+        QAbstractButton *readButton;  // none: read by the page's poll
+        QAbstractButton *writeButton; // none: read only
+        // Its text turns red after a failure and back after a success; none: no colour.
+        QWidget *control;
+        // Puts a value into the control: the value read, or after a write the value sent.
+        std::function<void(const QVariant &)> show;
+        // What a write sends. A value the catalogue refuses is reported and not sent; none: the
+        // write does nothing at all.
+        std::function<std::optional<QVariant>()> value = {};
+        // The page's own step after an exchange, with its result code.
+        std::function<void(Exchange, qint16)> after = {};
+        bool colourWrites = true; // false: a write shows its outcome in after() alone
+    };
+
+    // Keeps the page's bindings and connects their buttons to their reads and writes.
+    void bind(QList<Binding> bindings);
+    const Binding &binding(TParamId id) const;
+    // Every binding read once, in the order of the table: each read on its own, so that a
+    // failure does not stop the ones after it and the error area ends with the last.
+    void readAll();
+    // The common procedures on a binding: nothing at all while not connected; otherwise one
+    // exchange, its outcome in the error area and the control's colour, and the value shown.
+    std::optional<qint16> read(const Binding &binding);
+    std::optional<qint16> write(const Binding &binding);
+    // Pure red after a failure, the system's window-text colour after a success.
+    static void colourOutcome(qint16 code, QWidget *control);
+    // What a live page's log says first: the device's address, the line and the poll interval.
+    QList<std::pair<QString, QString>> logAbout() const;
 
     Session &m_session;
+
+private:
+    QList<Binding> m_bindings;
 };

@@ -4,8 +4,6 @@
 
 #include <memory>
 
-class QLineEdit;
-
 namespace Ui {
 class InformationPage;
 }
@@ -19,13 +17,9 @@ public:
     InformationPage(Session &session, QWidget *parent);
     ~InformationPage() override;
 
+    void enter() override { InformationAllRd(); }
     void InformationAllRd();
-    void InformationProgVerRd();
-    void InformationDevNameRd();
-    void InformationDevNameWr();
 
 private:
-    void readText(TParamId id, QLineEdit *edit);
-
     std::unique_ptr<Ui::InformationPage> ui;
 };

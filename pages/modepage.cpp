@@ -5,7 +5,7 @@
 #include "catalogue.h"
 #include "controls.h"
 #include "handlers.h"
-#include "registercodec.h"
+#include "moderules.h"
 #include "resultcodes.h"
 #include "ui_modepage.h"
 
@@ -42,6 +42,18 @@ void uncheckAll(const std::array<QRadioButton *, 4> &buttons)
     }
 }
 
+// The other end of the range whose end id is, if it is one.
+std::optional<TParamId> otherEnd(TParamId id)
+{
+    if (const std::optional<TParamId> top = Catalogue::of(id).rangeTop)
+        return top;
+    for (const Catalogue::Parameter &parameter : Catalogue::parameters()) {
+        if (parameter.rangeTop == id)
+            return parameter.id;
+    }
+    return std::nullopt;
+}
+
 void setBackgroundColour(QWidget *control, const QColor &colour)
 {
     QPalette palette = control->palette();
@@ -56,7 +68,8 @@ ModePage::ModePage(Session &session, QWidget *parent) : DevicePage(session, pare
 {
     ui->setupUi(this);
     setUpControls();
-    connectControls();
+    bindControls();
+    connectDecimalPoints();
     setUpModeFields();
 }
 
@@ -85,38 +98,39 @@ void ModePage::showEvent(QShowEvent *event)
     }
 }
 
-void ModePage::connectControls()
+// The table in the order of the read-all. The decimal point comes before the ordered range: it
+// sets the limit that the top range is shown against.
+void ModePage::bindControls()
 {
-    using Handlers::connect;
-    const std::pair<QPushButton *, void (ModePage::*)()> operations[] = {
-        {ui->btnModeDeadSpaceRd, &ModePage::ModeDeadSpaceRd},
-        {ui->btnModeDeadSpaceWr, &ModePage::ModeDeadSpaceWr},
-        {ui->btnModeBrightnessRd, &ModePage::ModeBrightnessRd},
-        {ui->btnModeBrightnessWr, &ModePage::ModeBrightnessWr},
-        {ui->btnModeRElSignalBottomRangeRd, &ModePage::ModeRElSignalBottomRangeRd},
-        {ui->btnModeRElSignalBottomRangeWr, &ModePage::ModeRElSignalBottomRangeWr},
-        {ui->btnModeRElSignalTopRangeRd, &ModePage::ModeRElSignalTopRangeRd},
-        {ui->btnModeRElSignalTopRangeWr, &ModePage::ModeRElSignalTopRangeWr},
-        {ui->btnModeDecimalPointPosRd, &ModePage::ModeDecimalPointPosRd},
-        {ui->btnModeDecimalPointPosWr, &ModePage::ModeDecimalPointPosWr},
-        {ui->btnModeRangeSetRd, &ModePage::ModeRangeSetRd},
-        {ui->btnModeRangeSetWr, &ModePage::ModeRangeSetWr},
-        {ui->btnModeBottomRangeRd, &ModePage::ModeBottomRangeRd},
-        {ui->btnModeBottomRangeWr, &ModePage::ModeBottomRangeWr},
-        {ui->btnModeTopRangeRd, &ModePage::ModeTopRangeRd},
-        {ui->btnModeTopRangeWr, &ModePage::ModeTopRangeWr},
-        {ui->btnModeUnitRd, &ModePage::ModeUnitRd},
-        {ui->btnModeUnitWr, &ModePage::ModeUnitWr},
-        {ui->btnModeScaleTypeRd, &ModePage::ModeScaleTypeRd},
-        {ui->btnModeScaleTypeWr, &ModePage::ModeScaleTypeWr},
-        {ui->btnModeBlinkRd, &ModePage::ModeBlinkRd},
-        {ui->btnModeBlinkWr, &ModePage::ModeBlinkWr},
-    };
-    for (const auto &[button, operation] : operations)
-        connect(button, &QPushButton::clicked, this, operation);
+    bind({
+        floatBinding(prmModeDeadSpace, ui->btnModeDeadSpaceRd, ui->btnModeDeadSpaceWr, ui->edtModeDeadSpace),
+        // The track bar holds its position within 0..2, so a larger code shows as 2.
+        {prmModeBrightness, ui->btnModeBrightnessRd, ui->btnModeBrightnessWr, nullptr,
+         [this](const QVariant &v) { ui->TrackBarBrightness->setValue(v.toInt()); },
+         [this] { return QVariant(ui->TrackBarBrightness->value()); }},
+        floatBinding(prmModeRElSignalBottomRange, ui->btnModeRElSignalBottomRangeRd,
+                     ui->btnModeRElSignalBottomRangeWr, ui->edtModeRElSignalBottomRange),
+        floatBinding(prmModeRElSignalTopRange, ui->btnModeRElSignalTopRangeRd, ui->btnModeRElSignalTopRangeWr,
+                     ui->edtModeRElSignalTopRange),
+        decimalPointBinding(),
+        // The set point's limit holds while the user types only; the device takes what the field holds.
+        floatBinding(prmModeRangeSet, ui->btnModeRangeSetRd, ui->btnModeRangeSetWr, ui->edtModeRangeSet),
+        floatBinding(prmModeBottomRange, ui->btnModeBottomRangeRd, ui->btnModeBottomRangeWr, ui->edtModeBottomRange),
+        // Kept above the bottom, but not cut to TopRangeLimit: that limit is for typing.
+        floatBinding(prmModeTopRange, ui->btnModeTopRangeRd, ui->btnModeTopRangeWr, ui->edtModeTopRange),
+        // The field's blank positions go out as spaces, a shorter text ends with zeros.
+        {prmModeUnit, ui->btnModeUnitRd, ui->btnModeUnitWr, ui->edtModeUnit,
+         [this](const QVariant &v) { ui->edtModeUnit->setText(v.toString()); },
+         [this] { return QVariant(ui->edtModeUnit->displayText()); }},
+        scaleTypeBinding(),
+        blinkBinding(),
+    });
+}
 
+void ModePage::connectDecimalPoints()
+{
     for (QRadioButton *button : decimalPointButtons()) {
-        connect(button, &QRadioButton::toggled, this, [this](bool checked) {
+        Handlers::connect(button, &QRadioButton::toggled, this, [this](bool checked) {
             if (checked)
                 ActionDecPointChangeExecute();
         });
@@ -125,112 +139,56 @@ void ModePage::connectControls()
 
 void ModePage::ModeAllRd()
 {
-    ModeDeadSpaceRd();
-    ModeBrightnessRd();
-    ModeRElSignalBottomRangeRd();
-    ModeRElSignalTopRangeRd();
-    // Before the ordered range: the decimal point sets the limit the top range is shown against.
-    ModeDecimalPointPosRd();
-    ModeRangeSetRd();
-    ModeBottomRangeRd();
-    ModeTopRangeRd();
-    ModeUnitRd();
-    ModeScaleTypeRd();
-    ModeBlinkRd();
+    readAll();
 }
 
 // ---- Register floats ----
 
-void ModePage::ModeDeadSpaceRd()
+DevicePage::Binding ModePage::floatBinding(TParamId id, QAbstractButton *readButton, QAbstractButton *writeButton,
+                                           QLineEdit *edit)
 {
-    readParameter(prmModeDeadSpace, ui->edtModeDeadSpace,
-                  [this] { showModeDeadSpace(RegisterCodec::floatFrom(buffer().data())); });
+    const auto show = [this, id, edit](const QVariant &v) {
+        const float value = float(v.toDouble());
+        if (id == prmModeDeadSpace)
+            showModeDeadSpace(value);
+        else
+            edit->setText(RegionalNumber::text(value, Catalogue::of(id).decimals));
+    };
+    return {id, readButton, writeButton, edit, show, [this, id, edit] { return floatToWrite(id, edit); }};
 }
 
-void ModePage::ModeDeadSpaceWr()
+// A field that holds no number, or none a single-precision value can carry, is refused rather
+// than sent as 0. A value beyond the parameter's limits is brought to the nearer one, and the
+// end of a range kept in order with the other end; the field shows the value that goes.
+QVariant ModePage::floatToWrite(TParamId id, QLineEdit *edit)
 {
-    QLineEdit *edit = ui->edtModeDeadSpace;
-    writeModeFloat(prmModeDeadSpace, edit, [edit](float value) {
-        const float lowest = float(deadSpace().lowest);
-        const float highest = float(deadSpace().highest);
-        if (value < lowest) {
-            edit->setText(QString::number(lowest));
-            return lowest;
-        }
-        if (value > highest) {
-            edit->setText(QString::number(highest));
-            return highest;
-        }
+    const std::optional<float> typed = numberIn(edit);
+    if (!typed || !std::isfinite(*typed))
+        return {};
+    const Catalogue::Parameter &parameter = Catalogue::of(id);
+    float value = *typed;
+    if (value < float(parameter.lowest) || value > float(parameter.highest)) {
+        value = float(value < float(parameter.lowest) ? parameter.lowest : parameter.highest);
+        edit->setText(QString::number(value));
+    }
+    return double(keptInOrder(id, value, edit));
+}
+
+// The other end of the range is read without a guard: a field that holds no number raises
+// NumberConversionError, and nothing is sent.
+float ModePage::keptInOrder(TParamId id, float value, QLineEdit *edit)
+{
+    const std::optional<TParamId> other = otherEnd(id);
+    if (!other)
         return value;
-    });
-}
-
-void ModePage::ModeRangeSetRd()
-{
-    readModeFloat(prmModeRangeSet, ui->edtModeRangeSet);
-}
-
-// The set point's limit holds while the user types only; the device takes what the field holds.
-void ModePage::ModeRangeSetWr()
-{
-    writeModeFloat(prmModeRangeSet, ui->edtModeRangeSet, [](float value) { return value; });
-}
-
-void ModePage::ModeBottomRangeRd()
-{
-    readModeFloat(prmModeBottomRange, ui->edtModeBottomRange);
-}
-
-void ModePage::ModeBottomRangeWr()
-{
-    writeModeFloat(prmModeBottomRange, ui->edtModeBottomRange,
-                   [this](float value) { return keepBelow(value, ui->edtModeBottomRange, ui->edtModeTopRange); });
-}
-
-void ModePage::ModeTopRangeRd()
-{
-    readModeFloat(prmModeTopRange, ui->edtModeTopRange);
-}
-
-// Kept above the bottom, but not cut to TopRangeLimit: that limit is for typing.
-void ModePage::ModeTopRangeWr()
-{
-    writeModeFloat(prmModeTopRange, ui->edtModeTopRange,
-                   [this](float value) { return keepAbove(value, ui->edtModeTopRange, ui->edtModeBottomRange); });
-}
-
-void ModePage::ModeRElSignalBottomRangeRd()
-{
-    readModeFloat(prmModeRElSignalBottomRange, ui->edtModeRElSignalBottomRange);
-}
-
-void ModePage::ModeRElSignalBottomRangeWr()
-{
-    writeModeFloat(prmModeRElSignalBottomRange, ui->edtModeRElSignalBottomRange, [this](float value) {
-        return keepBelow(value, ui->edtModeRElSignalBottomRange, ui->edtModeRElSignalTopRange);
-    });
-}
-
-void ModePage::ModeRElSignalTopRangeRd()
-{
-    readModeFloat(prmModeRElSignalTopRange, ui->edtModeRElSignalTopRange);
-}
-
-void ModePage::ModeRElSignalTopRangeWr()
-{
-    writeModeFloat(prmModeRElSignalTopRange, ui->edtModeRElSignalTopRange, [this](float value) {
-        return keepAbove(value, ui->edtModeRElSignalTopRange, ui->edtModeRElSignalBottomRange);
-    });
-}
-
-void ModePage::readModeFloat(TParamId id, QLineEdit *edit)
-{
-    readParameter(id, edit, [this, id, edit] { showModeFloat(id, edit); });
-}
-
-void ModePage::showModeFloat(TParamId id, QLineEdit *edit)
-{
-    edit->setText(RegionalNumber::text(RegisterCodec::floatFrom(buffer().data()), Catalogue::of(id).decimals));
+    const auto *otherEdit = qobject_cast<const QLineEdit *>(binding(*other).control);
+    const float otherValue = float(RegionalNumber::read(otherEdit->displayText()));
+    const QString key = Catalogue::of(id).key;
+    const QMap<QString, QVariant> values{{key, double(value)}, {Catalogue::of(*other).key, double(otherValue)}};
+    if (ModeRules::breaches(values, {key}).isEmpty())
+        return value;
+    edit->setText(RegionalNumber::text(otherValue, Catalogue::of(prmModeTopRange).decimals));
+    return otherValue;
 }
 
 // A value the field cannot hold is not shown as another number without a sign: the field shows
@@ -253,147 +211,65 @@ void ModePage::showModeDeadSpace(float value)
     setTextColour(edit, kFailureColour);
 }
 
-// A field that holds no number, or none a single-precision value can carry, is refused rather
-// than sent as 0. rule may correct the value and its field, or raise NumberConversionError for
-// a partner field that holds no number; then nothing is sent.
-void ModePage::writeModeFloat(TParamId id, QLineEdit *edit, const std::function<float(float)> &rule)
-{
-    const auto put = [this, edit, &rule] {
-        const std::optional<float> typed = numberIn(edit);
-        if (!typed || !std::isfinite(*typed))
-            return false;
-        RegisterCodec::putFloat(rule(*typed), buffer().data());
-        return true;
-    };
-    writeParameter(id, edit, put, [this, id, edit] { showModeFloat(id, edit); });
-}
-
-float ModePage::keepBelow(float value, QLineEdit *edit, QLineEdit *top)
-{
-    const float limit = float(RegionalNumber::read(top->displayText()));
-    if (value <= limit)
-        return value;
-    edit->setText(RegionalNumber::text(limit, Catalogue::of(prmModeTopRange).decimals));
-    return limit;
-}
-
-float ModePage::keepAbove(float value, QLineEdit *edit, QLineEdit *bottom)
-{
-    const float limit = float(RegionalNumber::read(bottom->displayText()));
-    if (value >= limit)
-        return value;
-    edit->setText(RegionalNumber::text(limit, Catalogue::of(prmModeTopRange).decimals));
-    return limit;
-}
-
 // ---- Codes ----
 
-// The track bar holds its position within 0..2, so a larger code shows as 2.
-void ModePage::ModeBrightnessRd()
-{
-    readParameter(prmModeBrightness, nullptr, [this] { ui->TrackBarBrightness->setValue(buffer()[0]); });
-}
-
-void ModePage::ModeBrightnessWr()
-{
-    const auto put = [this] {
-        buffer()[0] = quint16(ui->TrackBarBrightness->value());
-        return true;
-    };
-    writeParameter(prmModeBrightness, nullptr, put, [this] { ui->TrackBarBrightness->setValue(buffer()[0]); });
-}
-
 // A code the four buttons do not know leaves them as they are; a failed read leaves none
-// checked, so that a write cannot send a decimal point the device never had.
-void ModePage::ModeDecimalPointPosRd()
+// checked, so that a write cannot send a decimal point the device never had. Neither the read
+// nor the write colours anything.
+DevicePage::Binding ModePage::decimalPointBinding()
 {
     const auto buttons = decimalPointButtons();
-    const auto show = [this, buttons] {
-        if (buffer()[0] < buttons.size())
-            buttons[buffer()[0]]->setChecked(true);
+    const auto show = [buttons](const QVariant &v) {
+        if (v.toUInt() < buttons.size())
+            buttons[v.toUInt()]->setChecked(true);
     };
-    const std::optional<qint16> code = readParameter(prmModeDecimalPointPos, nullptr, show);
-    if (code && *code < lrOk)
-        uncheckAll(buttons);
-}
-
-void ModePage::ModeDecimalPointPosWr()
-{
-    const auto put = [this] {
-        const int checked = checkedIndex(decimalPointButtons());
-        if (checked < 0)
-            return false;
-        buffer()[0] = quint16(checked);
-        return true;
+    const auto value = [buttons]() -> std::optional<QVariant> {
+        const int checked = checkedIndex(buttons);
+        return checked < 0 ? QVariant() : QVariant(checked);
     };
-    writeParameter(prmModeDecimalPointPos, nullptr, put, [] {});
+    const auto after = [buttons](Exchange exchange, qint16 code) {
+        if (exchange == Exchange::Read && code < lrOk)
+            uncheckAll(buttons);
+    };
+    return {prmModeDecimalPointPos, ui->btnModeDecimalPointPosRd, ui->btnModeDecimalPointPosWr, nullptr, show, value,
+            after};
 }
 
-// The group keeps its index within its items: a code above the last selects the last.
-void ModePage::ModeScaleTypeRd()
-{
-    const auto items = scaleTypeItems();
-    const auto show = [this, items] { items[std::min<size_t>(buffer()[0], items.size() - 1)]->setChecked(true); };
-    const std::optional<qint16> code = readParameter(prmModeScaleType, ui->rgModeScaleType, show);
-    if (code && *code < lrOk)
-        uncheckAll(items);
-}
-
-// Without a chosen item there is nothing to send, and nothing to say about it. A failed write
+// The group keeps its index within its items: a code above the last selects the last. Without
+// a chosen item a write has nothing to send, and nothing to say about it; a failed exchange
 // clears the choice.
-void ModePage::ModeScaleTypeWr()
+DevicePage::Binding ModePage::scaleTypeBinding()
 {
     const auto items = scaleTypeItems();
-    const int selected = checkedIndex(items);
-    if (selected < 0)
-        return;
-    const auto put = [this, selected] {
-        buffer()[0] = quint16(selected);
-        return true;
+    const auto show = [items](const QVariant &v) { items[std::min<size_t>(v.toUInt(), items.size() - 1)]->setChecked(true); };
+    const auto value = [items]() -> std::optional<QVariant> {
+        const int selected = checkedIndex(items);
+        return selected < 0 ? std::nullopt : std::optional<QVariant>(selected);
     };
-    const std::optional<qint16> code = writeParameter(prmModeScaleType, ui->rgModeScaleType, put, [] {});
-    if (code && *code < lrOk)
-        uncheckAll(items);
+    const auto after = [items](Exchange, qint16 code) {
+        if (code < lrOk)
+            uncheckAll(items);
+    };
+    return {prmModeScaleType, ui->btnModeScaleTypeRd, ui->btnModeScaleTypeWr, ui->rgModeScaleType, show, value, after};
 }
 
-void ModePage::ModeBlinkRd()
-{
-    readParameter(prmModeBlink, ui->checkModeBlink, [this] { ui->checkModeBlink->setChecked(buffer()[0] != 0); });
-}
-
-// The write shows its outcome in the box's background, which stays red through later reads
-// until a write succeeds.
-void ModePage::ModeBlinkWr()
+// The read colours the box's text; the write its background, which stays red through later
+// reads until a write succeeds.
+DevicePage::Binding ModePage::blinkBinding()
 {
     QCheckBox *box = ui->checkModeBlink;
-    const auto put = [this, box] {
-        buffer()[0] = box->isChecked() ? 1 : 0;
-        return true;
+    const auto after = [box](Exchange exchange, qint16 code) {
+        if (exchange == Exchange::Write)
+            setBackgroundColour(box, code < lrOk ? kFailureColour : QApplication::palette().color(QPalette::Button));
     };
-    const std::optional<qint16> code =
-        writeParameter(prmModeBlink, nullptr, put, [this, box] { box->setChecked(buffer()[0] != 0); });
-    if (code)
-        setBackgroundColour(box, *code < lrOk ? kFailureColour : QApplication::palette().color(QPalette::Button));
-}
-
-// ---- Register text ----
-
-void ModePage::ModeUnitRd()
-{
-    readParameter(prmModeUnit, ui->edtModeUnit,
-                  [this] { ui->edtModeUnit->setText(RegisterCodec::textFrom(buffer().data(), m_session.ParamBytes)); });
-}
-
-// The field's blank positions go out as spaces; the cleared buffer ends a shorter text with zeros.
-void ModePage::ModeUnitWr()
-{
-    QLineEdit *edit = ui->edtModeUnit;
-    const auto put = [this, edit] {
-        RegisterCodec::putText(edit->displayText(), buffer().data(), m_session.ParamBytes);
-        return true;
-    };
-    writeParameter(prmModeUnit, edit, put,
-                   [this, edit] { edit->setText(RegisterCodec::textFrom(buffer().data(), m_session.ParamBytes)); });
+    return {prmModeBlink,
+            ui->btnModeBlinkRd,
+            ui->btnModeBlinkWr,
+            box,
+            [box](const QVariant &v) { box->setChecked(v.toInt() != 0); },
+            [box] { return QVariant(box->isChecked() ? 1 : 0); },
+            after,
+            false};
 }
 
 std::array<QRadioButton *, 4> ModePage::scaleTypeItems() const

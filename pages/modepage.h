@@ -3,7 +3,6 @@
 #include "devicepage.h"
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,29 +24,8 @@ public:
     ModePage(Session &session, QWidget *parent);
     ~ModePage() override;
 
+    void enter() override { ModeAllRd(); }
     void ModeAllRd();
-    void ModeDeadSpaceRd();
-    void ModeDeadSpaceWr();
-    void ModeBrightnessRd();
-    void ModeBrightnessWr();
-    void ModeRElSignalBottomRangeRd();
-    void ModeRElSignalBottomRangeWr();
-    void ModeRElSignalTopRangeRd();
-    void ModeRElSignalTopRangeWr();
-    void ModeDecimalPointPosRd();
-    void ModeDecimalPointPosWr();
-    void ModeRangeSetRd();
-    void ModeRangeSetWr();
-    void ModeBottomRangeRd();
-    void ModeBottomRangeWr();
-    void ModeTopRangeRd();
-    void ModeTopRangeWr();
-    void ModeUnitRd();
-    void ModeUnitWr();
-    void ModeScaleTypeRd();
-    void ModeScaleTypeWr();
-    void ModeBlinkRd();
-    void ModeBlinkWr();
 
     // The highest top range the user may type, set by the chosen decimal point. Until one is
     // chosen it is the most that the four digits show, so that nothing is cut before then.
@@ -69,7 +47,8 @@ private:
     };
 
     void setUpControls();
-    void connectControls();
+    void bindControls();
+    void connectDecimalPoints();
 
     // Value entry (modeentry.cpp)
     // A field's text as a single-precision number; none when the text is no number.
@@ -90,12 +69,13 @@ private:
     void ActionDecPointChangeExecute();
 
     // Reads and writes (modepage.cpp)
-    void readModeFloat(TParamId id, QLineEdit *edit);
-    void writeModeFloat(TParamId id, QLineEdit *edit, const std::function<float(float)> &rule);
-    float keepBelow(float value, QLineEdit *edit, QLineEdit *top);
-    float keepAbove(float value, QLineEdit *edit, QLineEdit *bottom);
+    Binding floatBinding(TParamId id, QAbstractButton *readButton, QAbstractButton *writeButton, QLineEdit *edit);
+    Binding decimalPointBinding();
+    Binding scaleTypeBinding();
+    Binding blinkBinding();
+    QVariant floatToWrite(TParamId id, QLineEdit *edit);
+    float keptInOrder(TParamId id, float value, QLineEdit *edit);
     void showModeDeadSpace(float value);
-    void showModeFloat(TParamId id, QLineEdit *edit);
     std::array<QRadioButton *, 4> scaleTypeItems() const;
 
     std::unique_ptr<Ui::ModePage> ui;

@@ -11,7 +11,7 @@ PortPage::PortPage(Session &session, QWidget *parent) : DevicePage(session, pare
 {
     ui->setupUi(this);
     setUpControls();
-    connectControls();
+    bindControls();
 }
 
 PortPage::~PortPage() = default;
@@ -32,52 +32,29 @@ void PortPage::setUpControls()
     }
 }
 
-void PortPage::connectControls()
+// The table in the order of the read-all: address, speed, stop bits, parity.
+void PortPage::bindControls()
 {
-    using Handlers::connect;
-    const std::pair<QPushButton *, void (PortPage::*)()> operations[] = {
-        {ui->btnPortNetAddrRd, &PortPage::PortNetAddrRd},
-        {ui->btnPortNetAddrWr, &PortPage::PortNetAddrWr},
-        {ui->btnPortSpeedRd, &PortPage::PortSpeedRd},
-        {ui->btnPortSpeedWr, &PortPage::PortSpeedWr},
-        {ui->btnPortStopBitRd, &PortPage::PortStopBitRd},
-        {ui->btnPortStopBitWr, &PortPage::PortStopBitWr},
-        {ui->btnPortParityRd, &PortPage::PortParityRd},
-        {ui->btnPortParityWr, &PortPage::PortParityWr},
+    UpDown *spinner = ui->UpDownPortNetAddr;
+    // Through the edit's rule, so that an address outside 1..247 shows as the nearer bound.
+    const auto showAddress = [this, spinner](const QVariant &v) {
+        ui->edtPortNetAddr->setText(QString::number(v.toInt()));
+        spinner->setPosition(v.toInt());
     };
-    for (const auto &[button, operation] : operations)
-        connect(button, &QPushButton::clicked, this, operation);
-    ui->UpDownPortNetAddr->setBuddy(ui->edtPortNetAddr);
-    connect(ui->edtPortNetAddr, &QLineEdit::textChanged, this, &PortPage::edtPortNetAddrChange);
+    bind({
+        {prmPortNetAddr, ui->btnPortNetAddrRd, ui->btnPortNetAddrWr, ui->edtPortNetAddr, showAddress,
+         [spinner] { return QVariant(spinner->position()); }},
+        listBinding(prmPortSpeed, ui->btnPortSpeedRd, ui->btnPortSpeedWr, ui->cmbPortSpeed),
+        listBinding(prmPortStopBit, ui->btnPortStopBitRd, ui->btnPortStopBitWr, ui->cmbPortStopBit),
+        listBinding(prmPortParity, ui->btnPortParityRd, ui->btnPortParityWr, ui->cmbPortParity),
+    });
+    spinner->setBuddy(ui->edtPortNetAddr);
+    Handlers::connect(ui->edtPortNetAddr, &QLineEdit::textChanged, this, &PortPage::edtPortNetAddrChange);
 }
 
 void PortPage::PortAllRd()
 {
-    PortNetAddrRd();
-    PortSpeedRd();
-    PortStopBitRd();
-    PortParityRd();
-}
-
-void PortPage::PortNetAddrRd()
-{
-    readParameter(prmPortNetAddr, ui->edtPortNetAddr, [this] { showPortNetAddr(); });
-}
-
-void PortPage::PortNetAddrWr()
-{
-    const auto put = [this] {
-        buffer()[0] = quint16(ui->UpDownPortNetAddr->position());
-        return true;
-    };
-    writeParameter(prmPortNetAddr, ui->edtPortNetAddr, put, [this] { showPortNetAddr(); });
-}
-
-// Through the edit's rule, so that an address outside 1..247 shows as the nearer bound.
-void PortPage::showPortNetAddr()
-{
-    ui->edtPortNetAddr->setText(QString::number(buffer()[0]));
-    ui->UpDownPortNetAddr->setPosition(buffer()[0]);
+    readAll();
 }
 
 void PortPage::edtPortNetAddrChange(const QString &text)
@@ -87,50 +64,11 @@ void PortPage::edtPortNetAddrChange(const QString &text)
     showNumber(ui->edtPortNetAddr, spinner->position());
 }
 
-void PortPage::PortSpeedRd()
+// A code is the row of its list; a code beyond the last row leaves no row selected. With no
+// row selected there is no code to send, and the catalogue refuses the -1 of no row.
+DevicePage::Binding PortPage::listBinding(TParamId id, QAbstractButton *readButton, QAbstractButton *writeButton,
+                                          QComboBox *list)
 {
-    readList(prmPortSpeed, ui->cmbPortSpeed);
-}
-
-void PortPage::PortSpeedWr()
-{
-    writeList(prmPortSpeed, ui->cmbPortSpeed);
-}
-
-void PortPage::PortStopBitRd()
-{
-    readList(prmPortStopBit, ui->cmbPortStopBit);
-}
-
-void PortPage::PortStopBitWr()
-{
-    writeList(prmPortStopBit, ui->cmbPortStopBit);
-}
-
-void PortPage::PortParityRd()
-{
-    readList(prmPortParity, ui->cmbPortParity);
-}
-
-void PortPage::PortParityWr()
-{
-    writeList(prmPortParity, ui->cmbPortParity);
-}
-
-// A code is the row of its list; a code beyond the last row leaves no row selected.
-void PortPage::readList(TParamId id, QComboBox *list)
-{
-    readParameter(id, list, [this, list] { selectRow(list, buffer()[0]); });
-}
-
-// With no row selected there is no code to send, and an invalid one must never reach the device.
-void PortPage::writeList(TParamId id, QComboBox *list)
-{
-    const auto put = [this, list] {
-        if (list->currentIndex() < 0)
-            return false;
-        buffer()[0] = quint16(list->currentIndex());
-        return true;
-    };
-    writeParameter(id, list, put, [this, list] { selectRow(list, buffer()[0]); });
+    return {id, readButton, writeButton, list, [list](const QVariant &v) { selectRow(list, v.toLongLong()); },
+            [list] { return QVariant(list->currentIndex()); }};
 }

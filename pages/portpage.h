@@ -19,23 +19,14 @@ public:
     PortPage(Session &session, QWidget *parent);
     ~PortPage() override;
 
+    void enter() override { PortAllRd(); }
     void PortAllRd();
-    void PortNetAddrRd();
-    void PortNetAddrWr();
-    void PortSpeedRd();
-    void PortSpeedWr();
-    void PortStopBitRd();
-    void PortStopBitWr();
-    void PortParityRd();
-    void PortParityWr();
 
 private:
     void setUpControls();
-    void connectControls();
+    void bindControls();
     void edtPortNetAddrChange(const QString &text);
-    void showPortNetAddr();
-    void readList(TParamId id, QComboBox *list);
-    void writeList(TParamId id, QComboBox *list);
+    Binding listBinding(TParamId id, QAbstractButton *readButton, QAbstractButton *writeButton, QComboBox *list);
 
     std::unique_ptr<Ui::PortPage> ui;
 };

@@ -1,5 +1,6 @@
 // The two live pages, Readings and Calibration, polling a scripted device: what the display,
 // the lamps, the labels and the error area show, and what goes on the line.
+#include "session.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 
@@ -328,6 +329,28 @@ private slots:
         // Six polls: at most two at once, the other four each an interval later.
         QVERIFY2(answered.elapsed() >= 3 * kPollMs, qPrintable(QString::number(answered.elapsed())));
         QCOMPARE(lampsShown(*config), QStringLiteral("GGGGGGG"));
+    }
+
+    // A click's exchanges wait with the window's events served: its timers go on ticking, and
+    // a poll that falls due meanwhile comes after the click's exchanges, never between them.
+    void aTickDuringAClicksExchangesPollsAfterThem()
+    {
+        constexpr int kSlowReplyMs = 70; // within the read time-out
+        QVERIFY(config->start());
+        enterCalibrationWithoutPolls();
+        config->peer().queueReply(readReply(1, {0x1234}), kSlowReplyMs);
+        config->peer().queueReply(writeEcho(1, 0x0900, 1), kSlowReplyMs);
+        int ticksWhileBusy = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, [&] { ticksWhileBusy += config->window().session().isBusy() ? 1 : 0; });
+        beat.start(10);
+        config->find<QTimer>("Timer")->start(10);
+        config->click("btnClbrBottom");
+        config->trigger("ActionStop");
+        QCOMPARE(config->requests().mid(0, 2),
+                 (QList<QByteArray>{readRequest(1, 0x0004, 1), writeRequest(1, 0x0900, {0x1234})}));
+        QCOMPARE(buttonColour(*config, "btnClbrBottom"), ConfigWindow::windowTextColour());
+        QVERIFY2(ticksWhileBusy >= 5, qPrintable(QString::number(ticksWhileBusy)));
     }
 
     void calibrationCaptureCopiesTheValueToItsEnd_data()

@@ -2,13 +2,13 @@
 // connection controls, Start and Stop, moving between pages, and how the exchanges behind every
 // page report their outcome. The device is a scripted peer on a pseudo-terminal.
 #include "aboutform.h"
-#include "devicepage.h"
+#include "catalogue.h"
 #include "handlers.h"
 #include "iniprofile.h"
 #include "mainform.h"
 #include "modalbox.h"
 #include "portdevices.h"
-#include "registercodec.h"
+#include "resultcodes.h"
 #include "session.h"
 #include "settingsfile.h"
 #include "toolkittexts.h"
@@ -52,14 +52,6 @@ QByteArray savedSettings(int port, int speed, int parity, int stopBits, int devi
                           "[DEVS]\nDeviceNumber=%5\n")
         .arg(port).arg(speed).arg(parity).arg(stopBits).arg(device)
         .toLatin1();
-}
-
-// A control of the window for the common procedures to report on.
-QLineEdit *probeEdit(ConfigWindow &config, const char *name = "probe")
-{
-    auto *edit = new QLineEdit(&config.window());
-    edit->setObjectName(QString::fromLatin1(name));
-    return edit;
 }
 
 // The page shown, or an empty name.
@@ -581,24 +573,25 @@ private slots:
     void stoppedExchangesDoNothingAtAll()
     {
         ConfigWindow config;
-        auto *probe = probeEdit(config);
+        auto *name = config.find<QLineEdit>("edtInformationDevName");
+        name->setText(QStringLiteral("old"));
         config.find<QLabel>("lblErrors")->setText(QStringLiteral("earlier"));
-        const QColor before = config.textColour("probe");
+        const QColor before = config.textColour("edtInformationDevName");
         for (const bool startedAndStopped : {false, true}) {
             if (startedAndStopped) {
                 QVERIFY(config.start());
                 config.stop();
             }
-            bool shown = false;
-            const auto show = [&shown] { shown = true; };
+            config.click("btnInformationDevNameRd");
+            config.click("btnInformationDevNameWr");
             Session &session = config.window().session();
-            QVERIFY(!PageExchange::read(session, prmPortNetAddr, probe, show));
-            QVERIFY(!PageExchange::write(session, prmPortNetAddr, probe, [] { return true; }, show));
-            QVERIFY(!shown);
+            QVERIFY(!session.readValue(Catalogue::of(prmInformationDevName)));
+            QVERIFY(!session.writeValue(Catalogue::of(prmInformationDevName), QStringLiteral("new")));
         }
         QVERIFY(config.requests().isEmpty());
         QCOMPARE(config.errorText(), QStringLiteral("earlier"));
-        QCOMPARE(config.textColour("probe"), before);
+        QCOMPARE(config.textColour("edtInformationDevName"), before);
+        QCOMPARE(name->text(), QStringLiteral("old"));
     }
 
     void outcomeShowsInTheErrorAreaAndTheValueColour_data()
@@ -606,10 +599,11 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("value") << readReply(1, {0x0102}) << "";
+        const QByteArray name = readReply(1, {0x4241, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        QTest::newRow("value") << name << "";
         QTest::newRow("silence") << QByteArray() << "Ошибка! Нет овета!";
-        QTest::newRow("header only") << hex("010302") << "Ошибка! Сообщение принято не полностью!";
-        QTest::newRow("bad crc") << readReply(1, {0x0102}).chopped(1) + '\0' << "Ошибка! Неверная контрольная сумма!";
+        QTest::newRow("header only") << hex("010314") << "Ошибка! Сообщение принято не полностью!";
+        QTest::newRow("bad crc") << name.chopped(1) + '\0' << "Ошибка! Неверная контрольная сумма!";
         QTest::newRow("exception") << withCrc(hex("018302")) << "Ошибка! Прибор отклонил запрос!";
     }
 
@@ -619,42 +613,43 @@ private slots:
         QFETCH(QString, message);
 
         ConfigWindow config;
-        auto *probe = probeEdit(config);
+        auto *name = config.find<QLineEdit>("edtInformationDevName");
         QVERIFY(config.start());
         config.find<QLabel>("lblErrors")->setText(QStringLiteral("earlier"));
-        probe->setText(QStringLiteral("old"));
+        name->setText(QStringLiteral("old"));
         if (!reply.isEmpty())
             config.peer().queueReply(reply);
-        Session &session = config.window().session();
-        const auto show = [&] { probe->setText(QString::number(session.ExchangeBuffer[0], 16)); };
-        const auto code = PageExchange::read(session, prmPortNetAddr, probe, show);
+        config.click("btnInformationDevNameRd");
 
-        QVERIFY(code.has_value());
         QCOMPARE(config.errorText(), message);
-        QCOMPARE(probe->text(), message.isEmpty() ? QStringLiteral("102") : QStringLiteral("old"));
-        QCOMPARE(config.textColour("probe"),
+        QCOMPARE(name->text(), message.isEmpty() ? QStringLiteral("AB") : QStringLiteral("old"));
+        QCOMPARE(config.textColour("edtInformationDevName"),
                  message.isEmpty() ? ConfigWindow::windowTextColour() : ConfigWindow::failureColour());
-        QCOMPARE(config.requests(), QList<QByteArray>{readRequest(1, 0x0800, 1)});
+        QCOMPARE(config.requests(), QList<QByteArray>{readRequest(1, 0x0B00, 10)});
 
         config.stop(); // the message stays
         QCOMPARE(config.errorText(), message);
     }
 
-    // A reply shorter than the one before must not show the earlier reply's tail.
+    // A reply shorter than the one asked for is refused, and must not leave the earlier
+    // reply's registers behind.
     void eachExchangeStartsFromAnEmptyBuffer()
     {
         ConfigWindow config;
         Session &session = config.window().session();
         QVERIFY(config.start());
-        QString name;
-        const auto show = [&] { name = RegisterCodec::textFrom(session.ExchangeBuffer.data(), session.ParamBytes); };
+        const Catalogue::Parameter &name = Catalogue::of(prmInformationDevName);
         config.peer().queueReply(readReply(1, QList<quint16>(10, 0x4241)));
-        PageExchange::read(session, prmInformationDevName, nullptr, show);
-        QCOMPARE(name, QStringLiteral("ABABABABABABABABABAB"));
+        QCOMPARE(session.readValue(name)->value, QVariant(QStringLiteral("ABABABABABABABABABAB")));
         QVERIFY(config.peer().settle(3000));
         config.peer().queueReply(readReply(1, {0x5958}));
-        PageExchange::read(session, prmInformationDevName, nullptr, show);
-        QCOMPARE(name, QStringLiteral("XY"));
+        const std::optional<Session::Reading> shorter = session.readValue(name);
+        QCOMPARE(shorter->code, qint16(lrWrongReply));
+        QVERIFY(!shorter->value.isValid());
+        QCOMPARE(config.errorText(), ResultText(lrWrongReply));
+        QVERIFY(config.peer().settle(3000));
+        config.peer().queueReply(readReply(1, {0x0043, 0, 0}));
+        QCOMPARE(session.readValue(Catalogue::of(prmModeUnit))->value, QVariant(QStringLiteral("C")));
     }
 
     void deviceNumberCountsFromTheNextExchange()
@@ -665,7 +660,7 @@ private slots:
         for (const char *number : {"1", "5", "0"}) {
             edit->selectAll();
             edit->insert(QString::fromLatin1(number));
-            PageExchange::read(config.window().session(), prmPortNetAddr, nullptr, [] {});
+            config.window().session().readValue(Catalogue::of(prmPortNetAddr));
         }
         QCOMPARE(config.requests(), (QList<QByteArray>{readRequest(1, 0x0800, 1), readRequest(5, 0x0800, 1),
                                                        readRequest(0, 0x0800, 1)}));
@@ -681,9 +676,10 @@ private slots:
         QTest::newRow("device error") << -4 << "Ошибка! Прибор отклонил запрос!";
         QTest::newRow("incomplete") << -5 << "Ошибка! Сообщение принято не полностью!";
         QTest::newRow("no answer") << -6 << "Ошибка! Нет овета!";
+        QTest::newRow("wrong reply") << -7 << "Ошибка! Ответ не на запрос";
         QTest::newRow("bad parameters") << -100 << "Ошибка! Неправильные параметры!";
         QTest::newRow("ok") << 0 << "";
-        QTest::newRow("-7") << -7 << "";
+        QTest::newRow("-8") << -8 << "";
         QTest::newRow("5") << 5 << "";
     }
 

@@ -1,12 +1,16 @@
 // The System parameters and Information pages driven through their own buttons against a
 // scripted device: what goes on the line and what the page shows.
+#include "catalogue.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
 #include "updown.h"
 
+#include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QLocale>
 #include <QTest>
 
 using namespace Frames;
@@ -18,6 +22,21 @@ const QList<quint16> kNoText(10, 0);
 QList<QByteArray> portReads()
 {
     return {readRequest(1, 0x0800, 1), readRequest(1, 0x0801, 1), readRequest(1, 0x0802, 1), readRequest(1, 0x0803, 1)};
+}
+
+// Puts "control=value" into the control as a user would leave it: a text, a row, a position, a check.
+void setControl(ConfigWindow &config, const QString &entry)
+{
+    const QString value = entry.section(u'=', 1);
+    auto *control = config.find<QWidget>(qPrintable(entry.section(u'=', 0, 0)));
+    if (auto *edit = qobject_cast<QLineEdit *>(control))
+        edit->setText(value);
+    else if (auto *list = qobject_cast<QComboBox *>(control))
+        list->setCurrentIndex(list->findText(value));
+    else if (auto *slider = qobject_cast<QAbstractSlider *>(control))
+        slider->setValue(value.toInt());
+    else
+        qobject_cast<QAbstractButton *>(control)->setChecked(true);
 }
 
 QString listText(ConfigWindow &config, const char *name)
@@ -58,6 +77,60 @@ private:
 private slots:
     void init() { config = std::make_unique<ConfigWindow>(); }
     void cleanup() { config.reset(); }
+
+    // Every control that a page writes from, with the parameter it is bound to: a typical value
+    // left in it (after the other end of its range) and the write as the device receives it.
+    // Every control that a page writes from, with the parameter it is bound to: a typical value
+    // left in it (after the other end of its range) and the write as the device receives it.
+    void eachBoundControlWritesItsParameter_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("request");
+        const QString half = QLatin1Char('1') + QLocale().decimalPoint() + QLatin1Char('5');
+        const auto row = [](const char *button, const QStringList &entries, const char *key, const QByteArray &request) {
+            QTest::newRow(key) << entries << QString::fromLatin1(button) << QString::fromLatin1(key) << request;
+        };
+        row("btnModeDeadSpaceWr", {"edtModeDeadSpace=" + half}, "mode.dead_space", writeRequest(1, 0x0A00, {0, 0x3FC0}));
+        row("btnModeBrightnessWr", {"TrackBarBrightness=2"}, "mode.brightness", writeRequest(1, 0x0A0D, {2}));
+        row("btnModeRElSignalBottomRangeWr", {"edtModeRElSignalTopRange=20", "edtModeRElSignalBottomRange=4"},
+            "mode.signal_bottom", writeRequest(1, 0x0A08, {0, 0x4080}));
+        row("btnModeRElSignalTopRangeWr", {"edtModeRElSignalBottomRange=4", "edtModeRElSignalTopRange=20"},
+            "mode.signal_top", writeRequest(1, 0x0A0A, {0, 0x41A0}));
+        row("btnModeDecimalPointPosWr", {"radioModeDecimalPointPos3"}, "mode.decimal_point", writeRequest(1, 0x0A0C, {2}));
+        row("btnModeRangeSetWr", {"edtModeRangeSet=80"}, "mode.set_point", writeRequest(1, 0x0A02, {0, 0x42A0}));
+        row("btnModeBottomRangeWr", {"edtModeTopRange=100", "edtModeBottomRange=-50"}, "mode.bottom_range",
+            writeRequest(1, 0x0A04, {0, 0xC248}));
+        row("btnModeTopRangeWr", {"edtModeBottomRange=0", "edtModeTopRange=100"}, "mode.top_range",
+            writeRequest(1, 0x0A06, {0, 0x42C8}));
+        row("btnModeUnitWr", {"edtModeUnit=mA"}, "mode.unit", writeRequest(1, 0x0A0E, {0x416D, 0x2020, 0x2020}));
+        row("btnModeScaleTypeWr", {"rgModeScaleTypeItem2"}, "mode.scale_type", writeRequest(1, 0x0A11, {2}));
+        row("btnModeBlinkWr", {"checkModeBlink"}, "mode.blink", writeRequest(1, 0x0A12, {1}));
+        row("btnPortNetAddrWr", {"edtPortNetAddr=17"}, "port.address", writeRequest(1, 0x0800, {17}));
+        row("btnPortSpeedWr", {"cmbPortSpeed=19200"}, "port.speed", writeRequest(1, 0x0801, {4}));
+        row("btnPortStopBitWr", {"cmbPortStopBit=2"}, "port.stop_bits", writeRequest(1, 0x0802, {1}));
+        row("btnPortParityWr", {"cmbPortParity=Чет"}, "port.parity", writeRequest(1, 0x0803, {1}));
+        row("btnInformationDevNameWr", {"edtInformationDevName=Насос"}, "info.name",
+            writeRequest(1, 0x0B00, {0xE0CD, 0xEEF1, 0x00F1, 0, 0, 0, 0, 0, 0, 0}));
+    }
+
+    void eachBoundControlWritesItsParameter()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, button);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, request);
+        QVERIFY(config->start());
+        for (const QString &entry : entries)
+            setControl(*config, entry);
+        const Catalogue::Parameter *parameter = Catalogue::find(key);
+        config->peer().queueReply(writeEcho(1, parameter->firstRegister(), parameter->registerCount()));
+        config->click(qPrintable(button));
+        QCOMPARE(config->requests(), QList<QByteArray>{request});
+        QCOMPARE(config->errorText(), QString());
+        QVERIFY(config->boxes().isEmpty());
+    }
 
     void enteringThePortPageReadsAddressSpeedStopBitsParity()
     {
@@ -292,15 +365,13 @@ private slots:
         QTest::newRow("ABC: 42 41 00 43, then zeros") << "ABC" << QList<quint16>{0x4241, 0x0043, 0, 0, 0, 0, 0, 0, 0, 0}
                                                       << "ABC";
         QTest::newRow("empty") << "" << kNoText << "";
-        QTest::newRow("25 characters: 20 sent, all shown")
+        QTest::newRow("25 characters: the 20 the edit holds are sent and shown")
             << "ABCDEFGHIJKLMNOPQRSTUVWXY"
             << QList<quint16>{0x4241, 0x4443, 0x4645, 0x4847, 0x4A49, 0x4C4B, 0x4E4D, 0x504F, 0x5251, 0x5453}
-            << "ABCDEFGHIJKLMNOPQRSTUVWXY";
+            << "ABCDEFGHIJKLMNOPQRST";
         QTest::newRow("Cyrillic: П is 0xCF") << "Прибор" << QList<quint16>{0xF0CF, 0xE1E8, 0xF0EE, 0, 0, 0, 0, 0, 0, 0}
                                             << "Прибор";
         QTest::newRow("spaces kept") << " A " << QList<quint16>{0x4120, 0x0020, 0, 0, 0, 0, 0, 0, 0, 0} << " A ";
-        QTest::newRow("no Windows-1251 character: ?") << "A✓" << QList<quint16>{0x3F41, 0, 0, 0, 0, 0, 0, 0, 0, 0}
-                                                      << "A?";
     }
 
     void namesWriteAsRegisterTexts()
@@ -316,6 +387,20 @@ private slots:
         QCOMPARE(requestsAfter(2), QList<QByteArray>{writeRequest(1, 0x0B00, registers)});
         QCOMPARE(edit->text(), shown);
         QCOMPARE(config->textColour("edtInformationDevName"), ConfigWindow::windowTextColour());
+    }
+
+    // The device holds Windows-1251 alone: a name it cannot hold is refused, not sent with a "?"
+    // that the edit would never show.
+    void aNameOutsideTheDevicesCodePageIsRefused()
+    {
+        enter("sbInformation", {readReply(1, kNoText), readReply(1, kNoText)});
+        auto *edit = config->find<QLineEdit>("edtInformationDevName");
+        ConfigWindow::enterText(edit, QStringLiteral("paste"), QStringLiteral("Насос ✓"));
+        config->click("btnInformationDevNameWr");
+        QCOMPARE(requestsAfter(2), QList<QByteArray>());
+        QCOMPARE(config->errorText(), QStringLiteral("Ошибка! Неправильные параметры!"));
+        QCOMPARE(config->textColour("edtInformationDevName"), ConfigWindow::failureColour());
+        QCOMPARE(edit->text(), QStringLiteral("Насос ✓"));
     }
 
     void aFailedNameWriteKeepsWhatWasTyped()

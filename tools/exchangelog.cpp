@@ -3,6 +3,7 @@
 #include "controls.h"
 #include "framewords.h"
 #include "resultcodes.h"
+#include "rtuframe.h"
 #include "session.h"
 
 #include <QBrush>
@@ -19,7 +20,34 @@ constexpr int kExceptionCodeOffset = 2;
 // Address, function, first register and count.
 constexpr int kRequestHeaderSize = 6;
 
-QString outcomeText(qint16 result, const QByteArray &reply)
+// Why a whole reply was refused: "Ошибка! Ответ не на запрос (адрес 7, функция 04)".
+QString refusalText(const QByteArray &request, const QByteArray &reply)
+{
+    QString why;
+    switch (Rtu::mismatch(request, reply)) {
+    case Rtu::Mismatch::None:
+        return ResultText(lrWrongReply);
+    case Rtu::Mismatch::Slave:
+    case Rtu::Mismatch::Function:
+        why = QStringLiteral("адрес %1, функция %2")
+                  .arg(int(quint8(reply[0])))
+                  .arg(int(quint8(reply[1])), 2, 16, QLatin1Char('0'));
+        break;
+    case Rtu::Mismatch::ByteCount:
+        why = QStringLiteral("байт данных %1 вместо %2").arg(int(quint8(reply[2]))).arg(2 * Rtu::wordAt(request, 4));
+        break;
+    case Rtu::Mismatch::FirstRegister:
+        why = QStringLiteral("регистр %1 вместо %2")
+                  .arg(FrameWords::hexNumber(Rtu::wordAt(reply, 2), 4), FrameWords::hexNumber(Rtu::wordAt(request, 2), 4));
+        break;
+    case Rtu::Mismatch::Count:
+        why = QStringLiteral("регистров %1 вместо %2").arg(Rtu::wordAt(reply, 4)).arg(Rtu::wordAt(request, 4));
+        break;
+    }
+    return QStringLiteral("%1 (%2)").arg(ResultText(lrWrongReply), why);
+}
+
+QString outcomeText(qint16 result, const QByteArray &request, const QByteArray &reply)
 {
     if (result == lrOk)
         return QStringLiteral("OK");
@@ -27,6 +55,8 @@ QString outcomeText(qint16 result, const QByteArray &reply)
         const quint8 code = quint8(reply[kExceptionCodeOffset]);
         return QStringLiteral("%1 — %2").arg(code, 2, 16, QLatin1Char('0')).arg(FrameWords::exceptionName(code));
     }
+    if (result == lrWrongReply)
+        return refusalText(request, reply);
     const QString message = ResultText(result);
     return message.isEmpty() ? QString::number(result) : message;
 }
@@ -42,9 +72,11 @@ ExchangeLog::ExchangeLog(QObject *parent, int capacity) : QAbstractTableModel(pa
 void ExchangeLog::add(const ExchangeRecord &record)
 {
     if (!record.discarded.isEmpty())
-        m_queued.push_back({true, record.sent, {}, record.discarded, 0, lrOk});
-    m_queued.push_back({false, record.sent, record.request, record.reply, record.sent.msecsTo(record.ended),
-                        record.result});
+        m_queued.push_back({Row::Kind::Discarded, record.sent, {}, record.discarded, 0, lrOk});
+    for (const QByteArray &frame : record.foreign)
+        m_queued.push_back({Row::Kind::Foreign, record.sent, record.request, frame, 0, lrWrongReply});
+    m_queued.push_back({Row::Kind::Exchange, record.sent, record.request, record.reply,
+                        record.sent.msecsTo(record.ended), record.result});
     // Rows beyond the capacity would only be dropped again at the flush.
     while (int(m_queued.size()) > m_capacity)
         m_queued.pop_front();
@@ -91,7 +123,7 @@ void ExchangeLog::clear()
 bool ExchangeLog::isAnomaly(int row) const
 {
     const Row &entry = m_rows[std::size_t(row)];
-    return entry.discarded || entry.result < lrOk;
+    return entry.kind != Row::Kind::Exchange || entry.result < lrOk;
 }
 
 QString ExchangeLog::line(int row) const
@@ -148,25 +180,36 @@ QVariant ExchangeLog::headerData(int section, Qt::Orientation orientation, int r
 
 QString ExchangeLog::text(const Row &row, int column) const
 {
-    const bool hasHeader = row.request.size() >= kRequestHeaderSize;
+    // Another unit's frame, always whole, names its own sender; discarded input names none.
+    const bool foreign = row.kind == Row::Kind::Foreign;
+    const QByteArray &header = foreign ? row.reply : row.request;
+    const bool named = foreign || (row.kind == Row::Kind::Exchange && header.size() >= kRequestHeaderSize);
     switch (column) {
     case Time:
         return row.time.toString(QStringLiteral("HH:mm:ss.zzz"));
     case Slave:
-        return hasHeader && !row.discarded ? QString::number(quint8(row.request[0])) : QString();
+        return named ? QString::number(quint8(header[0])) : QString();
     case Function:
-        return hasHeader && !row.discarded ? FrameWords::hexNumber(quint8(row.request[1]), 2) : QString();
+        return named ? FrameWords::hexNumber(quint8(header[1]), 2) : QString();
     case What:
-        return row.discarded ? QStringLiteral("отброшено до запроса, байт: %1").arg(row.reply.size())
-                             : FrameWords::requestInWords(row.request);
+        switch (row.kind) {
+        case Row::Kind::Discarded:
+            return QStringLiteral("отброшено до запроса, байт: %1").arg(row.reply.size());
+        case Row::Kind::Foreign:
+            return QStringLiteral("ответ другого прибора, отброшен");
+        case Row::Kind::Exchange:
+            break;
+        }
+        return FrameWords::requestInWords(row.request);
     case Request:
-        return FrameWords::hexBytes(row.request);
+        return row.kind == Row::Kind::Exchange ? FrameWords::hexBytes(row.request) : QString();
     case Reply:
         return FrameWords::hexBytes(row.reply);
     case Duration:
-        return row.discarded ? QString() : QString::number(row.durationMs);
+        return row.kind == Row::Kind::Exchange ? QString::number(row.durationMs) : QString();
     case Outcome:
-        return row.discarded ? QStringLiteral("поздние байты") : outcomeText(row.result, row.reply);
+        return row.kind == Row::Kind::Discarded ? QStringLiteral("поздние байты")
+                                                : outcomeText(row.result, row.request, row.reply);
     default:
         return {};
     }

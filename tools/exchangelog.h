@@ -9,7 +9,8 @@
 #include <deque>
 
 // The exchange monitor's history as a table: one row per exchange, decoded, and a row of its own
-// for input that was thrown away before a request. Exchanges arrive in a queue and join the
+// for input that was thrown away before a request and for each frame of another unit that the
+// exchange set aside. Exchanges arrive in a queue and join the
 // table in batches: an exchange after a quiet spell shows almost at once, while a page that
 // polls 30 times a second costs one view update a second rather than one per exchange. Only
 // the newest `capacity` rows are kept.
@@ -20,7 +21,8 @@ class ExchangeLog : public QAbstractTableModel
 public:
     enum Column { Time, Slave, Function, What, Request, Reply, Duration, Outcome, ColumnCount };
 
-    // True for a failed exchange and for discarded input: what "errors only" keeps.
+    // True for a failed exchange, discarded input and another unit's frame: what "errors only"
+    // keeps.
     static constexpr int AnomalyRole = Qt::UserRole;
 
     // 30 exchanges a second for an hour and a half before the oldest rows go.
@@ -50,7 +52,12 @@ public:
 private:
     struct Row
     {
-        bool discarded; // input thrown away before the request; bytes are in `reply`
+        enum class Kind {
+            Exchange,
+            Discarded, // input thrown away before the request; bytes are in `reply`
+            Foreign,   // another unit's frame, set aside; the frame is in `reply`
+        };
+        Kind kind;
         QDateTime time;
         QByteArray request;
         QByteArray reply;

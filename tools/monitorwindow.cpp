@@ -1,5 +1,6 @@
 #include "monitorwindow.h"
 
+#include "controls.h"
 #include "exchangelog.h"
 #include "handlers.h"
 #include "modalbox.h"
@@ -18,14 +19,12 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
-#include <QScrollBar>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 
@@ -126,7 +125,7 @@ void MonitorWindow::connectControls()
     connect(m_save, &QPushButton::clicked, this, &MonitorWindow::saveAll);
     connect(new QShortcut(QKeySequence::Copy, m_table), &QShortcut::activated, this,
             &MonitorWindow::copySelectedRows);
-    followNewRows();
+    followNewRows(m_table, m_shown);
 }
 
 void MonitorWindow::place(const QRect &mainFrame, int toolBarBottom, const std::optional<QRect> &lastFrame)
@@ -147,25 +146,11 @@ void MonitorWindow::setFrame(const QRect &frame)
     move(frame.topLeft());
 }
 
-// Only the failed exchanges and the discarded input, whose AnomalyRole reads "true".
+// Only the failed exchanges, the discarded input and other units' frames, whose AnomalyRole
+// reads "true".
 void MonitorWindow::showOnlyErrors(bool only)
 {
     m_shown->setFilterFixedString(only ? QStringLiteral("true") : QString());
-}
-
-// New rows scroll into view while the user watches the end of the table; a user who has
-// scrolled back to read older rows keeps his place.
-void MonitorWindow::followNewRows()
-{
-    auto atEnd = std::make_shared<bool>(true);
-    QObject::connect(m_shown, &QAbstractItemModel::rowsAboutToBeInserted, this, [this, atEnd] {
-        const QScrollBar *bar = m_table->verticalScrollBar();
-        *atEnd = bar->value() == bar->maximum();
-    });
-    QObject::connect(m_shown, &QAbstractItemModel::rowsInserted, this, [this, atEnd] {
-        if (*atEnd)
-            m_table->scrollToBottom();
-    });
 }
 
 void MonitorWindow::copySelectedRows()

@@ -47,7 +47,6 @@ private:
     void connectControls();
     void setFrame(const QRect &frame);
     void showOnlyErrors(bool only);
-    void followNewRows();
     void copySelectedRows();
     void saveAll();
     bool writeAll(const QString &path, QString *error) const;

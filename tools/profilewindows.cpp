@@ -3,6 +3,7 @@
 #include "controls.h"
 #include "modalbox.h"
 #include "session.h"
+#include "toolfiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -15,8 +16,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -29,12 +28,6 @@ constexpr QSize kCompareSize(840, 600);
 constexpr QSize kCloneSize(700, 480);
 constexpr int kRowPadding = 6; // above and below the text of a row, together
 constexpr char kProfileFilter[] = "Профили прибора (*.json);;Все файлы (*)";
-
-QString folderForFiles()
-{
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() : documents;
-}
 
 QTableWidgetItem *cell(const QString &text, bool marked = false)
 {
@@ -70,14 +63,6 @@ QTableWidget *newTable(QWidget *parent, const char *name, const QStringList &hea
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->horizontalHeader()->setStretchLastSection(true);
     return table;
-}
-
-// A field of a CSV line, quoted where it holds a separator, a quote or a line break.
-QString csvField(QString text)
-{
-    if (!text.contains(QRegularExpression(QStringLiteral("[,\"\\n]"))))
-        return text;
-    return u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
 
 QString refusalLines(const QList<ProfileWriter::Refusal> &refused)
@@ -129,17 +114,7 @@ void ProfileWindow::runSteps(const std::function<bool()> &step, const std::funct
 
 std::optional<Profiles::DeviceProfile> ProfileWindow::chooseProfile(QString *path)
 {
-    QFileDialog dialog(this, QStringLiteral("Профиль прибора"), folderForFiles(), QString::fromUtf8(kProfileFilter));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    *path = dialog.selectedFiles().constFirst();
-    QString error;
-    std::optional<Profiles::DeviceProfile> profile = Profiles::load(*path, &error);
-    if (!profile)
-        ModalBox::warning(this, QStringLiteral("Файл %1 не прочитан:\n%2").arg(QDir::toNativeSeparators(*path), error));
-    return profile;
+    return ToolFiles::chooseProfile(this, path);
 }
 
 void ProfileWindow::readDevice(const std::function<void(const ProfileReader &)> &done)
@@ -189,7 +164,7 @@ void ProfileSaveWindow::save(const ProfileReader &reader)
         return;
     }
     const Profiles::DeviceProfile profile = reader.profile();
-    QFileDialog dialog(this, QStringLiteral("Сохранить настройки прибора"), folderForFiles(),
+    QFileDialog dialog(this, QStringLiteral("Сохранить настройки прибора"), ToolFiles::folderForFiles(),
                        QString::fromUtf8(kProfileFilter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("json"));
@@ -527,19 +502,8 @@ void ProfileCloneWindow::writeUnit(const ProfileReader &reader, const std::funct
         return more;
     };
     runSteps(step, [this, current, next] {
-        QString result = m_writer->total() == 0 ? QStringLiteral("уже как в профиле")
-                                                : QStringLiteral("записано и подтверждено: %1").arg(m_writer->total());
-        bool failed = !m_writer->backupError().isEmpty() || !m_writer->allConfirmed();
-        if (!m_writer->backupError().isEmpty()) {
-            result = QStringLiteral("не записано: прежние настройки не сохранены");
-        } else {
-            for (const ProfileWriter::Result &one : m_writer->results()) {
-                if (one.outcome != ProfileWriter::Outcome::Confirmed) {
-                    result = QStringLiteral("%1: %2").arg(one.parameter->caption, one.text);
-                    break;
-                }
-            }
-        }
+        const QString result = m_writer->summary();
+        const bool failed = !m_writer->backupError().isEmpty() || !m_writer->allConfirmed();
         Profiles::Identity identity = current.identity;
         identity.name = m_file.values.value(QStringLiteral("info.name"), identity.name).toString();
         addRow(m_unitAddress, failed ? current.identity : identity, result, failed);
@@ -565,29 +529,8 @@ void ProfileCloneWindow::setBusy(bool busy)
         control->setEnabled(!busy);
 }
 
+// The address and the time are numbers; the rest is text, the device's name among it.
 void ProfileCloneWindow::saveTable()
 {
-    QFileDialog dialog(this, QStringLiteral("Сохранить таблицу"), folderForFiles(),
-                       QStringLiteral("Таблицы CSV (*.csv);;Все файлы (*)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.selectFile(QStringLiteral("тиражирование.csv"));
-    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    QSaveFile file(dialog.selectedFiles().constFirst());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        QStringList header;
-        for (int column = 0; column < ColumnCount; ++column)
-            header << csvField(m_table->horizontalHeaderItem(column)->text());
-        file.write(header.join(u',').toUtf8() + '\n');
-        for (int row = 0; row < m_table->rowCount(); ++row) {
-            QStringList fields;
-            for (int column = 0; column < ColumnCount; ++column)
-                fields << csvField(m_table->item(row, column)->text());
-            file.write(fields.join(u',').toUtf8() + '\n');
-        }
-    }
-    if (!file.commit())
-        ModalBox::warning(this, QStringLiteral("Таблица не сохранена в файл %1:\n%2")
-                                    .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    ToolFiles::saveTable(this, *m_table, QStringLiteral("тиражирование.csv"), {AddressColumn, TimeColumn});
 }

@@ -1,7 +1,7 @@
 #include "searchwindow.h"
 
+#include "adapter.h"
 #include "handlers.h"
-#include "tcptransport.h"
 #include "ui_searchwindow.h"
 
 #include <QHeaderView>
@@ -20,6 +20,8 @@ constexpr qint64 kLongestTimeLeftMs = (2 * kSecondsPerHour - 1) * kMsPerSecond;
 
 enum Column { AddressColumn, SpeedColumn, ParityColumn, NameColumn, VersionColumn, ColumnCount };
 
+} // namespace
+
 // The probe budgets are the longest each probe may wait, so the sum is an upper bound, rounded
 // up to the second: 131 898 ms of budgets read «осталось не более 2 мин 12 с».
 QString timeLeftText(qint64 ms)
@@ -37,8 +39,6 @@ QString timeLeftText(qint64 ms)
         parts << QStringLiteral("%1 с").arg(restSeconds);
     return QStringLiteral("осталось не более ") + parts.join(QLatin1Char(' '));
 }
-
-} // namespace
 
 SearchWindow::SearchWindow(const Setup &setup, QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::SearchWindow>()), m_setup(setup), m_stepTimer(new QTimer(this))
@@ -94,6 +94,8 @@ void SearchWindow::connectControls()
     connect(ui->btnSearchClose, &QPushButton::clicked, this, &SearchWindow::reject);
     connect(ui->tblSearchFound, &QTableWidget::itemSelectionChanged, this, &SearchWindow::updateButtons);
     connect(ui->tblSearchFound, &QTableWidget::cellDoubleClicked, this, &SearchWindow::applyChosen);
+    // One probe after another, each once the one before is over: a probe's wait serves events.
+    m_stepTimer->setSingleShot(true);
     connect(m_stepTimer, &QTimer::timeout, this, &SearchWindow::probeNext);
 }
 
@@ -102,7 +104,7 @@ void SearchWindow::connectControls()
 void SearchWindow::showLineChoices()
 {
     const QString device = m_setup.portDevices.value(ui->cmbSearchPort->currentIndex());
-    const bool server = TcpTransport::isTcpName(device);
+    const bool server = !CAdapter::abilitiesOf(device).setsLine;
     ui->gbSearchSpeeds->setEnabled(!server);
     ui->gbSearchParities->setEnabled(!server);
     ui->lblSearchServerLine->setVisible(server);
@@ -137,7 +139,7 @@ void SearchWindow::startSearch()
     ui->lblSearchNoise->clear();
     m_searchedPort = ui->cmbSearchPort->currentIndex();
     m_searchedDevice = m_setup.portDevices.value(m_searchedPort, ui->cmbSearchPort->currentText());
-    m_sweep = std::make_unique<Sweep>(plan(), m_searchedDevice, m_setup.stopBits);
+    m_sweep = std::make_shared<Sweep>(plan(), m_searchedDevice, m_setup.stopBits);
     if (m_sweep->finished()) {
         endSearch(QStringLiteral("Не отмечено ни одной скорости или ни одного паритета"));
         return;
@@ -150,9 +152,12 @@ void SearchWindow::startSearch()
 
 void SearchWindow::probeNext()
 {
-    if (!m_sweep)
+    const std::shared_ptr<Sweep> sweep = m_sweep;
+    if (!sweep)
         return;
-    const std::optional<Sweep::Step> step = m_sweep->next();
+    const std::optional<Sweep::Step> step = sweep->next();
+    if (sweep != m_sweep)
+        return; // the search ended while the probe waited
     if (step && step->found)
         showFound(*step->found);
     if (step && step->answer == Answer::Noise)
@@ -162,8 +167,10 @@ void SearchWindow::probeNext()
         endSearch(failureText(m_sweep->failure()));
     else if (m_sweep->finished() || stopHere)
         endSearch(QStringLiteral("Поиск закончен, найдено: %1").arg(m_found.size()));
-    else
+    else {
         showProgress();
+        m_stepTimer->start();
+    }
 }
 
 void SearchWindow::cancelSearch()

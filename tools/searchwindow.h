@@ -11,6 +11,9 @@
 class QCheckBox;
 class QTimer;
 
+// What a search may still take, from the budgets of the probes not yet sent.
+QString timeLeftText(qint64 ms);
+
 namespace Ui {
 class SearchWindow;
 }
@@ -64,7 +67,9 @@ private:
 
     std::unique_ptr<Ui::SearchWindow> ui;
     Setup m_setup;
-    std::unique_ptr<DeviceSearch::Sweep> m_sweep;
+    // Shared with a probe under way: a window closed while it waits ends the search, and the
+    // sweep goes once the probe is over.
+    std::shared_ptr<DeviceSearch::Sweep> m_sweep;
     QTimer *m_stepTimer;
     int m_searchedPort = 0;
     QString m_searchedDevice;

@@ -1,8 +1,12 @@
 #include "controls.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPalette>
+#include <QScrollBar>
+
+#include <memory>
 
 void setTextColour(QWidget *control, const QColor &colour)
 {
@@ -30,4 +34,17 @@ void showNumber(QLineEdit *edit, int number)
     const QString text = QString::number(number);
     if (edit->text() != text)
         edit->setText(text);
+}
+
+void followNewRows(QAbstractItemView *view, QAbstractItemModel *model)
+{
+    auto atEnd = std::make_shared<bool>(true);
+    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, view, [view, atEnd] {
+        const QScrollBar *bar = view->verticalScrollBar();
+        *atEnd = bar->value() == bar->maximum();
+    });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, view, [view, atEnd] {
+        if (*atEnd)
+            view->scrollToBottom();
+    });
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class QAbstractItemModel;
+class QAbstractItemView;
 class QComboBox;
 class QLineEdit;
 class QWidget;
@@ -24,3 +26,7 @@ int wholeNumberOr(const QString &text, int fallback);
 // Puts a number into an edit, touching it only when its text differs, so that a change
 // handler that calls this does not run again for nothing.
 void showNumber(QLineEdit *edit, int number);
+
+// New rows of model scroll into view while the user watches the end of the view; a user who has
+// scrolled back to read older rows keeps his place.
+void followNewRows(QAbstractItemView *view, QAbstractItemModel *model);
