@@ -1,9 +1,14 @@
 #include "commandline.h"
 
 #include "devicesearch.h"
+#include "framewords.h"
 #include "linesettings.h"
+#include "values.h"
+
+#include <QLocale>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace CommandLine {
@@ -36,13 +41,17 @@ constexpr Option kOptions[] = {
     {"--with-line-settings", nullptr, "load", "write the four port.* values too, last"},
     {"--dry-run", nullptr, "load", "show what would be written and write nothing"},
     {"--force", nullptr, "load", "write a file of another device, or one the display rules refuse"},
-    {"--addresses", "A-B", "scan", "the addresses to try (1-247)"},
+    {"--addresses", "A-B", "scan watch test", "the addresses to try (1-247), to poll, or to test"},
+    {"--all", nullptr, "scan", "every address at the one line setting given or saved"},
     {"--bauds", "LIST", "scan", "the speeds to try, separated by commas (all)"},
     {"--parities", "LIST", "scan", "the parities to try: none,even,odd (all)"},
     {"--interval", "MS", "watch", "milliseconds from one poll to the next (1000)"},
     {"--count", "N", "watch", "stop after N polls (none: until Ctrl+C)"},
     {"--csv", nullptr, "watch", "one CSV row per poll, after a header"},
-    {"--duration", "S", "listen", "stop after S seconds (none: until Ctrl+C)"},
+    {"--duration", "S", "listen test", "stop after S seconds (listen: until Ctrl+C; test: 5)"},
+    {"--expect", "X", "test", "the reading every unit should give"},
+    {"--tolerance", "X", "test", "how far a unit's mean may lie from it, either way"},
+    {"--sigma", "X", "test", "the largest standard deviation of a unit's readings (a third of the tolerance)"},
 };
 
 struct Command
@@ -102,11 +111,20 @@ constexpr Command kCommands[] = {
     {"scan", "scan [--addresses A-B] [--bauds LIST] [--parities LIST]", "search the line for devices",
      "Probes each address at each speed and parity, the given or saved setting and address\n"
      "first, as the window's search does; stop bits stay as given. A line per device found;\n"
-     "progress on standard error. Exit status 1 when no indicator answers.\n",
+     "progress on standard error. With --all, every address at the one setting given or saved\n"
+     "alone, a line (or a JSON object) per unit. Exit status 1 when no indicator answers.\n",
      0, 0},
-    {"watch", "watch [--interval MS] [--count N] [--csv]", "poll the live reading and the flag words",
+    {"watch", "watch [--interval MS] [--count N] [--csv] [--addresses A-B]", "poll the live reading and the flag words",
      "Reads the live values and the self-diagnostic and EEPROM flag words, a line per poll,\n"
-     "until Ctrl+C or the count.\n",
+     "until Ctrl+C or the count. With --addresses, each unit in turn, a line per unit and an\n"
+     "address column.\n",
+     0, 0},
+    {"test", "test --expect X --tolerance X [--sigma X] [--duration S] [--addresses A-B]",
+     "judge units against one reference signal",
+     "Polls the units in turn for the duration and judges each: readings given, at most one poll\n"
+     "in ten unanswered, no self-diagnostic or EEPROM flag, the mean within the tolerance of the\n"
+     "expected value and the standard deviation at or below --sigma. A line (or a JSON object)\n"
+     "per unit with its figures and verdict. Exit status 3 when any unit fails.\n",
      0, 0},
     {"listen", "listen [--duration S]", "hear a line that another master drives, sending nothing",
      "Opens the port only to hear it, and sends nothing: a master already polls the line. Prints\n"
@@ -121,6 +139,12 @@ constexpr Command kCommands[] = {
      0, 0},
     {"completion", "completion bash", "print the bash completion script", "", 1, 1},
 };
+
+// An option's commands are named in one text, separated by spaces.
+bool belongsTo(const Option &option, const QString &command)
+{
+    return option.command && QString::fromLatin1(option.command).split(u' ').contains(command);
+}
 
 const Option *findOption(const QString &name)
 {
@@ -148,6 +172,16 @@ std::optional<qint64> wholeNumber(const QString &text, qint64 lowest, qint64 hig
     return value;
 }
 
+// A decimal number with a point, finite.
+std::optional<double> decimal(const QString &text)
+{
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 std::optional<quint8> speedOf(const QString &text)
 {
     const std::optional<qint64> baud = wholeNumber(text, 0, LineSettings::BaudRates.back());
@@ -164,8 +198,12 @@ public:
     {
         Invocation &i = m_invocation;
         if (name == QLatin1String("--port")) {
-            if (value.isEmpty())
-                return fail(QStringLiteral("--port takes a device path or COM1.."));
+            // A control character names no port a person meant, and would act on the terminal
+            // in every message that names the port.
+            const bool control = std::any_of(value.begin(), value.end(),
+                                             [](QChar c) { return c.category() == QChar::Other_Control; });
+            if (value.isEmpty() || control)
+                return fail(QStringLiteral("--port takes a device path or COM1.., not \"%1\"").arg(value));
             i.port = value;
         } else if (name == QLatin1String("--baud")) {
             if (!(i.speedNumber = speedOf(value)))
@@ -201,6 +239,14 @@ public:
             if (!count)
                 return fail(QStringLiteral("--count takes a whole number above 0, not \"%1\"").arg(value));
             i.count = *count;
+        } else if (name == QLatin1String("--expect") || name == QLatin1String("--tolerance")
+                   || name == QLatin1String("--sigma")) {
+            const std::optional<double> number = decimal(value);
+            const bool limit = name != QLatin1String("--expect");
+            if (!number || (limit && *number < 0))
+                return fail(QStringLiteral("%1 takes a%2 number, not \"%3\"")
+                                .arg(name, limit ? QStringLiteral(" non-negative") : QString(), value));
+            (name == QLatin1String("--expect") ? i.expected : name == QLatin1String("--tolerance") ? i.tolerance : i.sigmaLimit) = number;
         } else if (name == QLatin1String("--duration")) {
             const auto duration = wholeNumber(value, 1, kLongestDurationS);
             if (!duration)
@@ -226,6 +272,8 @@ public:
             i.force = true;
         else if (name == QLatin1String("--csv"))
             i.csv = true;
+        else if (name == QLatin1String("--all"))
+            i.allAddresses = true;
     }
 
     bool fail(const QString &message)
@@ -274,7 +322,9 @@ private:
 
 } // namespace
 
-std::optional<Invocation> parse(const QStringList &arguments, QString *error)
+namespace {
+
+std::optional<Invocation> parseArguments(const QStringList &arguments, QString *error)
 {
     Invocation invocation;
     Reader reader(invocation, error);
@@ -337,7 +387,7 @@ std::optional<Invocation> parse(const QStringList &arguments, QString *error)
     }
     for (const QString &name : std::as_const(given)) {
         const Option *option = findOption(name);
-        if (option->command && invocation.command != QLatin1String(option->command)) {
+        if (option->command && !belongsTo(*option, invocation.command)) {
             *error = QStringLiteral("%1 is an option of %2, not of %3")
                          .arg(name, QLatin1String(option->command), invocation.command);
             return std::nullopt;
@@ -349,6 +399,16 @@ std::optional<Invocation> parse(const QStringList &arguments, QString *error)
         *error = QStringLiteral("usage: indicator-cli %1").arg(QLatin1String(command->synopsis));
         return std::nullopt;
     }
+    return invocation;
+}
+
+} // namespace
+
+std::optional<Invocation> parse(const QStringList &arguments, QString *error)
+{
+    std::optional<Invocation> invocation = parseArguments(arguments, error);
+    if (!invocation)
+        *error = FrameWords::escapedControls(*error); // it names what was given, which may hold any character
     return invocation;
 }
 
@@ -364,7 +424,7 @@ QStringList options(const QString &command)
 {
     QStringList names;
     for (const Option &option : kOptions) {
-        if (command.isEmpty() ? !option.command : command == QLatin1String(option.command ? option.command : ""))
+        if (command.isEmpty() ? !option.command : belongsTo(option, command))
             names << QLatin1String(option.name);
     }
     return names;
@@ -382,8 +442,7 @@ QString optionLines(const char *command)
 {
     QString text;
     for (const Option &option : kOptions) {
-        if ((command == nullptr) != (option.command == nullptr)
-            || (command && QLatin1String(command) != QLatin1String(option.command)))
+        if (command ? !belongsTo(option, QLatin1String(command)) : option.command != nullptr)
             continue;
         QString left = QLatin1String(option.name);
         if (option.value)

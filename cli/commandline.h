@@ -28,21 +28,27 @@ struct Invocation
     bool withLineSettings = false;
     bool dryRun = false;
     bool force = false;
-    // scan
+    // scan, watch and test
     std::optional<std::pair<int, int>> addresses;
+    bool allAddresses = false; // scan: every address at the one setting
+    // test
+    std::optional<double> expected;
+    std::optional<double> tolerance;
+    std::optional<double> sigmaLimit;
     QList<quint8> speeds;   // empty: every one
     QList<quint8> parities; // empty: every one
     // watch
     int intervalMs = 1000;
     qint64 count = 0; // 0: until stopped
     bool csv = false;
-    // listen
-    qint64 durationS = 0; // 0: until stopped
+    // listen and test
+    qint64 durationS = 0; // 0: until stopped, or the test's own length
 };
 
 namespace CommandLine {
 
-// The arguments without the program name; nothing with error set on a usage error.
+// The arguments without the program name; nothing with error set on a usage error, its control
+// characters escaped.
 std::optional<Invocation> parse(const QStringList &arguments, QString *error);
 
 QStringList commands();

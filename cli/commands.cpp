@@ -1,6 +1,10 @@
 #include "commands.h"
 
+#include "benchtest.h"
+#include "buspoller.h"
 #include "catalogue.h"
+#include "csvwriter.h"
+#include "polllog.h"
 #include "devicesearch.h"
 #include "framewords.h"
 #include "iniprofile.h"
@@ -21,14 +25,21 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <cmath>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <csignal>
+#endif
 
 namespace {
 
@@ -41,6 +52,20 @@ constexpr int kStopCheckMs = 50;
 std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
+#ifdef Q_OS_WIN
+// Ctrl+C and Ctrl+Break come to a handler on a thread of its own; the watch stops at its next
+// look, as after a signal elsewhere.
+BOOL WINAPI requestStop(DWORD)
+{
+    stopRequested = true;
+    return TRUE;
+}
+
+void stopOnSignals()
+{
+    SetConsoleCtrlHandler(requestStop, TRUE);
+}
+#else
 void requestStop(int) { stopRequested = true; }
 
 // No SA_RESTART: the exchange under way ends within its time-out, then the watch stops.
@@ -52,6 +77,7 @@ void stopOnSignals()
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
 }
+#endif
 
 QString kindName(Catalogue::Kind kind)
 {
@@ -128,28 +154,6 @@ QJsonObject listEntry(const Parameter &parameter)
     return entry;
 }
 
-QString csvField(const QString &text)
-{
-    QString quoted = text;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
-}
-
-// A device's texts come from the line: control characters as \xNN, so that none of them acts on
-// the terminal.
-QString escaped(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
 QString millisecondsOf(qint64 microseconds)
 {
     return QString::number(double(microseconds) / 1000, 'f', 1);
@@ -201,6 +205,8 @@ public:
             return watch();
         if (command == QLatin1String("listen"))
             return listen();
+        if (command == QLatin1String("test"))
+            return test();
         return completion();
     }
 
@@ -222,12 +228,20 @@ private:
     int scan();
     int watch();
     int listen();
+    int test();
     int completion();
+    QList<quint8> polledAddresses(const Line &line) const;
 
     // A listener names no device: it may go without an address.
     std::optional<Line> line(bool needsAddress = true);
     void printHeard(LineListener &listener);
     void printSummary(const LineListener &listener);
+    struct Polled
+    {
+        const Parameter *parameter;
+        QVariant value; // none when it could not be read
+    };
+    void printPoll(const QDateTime &time, std::optional<quint8> address, const QList<Polled> &polled, CsvWriter &csv);
     bool connect(const Line &line);
     std::optional<DeviceProfile> readDevice(const Line &line);
     std::optional<DeviceProfile> loadFile(const QString &path);
@@ -355,7 +369,7 @@ std::optional<DeviceProfile> Cli::loadFile(const QString &path)
     QString error;
     std::optional<DeviceProfile> profile = Profiles::load(path, &error);
     if (!profile)
-        usage(QStringLiteral("%1: %2").arg(path, error));
+        usage(QStringLiteral("%1: %2").arg(path, FrameWords::escapedControls(error))); // the error may quote the file
     return profile;
 }
 
@@ -411,7 +425,7 @@ int Cli::read()
         if (m_invocation.json)
             json.insert(parameter->key, CliValues::json(*parameter, reading->value));
         else
-            printLine(QStringLiteral("%1 = %2").arg(parameter->key, Catalogue::shown(*parameter, reading->value)));
+            printLine(QStringLiteral("%1 = %2").arg(parameter->key, CliValues::shown(*parameter, reading->value)));
     }
     if (m_invocation.json)
         print(json);
@@ -537,13 +551,13 @@ int Cli::compare()
                           {QStringLiteral("identity"), QJsonArray::fromStringList(comparison.identity)}});
     } else {
         for (const Profiles::ComparisonRow &row : comparison.rows) {
-            const QString device = Catalogue::shown(*row.parameter, row.device);
+            const QString device = CliValues::shown(*row.parameter, row.device);
             printLine(row.differs ? QStringLiteral("* %1: device %2, file %3")
-                                        .arg(row.parameter->key, device, Catalogue::shown(*row.parameter, row.file))
+                                        .arg(row.parameter->key, device, CliValues::shown(*row.parameter, row.file))
                                   : QStringLiteral("  %1: %2").arg(row.parameter->key, device));
         }
         for (const QString &difference : comparison.identity)
-            printLine(QStringLiteral("identity: %1").arg(difference));
+            printLine(QStringLiteral("identity: %1").arg(FrameWords::escapedControls(difference)));
         printLine(QStringLiteral("%1 of %2 values differ").arg(comparison.differing()).arg(comparison.rows.size()));
     }
     return comparison.differing() > 0 ? ExitStatus::Differs : ExitStatus::Success;
@@ -581,7 +595,7 @@ int Cli::load()
 
     ProfileWriter writer(m_session, *file, *device, options);
     for (const QString &difference : writer.identityDifferences())
-        note(QStringLiteral("файл другого прибора: %1").arg(difference));
+        note(QStringLiteral("файл другого прибора: %1").arg(FrameWords::escapedControls(difference)));
     if (!writer.identityDifferences().isEmpty()) {
         if (!m_invocation.force)
             return usage(QStringLiteral("nothing written; --force writes it all the same"));
@@ -589,13 +603,13 @@ int Cli::load()
     }
     for (const Parameter *parameter : writer.leftOut())
         note(QStringLiteral("%1 differs (device %2, file %3): left as it is without --with-line-settings")
-                 .arg(parameter->key, Catalogue::shown(*parameter, device->values.value(parameter->key)),
-                      Catalogue::shown(*parameter, file->values.value(parameter->key))));
+                 .arg(parameter->key, CliValues::shown(*parameter, device->values.value(parameter->key)),
+                      CliValues::shown(*parameter, file->values.value(parameter->key))));
 
     const auto change = [&](const Parameter &parameter) {
         return QStringLiteral("%1: %2 -> %3")
-            .arg(parameter.key, Catalogue::shown(parameter, device->values.value(parameter.key)),
-                 Catalogue::shown(parameter, file->values.value(parameter.key)));
+            .arg(parameter.key, CliValues::shown(parameter, device->values.value(parameter.key)),
+                 CliValues::shown(parameter, file->values.value(parameter.key)));
     };
     if (writer.plan().isEmpty()) {
         note(QStringLiteral("the device holds the file's values: nothing to write"));
@@ -668,6 +682,11 @@ int Cli::scan()
         std::tie(plan.firstAddress, plan.lastAddress) = *m_invocation.addresses;
     plan.likely = {line->setup.speedNumber, line->setup.parity};
     plan.likelyAddress = line->origin.address;
+    if (m_invocation.allAddresses) {
+        if (!m_invocation.speeds.isEmpty() || !m_invocation.parities.isEmpty())
+            return usage(QStringLiteral("--all scans the one setting of --baud and --parity; --bauds and --parities go without it"));
+        plan = DeviceSearch::addressesOnly(plan);
+    }
 
     DeviceSearch::Sweep sweep(plan, line->setup.portName, line->setup.stopBits);
     const auto settingName = [](const DeviceSearch::LineSetting &setting) {
@@ -703,7 +722,9 @@ int Cli::scan()
             printLine(QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact)));
         } else if (found.indicator) {
             printLine(QStringLiteral("address=%1 baud=%2 parity=%3 name=\"%4\" version=\"%5\"")
-                          .arg(found.address).arg(baud).arg(parity, found.name, found.version));
+                          .arg(found.address)
+                          .arg(baud)
+                          .arg(parity, FrameWords::escapedControls(found.name), FrameWords::escapedControls(found.version)));
         } else {
             printLine(QStringLiteral("address=%1 baud=%2 parity=%3 other device").arg(found.address).arg(baud).arg(parity));
         }
@@ -741,44 +762,41 @@ int Cli::watch()
         return ExitStatus::Failed;
     stopOnSignals();
 
+    const QList<quint8> addresses = polledAddresses(*line);
+    const bool many = m_invocation.addresses.has_value();
+    CsvWriter csv(m_out);
     if (m_invocation.csv) {
-        QStringList header{QStringLiteral("time")};
+        csv.text(QStringLiteral("time"));
+        if (many)
+            csv.text(QStringLiteral("address"));
         for (const Parameter *parameter : std::as_const(live))
-            header << parameter->key;
-        printLine(header.join(u','));
+            csv.text(parameter->key);
+        csv.endRow();
     }
     int status = ExitStatus::Success;
     QElapsedTimer clock;
     clock.start();
     for (qint64 poll = 0; !stopRequested && (m_invocation.count == 0 || poll < m_invocation.count); ++poll) {
         const qint64 started = clock.elapsed();
-        const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-        QStringList fields{m_invocation.csv ? time : time.sliced(time.indexOf(u'T') + 1)};
-        QJsonObject json{{QStringLiteral("time"), time}};
         bool portLost = false;
-        bool silent = false;
-        for (const Parameter *parameter : std::as_const(live)) {
-            const std::optional<Session::Reading> reading = silent ? std::nullopt : m_session.readValue(*parameter);
-            const qint16 code = reading ? reading->code : qint16(silent ? lrNoAnswer : lrNotConnected);
-            if (!silent && code < lrOk) {
-                status = failed(parameter->key, code);
-                silent = LineFailed(code); // the rest of this poll would only wait as long again
-                portLost = code == lrWriteFailed || code == lrNotConnected;
+        // One unit after another, never two exchanges at once.
+        for (qsizetype unit = 0; unit < addresses.size() && !portLost && !stopRequested; ++unit) {
+            m_session.setDeviceNumber(addresses[unit]);
+            const QDateTime time = QDateTime::currentDateTime();
+            QList<Polled> polled;
+            bool silent = false;
+            for (const Parameter *parameter : std::as_const(live)) {
+                const std::optional<Session::Reading> reading = silent ? std::nullopt : m_session.readValue(*parameter);
+                const qint16 code = reading ? reading->code : qint16(silent ? lrNoAnswer : lrNotConnected);
+                if (!silent && code < lrOk) {
+                    status = failed(many ? QStringLiteral("%1 at %2").arg(parameter->key).arg(addresses[unit]) : parameter->key, code);
+                    silent = LineFailed(code); // the rest of this poll would only wait as long again
+                    portLost = code == lrWriteFailed || code == lrNotConnected;
+                }
+                polled.append({parameter, code < lrOk ? QVariant() : reading->value});
             }
-            const QString text = code < lrOk ? QString() : Catalogue::valueText(*parameter, reading->value);
-            if (m_invocation.json && code >= lrOk)
-                json.insert(parameter->key, CliValues::json(*parameter, reading->value));
-            else if (m_invocation.csv)
-                fields << (parameter->kind == Catalogue::Kind::Text && code >= lrOk ? csvField(text) : text);
-            else
-                fields << QStringLiteral("%1=%2").arg(parameter->key,
-                                                      code < lrOk ? QStringLiteral("?")
-                                                                  : Catalogue::shown(*parameter, reading->value));
+            printPoll(time, many ? std::optional(addresses[unit]) : std::nullopt, polled, csv);
         }
-        if (m_invocation.json)
-            printLine(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
-        else
-            printLine(fields.join(m_invocation.csv ? QStringLiteral(",") : QStringLiteral(" ")));
         if (portLost)
             return ExitStatus::Failed;
         if (m_invocation.count != 0 && poll + 1 >= m_invocation.count)
@@ -788,6 +806,135 @@ int Cli::watch()
             QThread::msleep(ulong(qMin<qint64>(left, kStopCheckMs)));
     }
     return status;
+}
+
+// One line of a watch: JSON, a CSV row, or key=value for a person; a value not read is left
+// out of JSON, empty in CSV and "?" for a person. Files and scripts get the time with its zone,
+// as the window's log does, so that rows from two places or a change of summer time line up.
+void Cli::printPoll(const QDateTime &time, std::optional<quint8> address, const QList<Polled> &polled, CsvWriter &csv)
+{
+    if (m_invocation.json) {
+        QJsonObject json{{QStringLiteral("time"), PollLog::timeText(time)}};
+        if (address)
+            json.insert(QStringLiteral("address"), *address);
+        for (const auto &[parameter, value] : polled) {
+            if (value.isValid())
+                json.insert(parameter->key, CliValues::json(*parameter, value));
+        }
+        printLine(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
+    } else if (m_invocation.csv) {
+        csv.value(PollLog::timeText(time));
+        if (address)
+            csv.value(QString::number(*address));
+        for (const auto &[parameter, value] : polled) {
+            const QString text = value.isValid() ? Catalogue::valueText(*parameter, value) : QString();
+            if (parameter->kind == Catalogue::Kind::Text)
+                csv.text(text);
+            else
+                csv.value(text);
+        }
+        csv.endRow();
+    } else {
+        QStringList fields{time.toString(QStringLiteral("HH:mm:ss.zzz"))};
+        if (address)
+            fields << QStringLiteral("address=%1").arg(*address);
+        for (const auto &[parameter, value] : polled)
+            fields << QStringLiteral("%1=%2").arg(parameter->key, value.isValid() ? CliValues::shown(*parameter, value)
+                                                                                  : QStringLiteral("?"));
+        printLine(fields.join(u' '));
+    }
+}
+
+// The units of --addresses, or the one device of the line.
+QList<quint8> Cli::polledAddresses(const Line &line) const
+{
+    if (!m_invocation.addresses)
+        return {quint8(line.origin.address)};
+    QList<quint8> addresses;
+    for (int address = m_invocation.addresses->first; address <= m_invocation.addresses->second; ++address)
+        addresses << quint8(address);
+    return addresses;
+}
+
+int Cli::test()
+{
+    constexpr qint64 kDefaultTestS = 5;
+    constexpr double kSigmaShareOfTolerance = 1.0 / 3.0;
+    if (!m_invocation.expected || !m_invocation.tolerance)
+        return usage(QStringLiteral("test needs --expect and --tolerance"));
+    const BenchTest::Limits limits{*m_invocation.expected, *m_invocation.tolerance,
+                                   m_invocation.sigmaLimit.value_or(*m_invocation.tolerance * kSigmaShareOfTolerance)};
+    const std::optional<Line> line = this->line();
+    if (!line)
+        return ExitStatus::Usage;
+    if (!connect(*line))
+        return ExitStatus::Failed;
+    stopOnSignals();
+
+    QList<Bus::Unit> units;
+    for (quint8 address : polledAddresses(*line)) {
+        Bus::Unit unit;
+        unit.address = address;
+        m_session.setDeviceNumber(address);
+        for (auto [id, text] : {std::pair{prmInformationDevName, &unit.name}, std::pair{prmInformationProgVer, &unit.version}}) {
+            const std::optional<Session::Reading> reading = m_session.readValue(Catalogue::of(id), Session::Reporting::Gathered);
+            if (reading && reading->code >= lrOk)
+                *text = reading->value.toString();
+        }
+        units << unit;
+    }
+    const qint64 durationMs = (m_invocation.durationS > 0 ? m_invocation.durationS : kDefaultTestS) * 1000;
+    note(QStringLiteral("testing %1 unit(s) on %2 for %3 s against %4 ± %5, sigma at most %6")
+             .arg(units.size()).arg(line->shownName).arg(durationMs / 1000)
+             .arg(limits.expected).arg(limits.tolerance).arg(limits.sigmaLimit));
+    Bus::Poller poller(m_session);
+    poller.setUnits(units);
+    poller.startSampling();
+    QEventLoop loop;
+    QTimer::singleShot(durationMs, &loop, &QEventLoop::quit);
+    QTimer stopCheck;
+    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&loop] {
+        if (stopRequested)
+            loop.quit();
+    });
+    stopCheck.start(kStopCheckMs);
+    poller.start();
+    loop.exec();
+    poller.stop();
+    if (stopRequested)
+        return ExitStatus::Failed;
+
+    int failures = 0;
+    for (const Bus::Unit &unit : poller.units()) {
+        const BenchTest::Judgement judgement = BenchTest::judge(unit.samples, limits);
+        const BenchTest::Figures &f = judgement.figures;
+        failures += judgement.passed ? 0 : 1;
+        if (m_invocation.json) {
+            QJsonObject entry{{QStringLiteral("address"), unit.address}, {QStringLiteral("name"), unit.name},
+                              {QStringLiteral("version"), unit.version}, {QStringLiteral("samples"), f.samples},
+                              {QStringLiteral("failed_polls"), f.failedPolls}, {QStringLiteral("self_diag"), f.selfDiag},
+                              {QStringLiteral("eeprom_errors"), f.eepromErrors},
+                              {QStringLiteral("verdict"), judgement.passed ? "pass" : "fail"},
+                              {QStringLiteral("reason"), judgement.reason}};
+            if (f.samples > 0) {
+                entry.insert(QStringLiteral("mean"), f.mean);
+                entry.insert(QStringLiteral("sigma"), f.sigma);
+            }
+            printLine(QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact)));
+        } else {
+            printLine(QStringLiteral("address=%1 %2 samples=%3 mean=%4 sigma=%5 name=\"%6\"%7")
+                          .arg(unit.address)
+                          .arg(QLatin1String(judgement.passed ? "pass" : "FAIL"))
+                          .arg(f.samples)
+                          .arg(f.samples > 0 ? QString::number(f.mean, 'f', 4) : QStringLiteral("?"),
+                               f.samples > 0 ? QString::number(f.sigma, 'f', 4) : QStringLiteral("?"),
+                               FrameWords::escapedControls(unit.name),
+                               judgement.passed ? QString()
+                                                : QStringLiteral(" reason=\"%1\"").arg(judgement.reason)));
+        }
+    }
+    note(QStringLiteral("%1 of %2 unit(s) passed").arg(poller.units().size() - failures).arg(poller.units().size()));
+    return failures > 0 ? ExitStatus::Differs : ExitStatus::Success;
 }
 
 int Cli::listen()
@@ -835,7 +982,7 @@ void Cli::printHeard(LineListener &listener)
     }
     for (const LineListener::Event &event : events) {
         QString text = QDateTime::fromMSecsSinceEpoch(event.timeUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz "))
-                       + escaped(event.text);
+                       + FrameWords::escapedControls(event.text);
         if (event.kind == LineListener::EventKind::Exchange && !event.reply.isEmpty())
             text += QStringLiteral(" (%1 ms)").arg(millisecondsOf(event.replyUs));
         else if (event.kind == LineListener::EventKind::Unframed)

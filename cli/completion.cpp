@@ -30,6 +30,7 @@ QString bashCompletion()
     QStringList allOptions = CommandLine::options();
     for (const QString &command : CommandLine::commands())
         allOptions += CommandLine::options(command);
+    allOptions.removeDuplicates(); // an option of several commands
     for (const QString &option : std::as_const(allOptions)) {
         if (CommandLine::takesValue(option))
             valued << option;

@@ -8,6 +8,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
@@ -28,5 +32,15 @@ int main(int argc, char *argv[])
                                               : CommandLine::commandHelp(invocation->command));
         return ExitStatus::Success;
     }
-    return runCommand(*invocation, out, err);
+    const int status = runCommand(*invocation, out, err);
+#ifdef Q_OS_WIN
+    // The command's own work is over: the port is closed and the output goes out here. What
+    // is left is the DLLs' detaching at exit, where under Wine a process that has used a COM
+    // port now and then waits for ever; a script would hang on it, so the process ends here.
+    out.flush();
+    err.flush();
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), UINT(status));
+#endif
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "values.h"
 
+#include "framewords.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -85,6 +87,11 @@ QJsonValue json(const Catalogue::Parameter &parameter, const QVariant &value)
         break;
     }
     return value.toInt();
+}
+
+QString shown(const Catalogue::Parameter &parameter, const QVariant &value)
+{
+    return FrameWords::escapedControls(Catalogue::shown(parameter, value));
 }
 
 } // namespace CliValues

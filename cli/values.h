@@ -20,4 +20,7 @@ std::optional<QVariant> parse(const Catalogue::Parameter &parameter, const QStri
 // For a script: numbers as numbers, codes as their numbers, texts as text.
 QJsonValue json(const Catalogue::Parameter &parameter, const QVariant &value);
 
+// The value for a person at a terminal, as Catalogue::shown gives it, escaped.
+QString shown(const Catalogue::Parameter &parameter, const QVariant &value);
+
 } // namespace CliValues

@@ -81,6 +81,10 @@ SimDevice::Settings deviceSettings(const SimOptions &options, quint8 address)
     settings.parityCode = options.parityCode;
     settings.selfDiag = options.selfDiag;
     settings.eepromErrors = options.eepromErrors;
+    const auto own = options.readingAt.find(address);
+    settings.reading = own != options.readingAt.end() ? std::optional(own->second) : options.reading;
+    settings.noise = options.noise;
+    settings.noiseSeed = address; // each unit its own noise, the same on every run
     return settings;
 }
 
@@ -122,6 +126,14 @@ QString describe(const SimOptions &options, const QString &path, const QString &
         parts << QStringLiteral("tap on %1").arg(tapPath);
     if (options.tapPieceSeed)
         parts << QStringLiteral("tap in random pieces, seed %1").arg(*options.tapPieceSeed);
+    if (options.reading)
+        parts << QStringLiteral("steady reading %1").arg(*options.reading);
+    if (options.noise > 0.0)
+        parts << QStringLiteral("noise %1").arg(options.noise);
+    for (const auto &[address, reading] : options.readingAt)
+        parts << QStringLiteral("slave %1 reads %2").arg(address).arg(reading);
+    for (const auto &[address, seconds] : options.fallSilentAt)
+        parts << QStringLiteral("slave %1 silent after %2 s").arg(address).arg(seconds);
     if (options.silent)
         parts << QStringLiteral("silent");
     if (options.corruptEvery)
@@ -192,7 +204,8 @@ int main(int argc, char *argv[])
     SimServer::Devices devices = devicesOf(*options);
     SimServer server(*line, devices,
                      {options->silent, options->corruptEvery, options->exceptionEvery, options->delayMs,
-                      options->wireTiming, options->verbose, options->mismatchNoise, options->misstoreRegister});
+                      options->wireTiming, options->verbose, options->mismatchNoise, options->misstoreRegister,
+                      options->fallSilentAt});
     const bool ok = server.run(stopRequested);
 
     if (!linkPath.isEmpty())

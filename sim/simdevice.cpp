@@ -98,7 +98,10 @@ float floatOf(const quint16 *registers, TParamId id)
 } // namespace
 
 SimDevice::SimDevice(const Settings &settings)
-    : m_registers(size_t(imageSize()), 0)
+    : m_registers(size_t(imageSize()), 0),
+      m_reading(settings.reading),
+      m_noise(0.0, std::max(settings.noise, 0.0)),
+      m_noiseSource(settings.noiseSeed)
 {
     const auto at = [this](TParamId id) { return m_registers.data() + ParamMap[id].Register; };
     const auto text = [&](TParamId id, const QString &value) {
@@ -196,7 +199,10 @@ void SimDevice::updateLive(double seconds)
     const double top = floatOf(r, prmModeTopRange);
     const int decimals = std::min<int>(code(r, prmModeDecimalPointPos), int(kPowersOfTen.size()) - 1);
     double value = std::nan("");
-    if (countsTop != countsBottom) {
+    if (m_reading) {
+        // The number carries what the unit measures; the display shows it to its digits.
+        value = *m_reading + (m_noise.stddev() > 0.0 ? m_noise(m_noiseSource) : 0.0);
+    } else if (countsTop != countsBottom) {
         const double scaled = bottom + (counts - countsBottom) / (countsTop - countsBottom) * (top - bottom);
         value = std::round(scaled * kPowersOfTen[decimals]) / kPowersOfTen[decimals];
     }

@@ -5,6 +5,8 @@
 #include <QtGlobal>
 
 #include <array>
+#include <optional>
+#include <random>
 #include <vector>
 
 // The indicator's memory as its holding registers, and what it does with them: which registers
@@ -22,6 +24,11 @@ public:
         quint16 parityCode = 0;   // none
         quint16 selfDiag = 0;
         quint16 eepromErrors = 0;
+        // A steady input that reads this value, with a normal noise of this standard
+        // deviation; none: the slowly moving input. seed: the same noise on every run.
+        std::optional<double> reading;
+        double noise = 0.0;
+        quint32 noiseSeed = 0;
     };
 
     explicit SimDevice(const Settings &settings);
@@ -59,4 +66,7 @@ public:
 
 private:
     std::vector<quint16> m_registers;
+    std::optional<double> m_reading;
+    std::normal_distribution<double> m_noise;
+    std::mt19937 m_noiseSource;
 };

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -39,6 +40,18 @@ std::optional<std::vector<quint8>> addressList(const QString &text)
     std::sort(addresses.begin(), addresses.end());
     addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
     return addresses;
+}
+
+// "3=12.5": an address and a number, or nothing.
+std::optional<std::pair<quint8, double>> addressValue(const QString &text, double lowest, double highest)
+{
+    const QStringList parts = text.split(QLatin1Char('='));
+    const auto address = number(parts.first().trimmed(), 1, SimDevice::kHighestSlaveAddress);
+    bool ok = false;
+    const double value = parts.size() == 2 ? parts.last().trimmed().toDouble(&ok) : 0.0;
+    if (parts.size() != 2 || !address || !ok || !std::isfinite(value) || value < lowest || value > highest)
+        return std::nullopt;
+    return std::pair(quint8(*address), value);
 }
 
 QString baudRates()
@@ -107,8 +120,14 @@ QString simUsage()
         "Device:\n"
         "  --self-diag N         self-diagnostic flag word (0)\n"
         "  --eeprom-err N        EEPROM error flag word (0)\n"
+        "  --reading X           a steady input that every unit reads as X, instead of the\n"
+        "                        slowly moving one (the display shows it to its digits)\n"
+        "  --noise S             normal noise of standard deviation S on that reading (0)\n"
+        "  --reading-at A=X      the unit at address A reads X instead; may be repeated\n"
         "Faults:\n"
         "  --silent              never answer\n"
+        "  --fall-silent A=S     the unit at address A stops answering S seconds after the\n"
+        "                        start, as a unit unplugged; may be repeated\n"
         "  --corrupt-every N     give every N-th reply a wrong CRC\n"
         "  --exception-every N   answer every N-th request with exception 04\n"
         "  --delay MS            wait MS milliseconds before each reply (at most 10000)\n"
@@ -130,7 +149,8 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char *name : {"link", "device", "tcp", "tap", "tap-pieces", "baud", "parity", "stop-bits", "slave", "corrupt-every",
-                             "exception-every", "delay", "self-diag", "eeprom-err", "misstore"})
+                             "exception-every", "delay", "self-diag", "eeprom-err", "misstore", "reading", "noise",
+                             "reading-at", "fall-silent"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
     for (const char *name : {"silent", "wire-timing", "mismatch-noise", "verbose", "help"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
@@ -202,6 +222,38 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     reader.read(QStringLiteral("self-diag"), options.selfDiag, 0, 0xFFFF);
     reader.read(QStringLiteral("eeprom-err"), options.eepromErrors, 0, 0xFFFF);
     reader.read(QStringLiteral("misstore"), options.misstoreRegister, 0, 0xFFFF);
+    // What a four-digit display can show, and a noise that leaves the reading a reading.
+    constexpr double kLargestReading = 1e6;
+    constexpr double kLargestNoise = 1e3;
+    constexpr double kLongestRunS = 7 * 24 * 3600;
+    const auto decimal = [&](const char *name, double lowest, double highest) -> std::optional<double> {
+        const QString text = parser.value(QString::fromLatin1(name));
+        bool ok = false;
+        const double value = text.toDouble(&ok);
+        if (!ok || !std::isfinite(value) || value < lowest || value > highest) {
+            reader.fail(QStringLiteral("--%1 takes a number from %2 to %3, not \"%4\"")
+                            .arg(QLatin1StringView(name)).arg(lowest).arg(highest).arg(text));
+            return std::nullopt;
+        }
+        return value;
+    };
+    if (parser.isSet(QStringLiteral("reading")))
+        options.reading = decimal("reading", -kLargestReading, kLargestReading);
+    if (parser.isSet(QStringLiteral("noise")))
+        options.noise = decimal("noise", 0.0, kLargestNoise).value_or(0.0);
+    const auto perUnit = [&](const char *name, std::map<quint8, double> &target, double lowest, double highest) {
+        for (const QString &text : parser.values(QString::fromLatin1(name))) {
+            if (const auto unit = addressValue(text, lowest, highest))
+                target[unit->first] = unit->second;
+            else
+                reader.fail(QStringLiteral("--%1 takes ADDRESS=NUMBER, an address from 1 to %2 and a number from %3 to %4, not \"%5\"")
+                                .arg(QLatin1StringView(name)).arg(SimDevice::kHighestSlaveAddress).arg(lowest).arg(highest).arg(text));
+        }
+    };
+    perUnit("reading-at", options.readingAt, -kLargestReading, kLargestReading);
+    perUnit("fall-silent", options.fallSilentAt, 0.0, kLongestRunS);
+    if (options.noise > 0.0 && !options.reading && options.readingAt.empty())
+        reader.fail(QStringLiteral("--noise lies on a steady reading: it needs --reading or --reading-at"));
     options.silent = parser.isSet(QStringLiteral("silent"));
     options.wireTiming = parser.isSet(QStringLiteral("wire-timing"));
     options.mismatchNoise = parser.isSet(QStringLiteral("mismatch-noise"));

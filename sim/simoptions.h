@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -28,6 +29,13 @@ struct SimOptions
     int misstoreRegister = -1;  // a write stores this register with its lowest bit flipped; -1: none
     quint16 selfDiag = 0;
     quint16 eepromErrors = 0;
+    // A steady input instead of the slowly moving one: the reading every unit shows, the
+    // standard deviation of its noise, and units that read otherwise (a unit off on a bench).
+    std::optional<double> reading;
+    double noise = 0.0;
+    std::map<quint8, double> readingAt;
+    // Units that stop answering this many seconds after the start, as a unit unplugged.
+    std::map<quint8, double> fallSilentAt;
     bool verbose = false;
     bool help = false;
 };

@@ -221,6 +221,11 @@ void SimServer::serve(const uint8_t *request, int length, Clock::time_point arri
     const auto unit = m_devices.find(request[0]);
     if (unit == m_devices.end())
         return;
+    if (const auto falls = m_behaviour.fallSilentAt.find(unit->first); falls != m_behaviour.fallSilentAt.end()
+        && std::chrono::duration<double>(Clock::now() - m_started).count() >= falls->second) {
+        trace("  ", {}, QStringLiteral("slave %1 fell silent: no reply").arg(unit->first));
+        return;
+    }
     ++m_replies;
     QString fault;
     QByteArray reply;

@@ -34,6 +34,8 @@ public:
         bool mismatchNoise = false;
         // A write that reaches this register stores it with its lowest bit flipped; -1: none.
         int misstoreRegister = -1;
+        // Units that stop answering this many seconds after the start.
+        std::map<quint8, double> fallSilentAt;
     };
 
     // The devices on the line, by address.

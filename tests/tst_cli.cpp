@@ -370,6 +370,65 @@ private slots:
                                          "data.eeprom_errors"));
     }
 
+    // Three units on one line, the third off the mark: listed, watched and judged one by one.
+    void manyUnitsOnOneLine()
+    {
+        SimProcess sim({"--slave", "1-3", "--reading", "12", "--noise", "0.005", "--reading-at", "3=12.2"});
+        QVERIFY(sim.started());
+        const Run scan = on(sim.devicePath(), {"scan", "--all", "--addresses", "1-4", "--json"});
+        QCOMPARE(scan.status, 0);
+        const QStringList units = scan.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(units.size(), 3);
+        QCOMPARE(QJsonDocument::fromJson(units[2].toUtf8()).object().value("address").toInt(), 3);
+        QVERIFY(scan.err.contains(QStringLiteral("4 probes")));
+
+        const Run watch = on(sim.devicePath(), {"watch", "--addresses", "2-3", "--csv", "--count", "2", "--interval", "50"});
+        QCOMPARE(watch.status, 0);
+        const QStringList rows = watch.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 5);
+        QVERIFY(rows[0].startsWith(QStringLiteral("time,address,data.value,")));
+        QCOMPARE(rows[1].section(u',', 1, 1), QStringLiteral("2"));
+        QCOMPARE(rows[4].section(u',', 1, 1), QStringLiteral("3"));
+
+        const Run test = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-3",
+                                               "--duration", "1"});
+        QCOMPARE(test.status, 3);
+        const QStringList verdicts = test.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(verdicts.size(), 3);
+        QVERIFY2(verdicts[0].startsWith(QStringLiteral("address=1 pass")), qPrintable(test.out));
+        QVERIFY(verdicts[2].startsWith(QStringLiteral("address=3 FAIL")));
+        QVERIFY(verdicts[2].contains(QStringLiteral("среднее")));
+        const Run passing = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-2",
+                                                  "--duration", "1"});
+        QCOMPARE(passing.status, 0);
+    }
+
+    // A name put on a device with a line feed or an escape sequence: each line of text stays one
+    // line and nothing reaches the terminal raw; JSON carries the name as it is.
+    void aDevicesNameIsShownEscaped_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a line feed") << "A\nB" << "\"A\\nB\"";
+        QTest::newRow("an escape sequence") << "A\x1b[2J" << "\"A\\x1b[2J\"";
+        QTest::newRow("a backslash before n") << "A\\nB" << "\"A\\\\nB\"";
+    }
+
+    void aDevicesNameIsShownEscaped()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        SimProcess sim;
+        QVERIFY(sim.started());
+        QCOMPARE(on(sim.devicePath(), {"write", "info.name=" + name}).status, 0);
+        QCOMPARE(on(sim.devicePath(), {"read", "info.name"}).out, QStringLiteral("info.name = %1\n").arg(shown));
+        const Run scan = on(sim.devicePath(), {"scan", "--addresses", "1-1", "--bauds", "19200", "--parities", "none"});
+        QCOMPARE(scan.status, 0);
+        QCOMPARE(scan.out, QStringLiteral("address=1 baud=19200 parity=none name=%1 version=\"v1.07 сборка 12\"\n").arg(shown));
+        const Run json = on(sim.devicePath(), {"read", "--json", "info.name"});
+        QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("info.name").toString(), name);
+    }
+
     // The test plays a master and a device on the far end of the pseudo-terminal; the bytes
     // that the listener would send would arrive there as requests.
     void listenHearsTheLineAndSendsNothing()
@@ -399,6 +458,23 @@ private slots:
         QVERIFY(peer.requests().isEmpty());
     }
 
+    // An adapter unplugged while listening ends the run as a failure, at once.
+    void listenEndsWhenThePortGoesAway()
+    {
+        PtyPeer peer;
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM), {"--port", peer.devicePath(), "--baud", "19200", "listen"});
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("sending nothing"), kRunTimeoutMs);
+        peer.hangUp();
+        QVERIFY(cli.waitForFinished(kRunTimeoutMs));
+        QCOMPARE(cli.exitCode(), 1);
+        QVERIFY(cli.readAllStandardError().contains("lost"));
+    }
+
     void usage_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -410,6 +486,14 @@ private slots:
         QTest::newRow("an option of another command") << QStringList{"read", "--csv"} << 2 << "--csv is an option of watch";
         QTest::newRow("a speed the device lacks") << QStringList{"--baud", "14400", "read"} << 2 << "--baud takes one of";
         QTest::newRow("a file to save missing") << QStringList{"save"} << 2 << "usage: indicator-cli save FILE";
+        QTest::newRow("an option of two other commands") << QStringList{"read", "--addresses", "1-2"} << 2
+                                                         << "--addresses is an option of scan watch test";
+        QTest::newRow("a test without its reference") << QStringList{"test", "--tolerance", "0.1"} << 2
+                                                      << "test needs --expect and --tolerance";
+        QTest::newRow("a negative tolerance") << QStringList{"test", "--expect", "12", "--tolerance", "-1"} << 2
+                                              << "--tolerance takes a non-negative number";
+        QTest::newRow("a port with a line feed") << QStringList{"--port", "a\nb", "read"} << 2
+                                                 << "--port takes a device path or COM1.., not \"a\\nb\"\n";
     }
 
     void usage()

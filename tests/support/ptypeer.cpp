@@ -20,6 +20,9 @@ PtyPeer::PtyPeer()
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
         qFatal("openpty failed");
+    // A program the test starts must not hold this end open, or hangUp() would hang up nothing.
+    for (const int fd : {m_master, m_slave})
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
     termios raw{};
     tcgetattr(m_slave, &raw);
     cfmakeraw(&raw);
