@@ -16,6 +16,7 @@ namespace ReadAllBench {
 namespace {
 
 constexpr int kDefaultRuns = 5;
+constexpr int kMinRepeats = 3; // failed runs a short benchmark may repeat
 constexpr std::array<quint32, 2> kBauds{19200, 1200};
 constexpr int kReadRequestBytes = 8;  // slave, function, first register, count, CRC
 constexpr int kReadReplyOverhead = 5; // slave, function, byte count, CRC
@@ -28,7 +29,10 @@ double floorMs(const QList<const Catalogue::Parameter *> &reads, quint32 baud)
     return 1000.0 * characters * LineSettings::bitsPerCharacter / baud;
 }
 
-// Milliseconds of each run, or nothing when there was no connection or a read failed.
+// Milliseconds of each run, or nothing when there was no connection or reads failed in as many
+// runs again (three, at least). A paced line on a loaded machine now and then misses a
+// time-out (the simulator held back past the 50 ms between two bytes): such a run is repeated,
+// not timed, and counted.
 std::vector<double> timeRuns(quint32 baud, int runs, const std::function<ReadAll(Session &)> &prepare)
 {
     SimProcess sim({QStringLiteral("--wire-timing"), QStringLiteral("--baud"), QString::number(baud)});
@@ -43,14 +47,17 @@ std::vector<double> timeRuns(quint32 baud, int runs, const std::function<ReadAll
         return {};
     const ReadAll readAll = prepare(session);
     std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
+    int failedRuns = 0;
+    while (int(times.size()) < runs) {
         QElapsedTimer clock;
         clock.start();
-        const bool read = readAll();
-        times.push_back(clock.nsecsElapsed() / 1e6);
-        if (!read)
+        if (readAll())
+            times.push_back(clock.nsecsElapsed() / 1e6);
+        else if (++failedRuns > std::max(runs, kMinRepeats))
             return {};
     }
+    if (failedRuns > 0)
+        std::fprintf(stderr, "%u baud: %d run(s) with a failed read repeated\n", baud, failedRuns);
     return times;
 }
 
@@ -64,7 +71,7 @@ int run(int argc, char *argv[], const QList<const Catalogue::Parameter *> &reads
     for (quint32 baud : kBauds) {
         std::vector<double> times = timeRuns(baud, runs, prepare);
         if (times.empty()) {
-            std::fprintf(stderr, "no connection to indicator-sim, or a failed read, at %u baud\n", baud);
+            std::fprintf(stderr, "no connection to indicator-sim, or failed reads in most runs, at %u baud\n", baud);
             return 1;
         }
         std::sort(times.begin(), times.end());

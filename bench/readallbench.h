@@ -14,7 +14,7 @@ class Session;
 namespace ReadAllBench {
 
 // Makes the reads through the session and says whether every one succeeded: a failure ends
-// early and would flatter the figures, so it ends the benchmark.
+// early and would flatter the figures, so that run is repeated rather than timed.
 using ReadAll = std::function<bool()>;
 
 // prepare, untimed, gives the reads for a connected session. Usage: BENCH [N] (5 runs).
