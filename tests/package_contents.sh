@@ -27,6 +27,7 @@ expected=(
     ./usr/bin/indicator-cli
     ./usr/share/man/man1/indicator-cli.1.gz
     ./usr/share/bash-completion/completions/indicator-cli
+    ./usr/share/doc/indicator-config/copyright
 )
 if [ -e "$build/indicator-sim" ]; then
     expected+=(./usr/bin/indicator-sim ./usr/share/man/man1/indicator-sim.1.gz)
@@ -45,6 +46,9 @@ depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
 check "the Qt Widgets library among the dependencies" grep -q 'libqt6widgets6' <<<"$depends"
 check "the Qt SerialPort library among the dependencies" grep -q 'libqt6serialport6' <<<"$depends"
+if grep -q '^QCustomPlotQt6_DIR:PATH=/' "$build/CMakeCache.txt"; then
+    check "the plotting library among the dependencies" grep -q 'libqcustomplot2.1-qt6' <<<"$depends"
+fi
 check "the toolkit's Russian texts among the dependencies" grep -qE '(^|, )qt6-translations-l10n( |,|$)' <<<"$depends"
 # The window opens only with Qt's X11 display plugin, which a distribution may ship in a package
 # that the Qt libraries merely recommend: the one that holds it here must be a dependency.
