@@ -5,8 +5,8 @@ set -euo pipefail
 
 # dpkg-dev (dpkg-shlibdeps), file (CPack runs it to find the binaries for dpkg-shlibdeps) and
 # desktop-file-utils: the package and its tests. qt6-translations-l10n holds qtbase_ru.qm, the
-# toolkit's own texts in Russian.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-translations-l10n libmodbus-dev dpkg-dev file
+# toolkit's own texts in Russian. libqcustomplot-dev draws the live pages' trend (its Qt 6 build).
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-translations-l10n libmodbus-dev libqcustomplot-dev dpkg-dev file
           desktop-file-utils "$@")
 
 missing=()
@@ -27,5 +27,7 @@ if [ "$(id -u)" -ne 0 ]; then
     as_root=(sudo)
 fi
 echo "Installing: ${missing[*]}"
-"${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A mirror caught mid-sync fails one index of many: the install below still finds what it
+# needs in the others, or says what it lacks.
+"${as_root[@]}" apt-get update -qq -o DPkg::Lock::Timeout=600 || echo "apt-get update failed in part; installing from the lists at hand" >&2
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}"
