@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <termios.h>
@@ -57,6 +58,19 @@ void askForLowLatency([[maybe_unused]] QSerialPort &port)
 #endif
 }
 
+// The system's word on an open port: a device that went away, or a terminal whose other end
+// closed, is hung up for good.
+bool hungUp(QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    pollfd descriptor{int(port.handle()), POLLIN, 0};
+    return poll(&descriptor, 1, 0) < 0 || (descriptor.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    Q_UNUSED(port);
+    return true;
+#endif
+}
+
 // Whether this process's user may open the device at all: the effective user decides, as it
 // does for the opening itself.
 bool mayReadAndWrite(const QString &path)
@@ -98,11 +112,17 @@ OpenFailure SerialTransport::open(QString *systemText)
     // A vanished port (adapter unplugged, other end of a pseudo-terminal closed) reports a read
     // error at every turn of the event loop; closing it stops that, and every later exchange
     // then fails at once. Queued, because the error is raised from inside the port's own code.
+    // The port reports the same error when its read notification comes after an exchange took
+    // the bytes that raised it (nothing left to read): a port that is still there stays open.
     QObject::connect(
         port.get(), &QSerialPort::errorOccurred, port.get(),
         [p = port.get()](QSerialPort::SerialPortError error) {
-            if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
+            if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+                return;
+            if (hungUp(*p))
                 p->close();
+            else
+                p->clearError();
         },
         Qt::QueuedConnection);
     m_port = std::move(port);

@@ -651,6 +651,28 @@ private slots:
         QCOMPARE(registers[0], quint16(7));
     }
 
+    // A late reply makes the port readable; the next exchange, queued in the same turn of the
+    // event loop, takes those bytes before the port's own read notification runs, which then
+    // finds nothing to read. That is no unplugged adapter.
+    void readinessTakenByTheNextExchangeIsNoHangUp()
+    {
+        connectOnPty();
+        peer->writeNow(withCrc(hex("0103020007")));
+        QTest::qSleep(50); // the bytes wait in the terminal, no event handled
+        Registers registers{};
+        qint16 result = lrNoAnswer;
+        peer->queueReply(withCrc(hex("0103020008")));
+        QMetaObject::invokeMethod(
+            this, [&] { result = adapter->ReadRegisters(1, 0, 1, registers.data()); }, Qt::QueuedConnection);
+        QTRY_COMPARE_WITH_TIMEOUT(result, qint16(lrOk), 2000);
+        QCOMPARE(registers[0], quint16(8));
+        QTest::qWait(50); // the port's notification and what it queued
+        QVERIFY(!adapter->PortLost());
+        peer->queueReply(withCrc(hex("0103020009")));
+        QCOMPARE(adapter->ReadRegisters(1, 0, 1, registers.data()), lrOk);
+        QCOMPARE(registers[0], quint16(9));
+    }
+
     // 10 registers at 1200 baud: 25 reply bytes, 229 ms on the wire, longer than the 130 ms of
     // the first stage; the 8-byte echo of a write takes 73 ms.
     void slowLineAt1200Baud()

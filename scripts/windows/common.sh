@@ -23,15 +23,10 @@ install_host_packages() {
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}"
 }
 
-# wine32 runs the NSIS installer's 32-bit stub; it needs the i386 architecture.
+# wine64 alone runs all of it, the installer included: no i386 architecture, whose packages must
+# match the machine's own to the version (a mirror mid-sync breaks that).
 install_wine() {
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        local as_root=()
-        [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-        "${as_root[@]}" dpkg --add-architecture i386
-        "${as_root[@]}" apt-get update -qq -o DPkg::Lock::Timeout=600 || true
-    fi
-    install_host_packages wine wine64 wine32:i386 xvfb xauth
+    install_host_packages wine wine64 xvfb xauth
 }
 
 # Seconds since $1 as "Mm Ss".

@@ -2,9 +2,10 @@
 ;   makensis -DVERSION=1.0 -DDIST=<folder of the programs> -DOUTFILE=<setup.exe> installer.nsi
 ; Installs into Program Files with a Start-menu entry and an uninstaller. The settings file is
 ; the user's: the uninstaller leaves it, and the folder with it, where it is.
-Unicode true
+; A 64-bit installer for 64-bit programs: it sees the 64-bit Program Files and registry as
+; they are, and runs where they run, Wine's wine64 included.
+Target amd64-unicode
 !include "MUI2.nsh"
-!include "x64.nsh"
 
 !define PRODUCT "Конфигуратор индикатора"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\indicator-config"
@@ -23,15 +24,12 @@ SetCompressor /SOLID lzma
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
 
-; The stub is 32-bit: the 64-bit registry is asked for by name. The Start-menu entry is every
-; user's, as the program is.
+; The Start-menu entry is every user's, as the program is.
 Function .onInit
-    SetRegView 64
     SetShellVarContext all
 FunctionEnd
 
 Function un.onInit
-    SetRegView 64
     SetShellVarContext all
 FunctionEnd
 

@@ -71,7 +71,7 @@ unset WINEPATH QT_PLUGIN_PATH
 [ "${1:-}" = --suites-only ] && exit 0
 
 # 2. The installer, silent, into Program Files.
-timeout 300 /usr/lib/wine/wine "$setup" /S
+timeout 300 /usr/lib/wine/wine64 "$setup" /S
 installed=$WINEPREFIX/drive_c/Program\ Files/indicator-config
 [ -f "$installed/indicator-config.exe" ] || { echo "FAIL the installer left no indicator-config.exe" >&2; exit 1; }
 [ -f "$installed/uninstall.exe" ] || { echo "FAIL the installer left no uninstaller" >&2; exit 1; }
