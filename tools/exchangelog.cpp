@@ -11,7 +11,6 @@
 #include <QFontDatabase>
 
 #include <algorithm>
-#include <utility>
 
 namespace {
 
@@ -63,7 +62,7 @@ QString outcomeText(qint16 result, const QByteArray &request, const QByteArray &
 
 } // namespace
 
-ExchangeLog::ExchangeLog(QObject *parent, int capacity) : QAbstractTableModel(parent), m_capacity(capacity)
+ExchangeLog::ExchangeLog(QObject *parent, int capacity) : BoundedTable(parent, capacity)
 {
     m_batch.setSingleShot(true);
     connect(&m_batch, &QTimer::timeout, this, &ExchangeLog::flush);
@@ -78,7 +77,7 @@ void ExchangeLog::add(const ExchangeRecord &record)
     m_queued.push_back({Row::Kind::Exchange, record.sent, record.request, record.reply,
                         record.sent.msecsTo(record.ended), record.result});
     // Rows beyond the capacity would only be dropped again at the flush.
-    while (int(m_queued.size()) > m_capacity)
+    while (int(m_queued.size()) > capacity())
         m_queued.pop_front();
     if (m_batch.isActive())
         return;
@@ -92,37 +91,20 @@ void ExchangeLog::flush()
     if (m_queued.empty())
         return;
     m_sinceBatch.start();
-    const int incoming = int(m_queued.size());
-    dropOldest(int(m_rows.size()) + incoming - m_capacity);
-    const int first = int(m_rows.size());
-    beginInsertRows({}, first, first + incoming - 1);
-    std::move(m_queued.begin(), m_queued.end(), std::back_inserter(m_rows));
+    append(std::make_move_iterator(m_queued.begin()), std::make_move_iterator(m_queued.end()));
     m_queued.clear();
-    endInsertRows();
-}
-
-void ExchangeLog::dropOldest(int count)
-{
-    count = std::min(count, int(m_rows.size()));
-    if (count <= 0)
-        return;
-    beginRemoveRows({}, 0, count - 1);
-    m_rows.erase(m_rows.begin(), m_rows.begin() + count);
-    endRemoveRows();
 }
 
 void ExchangeLog::clear()
 {
     m_batch.stop();
     m_queued.clear();
-    beginResetModel();
-    m_rows.clear();
-    endResetModel();
+    clearRows();
 }
 
 bool ExchangeLog::isAnomaly(int row) const
 {
-    const Row &entry = m_rows[std::size_t(row)];
+    const Row &entry = rowAt(row);
     return entry.kind != Row::Kind::Exchange || entry.result < lrOk;
 }
 
@@ -130,13 +112,8 @@ QString ExchangeLog::line(int row) const
 {
     QStringList texts;
     for (int column = 0; column < ColumnCount; ++column)
-        texts << text(m_rows[std::size_t(row)], column);
+        texts << text(rowAt(row), column);
     return texts.join(QLatin1Char('\t'));
-}
-
-int ExchangeLog::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : int(m_rows.size());
 }
 
 int ExchangeLog::columnCount(const QModelIndex &parent) const
@@ -151,7 +128,7 @@ QVariant ExchangeLog::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: // the whole text where a narrow column cuts it short
-        return text(m_rows[std::size_t(index.row())], index.column());
+        return text(rowAt(index.row()), index.column());
     case Qt::ForegroundRole:
         return isAnomaly(index.row()) ? QVariant(QBrush(kFailureColour)) : QVariant();
     case Qt::FontRole: {

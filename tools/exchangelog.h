@@ -1,12 +1,28 @@
 #pragma once
 
+#include "boundedtable.h"
 #include "exchangerecord.h"
 
-#include <QAbstractTableModel>
 #include <QElapsedTimer>
 #include <QTimer>
 
 #include <deque>
+
+// One row of the exchange monitor.
+struct ExchangeLogRow
+{
+    enum class Kind {
+        Exchange,
+        Discarded, // input thrown away before the request; bytes are in `reply`
+        Foreign,   // another unit's frame, set aside; the frame is in `reply`
+    };
+    Kind kind;
+    QDateTime time;
+    QByteArray request;
+    QByteArray reply;
+    qint64 durationMs;
+    qint16 result;
+};
 
 // The exchange monitor's history as a table: one row per exchange, decoded, and a row of its own
 // for input that was thrown away before a request and for each frame of another unit that the
@@ -14,7 +30,7 @@
 // table in batches: an exchange after a quiet spell shows almost at once, while a page that
 // polls 30 times a second costs one view update a second rather than one per exchange. Only
 // the newest `capacity` rows are kept.
-class ExchangeLog : public QAbstractTableModel
+class ExchangeLog : public BoundedTable<ExchangeLogRow>
 {
     Q_OBJECT
 
@@ -44,32 +60,15 @@ public:
     // A row's texts as shown, tab-separated: a line of the saved file or of the clipboard.
     QString line(int row) const;
 
-    int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
-    struct Row
-    {
-        enum class Kind {
-            Exchange,
-            Discarded, // input thrown away before the request; bytes are in `reply`
-            Foreign,   // another unit's frame, set aside; the frame is in `reply`
-        };
-        Kind kind;
-        QDateTime time;
-        QByteArray request;
-        QByteArray reply;
-        qint64 durationMs;
-        qint16 result;
-    };
+    using Row = ExchangeLogRow;
 
     QString text(const Row &row, int column) const;
-    void dropOldest(int count);
 
-    int m_capacity;
-    std::deque<Row> m_rows;
     std::deque<Row> m_queued;
     QTimer m_batch;
     QElapsedTimer m_sinceBatch;

@@ -23,7 +23,7 @@ bool isExceptionReply(const QByteArray &reply)
 } // namespace
 
 HeardLog::HeardLog(QObject *parent, int rows, int frames)
-    : QAbstractTableModel(parent), m_rowCapacity(rows), m_frameCapacity(frames)
+    : BoundedTable(parent, rows), m_frameCapacity(frames)
 {
 }
 
@@ -37,34 +37,15 @@ void HeardLog::add(const QList<LineListener::Event> &events, const QList<LineLis
         m_captureCut = true;
     }
 
-    const int incoming = std::min(int(events.size()), m_rowCapacity);
-    if (incoming == 0)
-        return;
-    dropOldestRows(int(m_rows.size()) + incoming - m_rowCapacity);
-    const int first = int(m_rows.size());
-    beginInsertRows({}, first, first + incoming - 1);
-    for (auto event = events.end() - incoming; event != events.end(); ++event) {
-        m_rows.push_back(*event);
-        m_rows.back().text = FrameWords::escapedControls(event->text);
-    }
-    endInsertRows();
-}
-
-void HeardLog::dropOldestRows(int count)
-{
-    count = std::min(count, int(m_rows.size()));
-    if (count <= 0)
-        return;
-    beginRemoveRows({}, 0, count - 1);
-    m_rows.erase(m_rows.begin(), m_rows.begin() + count);
-    endRemoveRows();
+    QList<LineListener::Event> shown = events.mid(std::max<qsizetype>(0, events.size() - capacity()));
+    for (LineListener::Event &event : shown)
+        event.text = FrameWords::escapedControls(event.text);
+    append(shown.cbegin(), shown.cend());
 }
 
 void HeardLog::clear()
 {
-    beginResetModel();
-    m_rows.clear();
-    endResetModel();
+    clearRows();
     m_frames.clear();
     m_captureCut = false;
 }
@@ -76,13 +57,8 @@ QList<LineListener::Record> HeardLog::capture() const
 
 bool HeardLog::isAnomaly(int row) const
 {
-    const LineListener::Event &event = m_rows[std::size_t(row)];
+    const LineListener::Event &event = rowAt(row);
     return event.kind != LineListener::EventKind::Exchange || isExceptionReply(event.reply);
-}
-
-int HeardLog::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : int(m_rows.size());
 }
 
 int HeardLog::columnCount(const QModelIndex &parent) const
@@ -94,7 +70,7 @@ QVariant HeardLog::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const LineListener::Event &event = m_rows[std::size_t(index.row())];
+    const LineListener::Event &event = rowAt(index.row());
     switch (role) {
     case Qt::DisplayRole:
         return text(event, index.column());

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "boundedtable.h"
 #include "linelistener.h"
 
-#include <QAbstractTableModel>
 #include <QList>
 
 #include <deque>
@@ -11,7 +11,7 @@
 // reply without request and run of bytes that is no frame; and the frames of the capture that
 // «Сохранить…» writes. Both keep only their newest entries, so that a day of listening holds
 // as much memory as its last hour.
-class HeardLog : public QAbstractTableModel
+class HeardLog : public BoundedTable<LineListener::Event> // texts already escaped
 {
 public:
     enum Column { Time, Address, Exchange, Request, Reply, ReplyTime, ColumnCount };
@@ -35,18 +35,14 @@ public:
 
     bool isAnomaly(int row) const;
 
-    int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
     QString text(const LineListener::Event &event, int column) const;
-    void dropOldestRows(int count);
 
-    int m_rowCapacity;
     int m_frameCapacity;
-    std::deque<LineListener::Event> m_rows; // texts already escaped
     std::deque<LineListener::Record> m_frames;
     bool m_captureCut = false;
 };
