@@ -162,7 +162,7 @@ void WinSerialTransport::markLost()
     m_lost = true;
 }
 
-qint64 WinSerialTransport::queuedInput()
+qint64 WinSerialTransport::queued(Queue queue)
 {
     COMSTAT status{};
     DWORD errors = 0;
@@ -171,19 +171,7 @@ qint64 WinSerialTransport::queuedInput()
             markLost();
         return -1;
     }
-    return status.cbInQue;
-}
-
-qint64 WinSerialTransport::queuedOutput()
-{
-    COMSTAT status{};
-    DWORD errors = 0;
-    if (!isOpen() || !ClearCommError(m_handle, &errors, &status)) {
-        if (isOpen())
-            markLost();
-        return -1;
-    }
-    return status.cbOutQue;
+    return queue == Queue::Input ? status.cbInQue : status.cbOutQue;
 }
 
 qint64 WinSerialTransport::transfer(bool reading, char *data, qint64 size, int ms)
@@ -222,8 +210,8 @@ bool WinSerialTransport::write(const QByteArray &bytes, qint64 timeoutMs)
                                     std::numeric_limits<int>::max()));
     if (transfer(false, data.data(), data.size(), ms) != bytes.size())
         return false;
-    for (qint64 queued = queuedOutput(); queued != 0; queued = queuedOutput()) {
-        if (queued < 0 || deadline.hasExpired())
+    for (qint64 waiting = queued(Queue::Output); waiting != 0; waiting = queued(Queue::Output)) {
+        if (waiting < 0 || deadline.hasExpired())
             return false;
         QThread::msleep(kOutputPollMs);
     }
@@ -237,9 +225,9 @@ bool WinSerialTransport::waitForBytes(int ms)
 {
     if (!m_received.isEmpty())
         return true;
-    const qint64 queued = queuedInput();
-    if (queued != 0)
-        return queued > 0;
+    const qint64 waiting = queued(Queue::Input);
+    if (waiting != 0)
+        return waiting > 0;
     COMMTIMEOUTS timeouts = firstByteTimeouts(ms);
     if (!SetCommTimeouts(m_handle, &timeouts)) {
         markLost();
@@ -256,7 +244,7 @@ QByteArray WinSerialTransport::read(qint64 maxBytes)
 {
     QByteArray bytes = m_received.left(maxBytes);
     m_received.remove(0, bytes.size());
-    const qint64 wanted = qMin(maxBytes - bytes.size(), queuedInput());
+    const qint64 wanted = qMin(maxBytes - bytes.size(), queued(Queue::Input));
     if (wanted <= 0)
         return bytes;
     // Only bytes already queued are asked for: the read ends at once.

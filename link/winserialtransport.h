@@ -36,8 +36,9 @@ private:
     using Handle = void *; // HANDLE, without <windows.h> in every includer
 
     bool configure(QString *systemText);
-    qint64 queuedInput();
-    qint64 queuedOutput();
+    enum class Queue { Input, Output };
+    // The bytes waiting in the driver's queue; -1 when the port is closed or has gone.
+    qint64 queued(Queue queue);
     // One overlapped transfer, waited for at most ms; -1 when it failed.
     qint64 transfer(bool reading, char *data, qint64 size, int ms);
     void markLost();
