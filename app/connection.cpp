@@ -16,8 +16,6 @@
 #include <algorithm>
 
 namespace {
-// How soon a tick that met an exchange under way asks again.
-constexpr int kDeferredTickMs = 5;
 // How often an unplugged adapter is looked for: it is back within half a second of the plug.
 // A server is asked as often, with a connection attempt that runs in the background.
 constexpr int kReplugWatchMs = 500;
@@ -110,20 +108,24 @@ void TfrmMain::startConnection()
     connectTo(portDevice(m_portNumber, systemPorts));
 }
 
+// The port opens on the link's thread; the window goes on meanwhile, and learns the outcome
+// when it is in.
 void TfrmMain::connectTo(const QString &portName)
 {
     endReplugWatch();
     const LineSetup line{m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut, portName};
-    if (!m_session->start(line)) {
-        ui->StatusBar1->showMessage(m_session->openFailureMessage(PortCaption(m_portNumber), line.portName));
-        return;
-    }
-    m_stablePort = PortDevices::stableName(portName);
-    enableConnectedActions(true);
+    m_session->start(line, this, [this, line](bool opened) {
+        if (!opened) {
+            ui->StatusBar1->showMessage(m_session->openFailureMessage(PortCaption(line.portNumber), line.portName));
+            return;
+        }
+        m_stablePort = PortDevices::stableName(line.portName);
+        enableConnectedActions(true);
 
-    // The page chosen before the connection is entered again, its values read or its polling started.
-    reenterPage();
-    ui->StatusBar1->showMessage(QStringLiteral("Старт"));
+        // The page chosen before the connection is entered again, its values read or its polling started.
+        reenterPage();
+        ui->StatusBar1->showMessage(QStringLiteral("Старт"));
+    });
 }
 
 // The page whose button is pressed, entered again: its values read or its polling started.
@@ -201,6 +203,8 @@ void TfrmMain::enableConnectedActions(bool connected)
 void TfrmMain::Action1Execute(QAction *action)
 {
     stopTimer();
+    if (auto *left = qobject_cast<DevicePage *>(CurrentPage))
+        left->cancelExchanges();
     HidePage();
     const auto page = std::find_if(m_pages.begin(), m_pages.end(),
                                    [action](const Page &candidate) { return candidate.action == action; });
@@ -225,25 +229,28 @@ void TfrmMain::stopTimer()
     Timer->stop();
     Timer->setInterval(0);
     m_polledPage = nullptr;
+    m_tickDeferred = false;
 }
 
-// The timer delivers no backlog: a tick that falls due while an exchange is under way (the
-// window's events are served meanwhile) is delivered once, after it, and the ones after that
-// keep the interval again. A tick that comes without a started connection makes no exchange.
+// The timer delivers no backlog: a tick that falls due while the page's last poll is still on
+// the line is run once, as soon as that poll is over, and the ones after it keep the interval
+// again. A tick that comes without a started connection makes no exchange.
 void TfrmMain::timerTick()
 {
-    if (m_session->isBusy()) {
-        if (!m_tickDeferred) {
-            m_tickDeferred = true;
-            QTimer::singleShot(kDeferredTickMs, this, [this] {
-                m_tickDeferred = false;
-                timerTick();
-            });
-        }
+    if (!m_polledPage || !m_session->isConnected())
+        return;
+    if (m_polledPage->isExchanging()) {
+        m_tickDeferred = true;
         return;
     }
-    if (m_polledPage && m_session->isConnected())
-        m_polledPage->poll();
+    m_tickDeferred = false;
+    m_polledPage->poll();
+}
+
+void TfrmMain::pagePolled(const DevicePage *page)
+{
+    if (m_tickDeferred && page == m_polledPage)
+        timerTick();
 }
 
 // The page area's layout gives a shown page the room that the tool bar, the left panel and the

@@ -187,6 +187,8 @@ void TfrmMain::connectSignals()
     connect(ui->mnuProfileCompare, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCompareWindow>);
     connect(ui->mnuProfileClone, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCloneWindow>);
     connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
+    for (const Page &page : m_pages)
+        connect(page.box, &DevicePage::polled, this, [this, box = page.box] { pagePolled(box); });
     QObject::connect(m_session.get(), &Session::outcome, ui->lblErrors,
                      [this](qint16, const QString &text) { ui->lblErrors->setText(text); });
     connect(m_session.get(), &Session::portLost, this, &TfrmMain::portUnplugged);

@@ -97,6 +97,8 @@ private:
     void enableConnectedActions(bool connected);
     void stopTimer();
     void timerTick();
+    // A live page's poll is over: a tick that waited for it runs now.
+    void pagePolled(const DevicePage *page);
     void ShowPage(QGroupBox *box);
     void HidePage();
     void FormClose();
@@ -137,5 +139,5 @@ private:
     QTimer *m_replugWatch;
     std::unique_ptr<ServerWatch> m_serverWatch; // while a server's dropped connection is watched
     DevicePage *m_polledPage = nullptr; // the timer's handler
-    bool m_tickDeferred = false; // a tick met an exchange under way and asks again soon
+    bool m_tickDeferred = false; // a tick met the last poll still on the line
 };

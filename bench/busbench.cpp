@@ -9,6 +9,7 @@
 // what the program adds: the target is at most 1 ms an exchange.
 //
 // Usage: indicator-bus-bench [ROUNDS] [UNITS] [LAST_ADDRESS]   (5, 30, 247)
+#include "blocking.h"
 #include "buspoller.h"
 #include "devicesearch.h"
 #include "linesettings.h"
@@ -81,7 +82,7 @@ QList<qint64> pollRounds(const QString &device, int units, int rounds)
     LineSetup line;
     line.speedNumber = kSpeedNumber;
     line.portName = device;
-    if (!session.start(line))
+    if (!Blocking::start(session, line))
         return {};
     QList<Bus::Unit> list;
     for (int address = 1; address <= units; ++address) {

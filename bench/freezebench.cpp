@@ -6,6 +6,7 @@
 //
 // Usage: indicator-freeze-bench [ROUNDS]   (each page entered ROUNDS times in each case; 3)
 #include "mainform.h"
+#include "windowstart.h"
 #include "support/simprocess.h"
 
 #include <QAction>
@@ -95,8 +96,7 @@ qint64 runCase(const Case &test, int rounds)
     TfrmMain window(nullptr, settingsPath);
     window.show();
     const auto action = [&window](const char *name) { return window.findChild<QAction *>(QLatin1String(name)); };
-    action("ActionStart")->trigger();
-    if (!action("ActionStop")->isEnabled())
+    if (!startWindow(window))
         return -1;
 
     StallMeter meter;

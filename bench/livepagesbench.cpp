@@ -3,6 +3,7 @@
 //
 // Usage: indicator-livepages-bench [S]   (S seconds of polling; 10)
 #include "mainform.h"
+#include "windowstart.h"
 #include "support/simprocess.h"
 
 #include <QAction>
@@ -61,8 +62,7 @@ int main(int argc, char *argv[])
     TfrmMain window(nullptr, settingsPath);
     window.show();
     const auto action = [&window](const char *name) { return window.findChild<QAction *>(QLatin1String(name)); };
-    action("ActionStart")->trigger();
-    if (!action("ActionStop")->isEnabled()) {
+    if (!startWindow(window)) {
         fprintf(stderr, "the connection to %s did not open\n", qPrintable(sim.devicePath()));
         return 1;
     }

@@ -6,6 +6,7 @@
 // Usage: indicator-monitor-bench [SECONDS [ROUNDS]]   (each round: SECONDS closed, SECONDS open; 20 3)
 #include "exchangelog.h"
 #include "mainform.h"
+#include "windowstart.h"
 #include "rtuframe.h"
 #include "support/simprocess.h"
 
@@ -127,8 +128,7 @@ int main(int argc, char *argv[])
     TfrmMain window(nullptr, settingsPath);
     window.show();
     const auto action = [&window](const char *name) { return window.findChild<QAction *>(QLatin1String(name)); };
-    action("ActionStart")->trigger();
-    if (!action("ActionStop")->isEnabled()) {
+    if (!startWindow(window)) {
         std::fprintf(stderr, "no connection to %s\n", qPrintable(sim.devicePath()));
         return 1;
     }

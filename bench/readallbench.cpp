@@ -1,5 +1,6 @@
 #include "readallbench.h"
 
+#include "blocking.h"
 #include "linesettings.h"
 #include "session.h"
 #include "support/simprocess.h"
@@ -43,7 +44,7 @@ std::vector<double> timeRuns(quint32 baud, int runs, const std::function<ReadAll
     LineSetup line;
     line.speedNumber = *LineSettings::speedNumber(baud);
     line.portName = sim.devicePath();
-    if (!session.start(line))
+    if (!Blocking::start(session, line))
         return {};
     const ReadAll readAll = prepare(session);
     std::vector<double> times;

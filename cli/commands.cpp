@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "benchtest.h"
+#include "blocking.h"
 #include "buspoller.h"
 #include "catalogue.h"
 #include "csvwriter.h"
@@ -342,7 +343,7 @@ std::optional<Cli::Line> Cli::line(bool needsAddress)
 bool Cli::connect(const Line &line)
 {
     m_session.setDeviceNumber(line.origin.address);
-    if (m_session.start(line.setup))
+    if (Blocking::start(m_session, line.setup))
         return true;
     note(m_session.openFailureMessage(line.origin.port, line.setup.portName));
     return false;
@@ -414,7 +415,7 @@ int Cli::read()
     int status = ExitStatus::Success;
     QJsonObject json;
     for (const Parameter *parameter : std::as_const(chosen)) {
-        const std::optional<Session::Reading> reading = m_session.readValue(*parameter);
+        const std::optional<Session::Reading> reading = Blocking::readValue(m_session, *parameter);
         const qint16 code = reading ? reading->code : qint16(lrNotConnected);
         if (code < lrOk) {
             status = failed(parameter->key, code);
@@ -468,7 +469,7 @@ int Cli::write()
     if (const std::optional<int> judged = judgeTogether(values))
         return *judged;
     for (const auto &[parameter, value] : std::as_const(values)) {
-        const qint16 code = m_session.writeValue(*parameter, value).value_or(lrNotConnected);
+        const qint16 code = Blocking::writeValue(m_session, *parameter, value).value_or(lrNotConnected);
         if (code < lrOk)
             return failed(parameter->key, code);
     }
@@ -486,7 +487,7 @@ std::optional<int> Cli::judgeTogether(const QList<std::pair<const Parameter *, Q
         written << parameter->key;
     }
     for (const Parameter *partner : ModeRules::partners(written)) {
-        const std::optional<Session::Reading> reading = m_session.readValue(*partner);
+        const std::optional<Session::Reading> reading = Blocking::readValue(m_session, *partner);
         const qint16 code = reading ? reading->code : qint16(lrNotConnected);
         if (code < lrOk)
             return failed(partner->key, code);
@@ -786,7 +787,7 @@ int Cli::watch()
             QList<Polled> polled;
             bool silent = false;
             for (const Parameter *parameter : std::as_const(live)) {
-                const std::optional<Session::Reading> reading = silent ? std::nullopt : m_session.readValue(*parameter);
+                const std::optional<Session::Reading> reading = silent ? std::nullopt : Blocking::readValue(m_session, *parameter);
                 const qint16 code = reading ? reading->code : qint16(silent ? lrNoAnswer : lrNotConnected);
                 if (!silent && code < lrOk) {
                     status = failed(many ? QStringLiteral("%1 at %2").arg(parameter->key).arg(addresses[unit]) : parameter->key, code);
@@ -877,7 +878,7 @@ int Cli::test()
         unit.address = address;
         m_session.setDeviceNumber(address);
         for (auto [id, text] : {std::pair{prmInformationDevName, &unit.name}, std::pair{prmInformationProgVer, &unit.version}}) {
-            const std::optional<Session::Reading> reading = m_session.readValue(Catalogue::of(id), Session::Reporting::Gathered);
+            const std::optional<Session::Reading> reading = Blocking::readValue(m_session, Catalogue::of(id), Session::Reporting::Gathered);
             if (reading && reading->code >= lrOk)
                 *text = reading->value.toString();
         }

@@ -264,6 +264,22 @@ bool CAdapter::send(const QByteArray &request)
     return PortHandle->write(request, kSendTimeoutMs + qint64(request.size()) * MultiplierMs);
 }
 
+// With an interruption to look at, a long wait goes in slices: bytes that come meanwhile end it
+// as they would end the whole wait.
+bool CAdapter::waitForBytes(qint64 ms)
+{
+    if (!m_interrupted)
+        return PortHandle->waitForBytes(int(ms));
+    const qint64 untilMs = nowMs() + ms;
+    for (qint64 left = ms; left > 0; left = untilMs - nowMs()) {
+        if (PortHandle->waitForBytes(int(qMin<qint64>(left, InterruptionCheckMs))))
+            return true;
+        if (PortHandle->lost() || m_interrupted())
+            return false;
+    }
+    return false;
+}
+
 qint64 CAdapter::nowMs() const
 {
     return PortHandle ? PortHandle->nowMs() : Transport::steadyNowMs();
@@ -286,12 +302,12 @@ void CAdapter::receive(QByteArray &bytes, int count, qint64 budgetMs, const Earl
         if (done())
             break;
         const qint64 left = budgetMs - (nowMs() - startMs);
-        if (left <= 0)
+        if (left <= 0 || (m_interrupted && m_interrupted()))
             break;
         // The interval counts from the last byte this read received; before its first one
         // only the budget applies.
         const qint64 wait = bytes.size() == before ? left : qMin<qint64>(left, IntervalMs);
-        if (!PortHandle->waitForBytes(int(wait)))
+        if (!waitForBytes(wait))
             break;
     }
 }

@@ -70,6 +70,13 @@ public:
 
     // Hears of every exchange that reaches the line, after it has ended; none by default.
     void setObserver(ExchangeObserver observer) { m_observer = std::move(observer); }
+    // Asked, from the exchange's own thread, while it waits for a reply: true gives the wait up
+    // at once, as if its time-out had passed, so that a port closed from another thread does
+    // not first wait out a silent device. None by default.
+    using Interruption = std::function<bool()>;
+    void setInterruption(Interruption interrupted) { m_interrupted = std::move(interrupted); }
+    // How often a wait looks at the interruption: 1200 baud brings a byte every 9.2 ms.
+    static constexpr int InterruptionCheckMs = 10;
 
     // What the pipe to a device path or tcp://HOST:PORT lets this computer do, known from the
     // name before anything opens.
@@ -115,6 +122,7 @@ private:
     qint16 receiveReply(const QByteArray &request, int firstStage, QByteArray &frame);
     void receive(QByteArray &bytes, int count, qint64 budgetMs, const EarlyEnd &earlyEnd = {});
     void setAside(const QByteArray &foreignFrame);
+    bool waitForBytes(qint64 ms);
     // The time on the pipe's clock, which every time-out of an exchange runs on.
     qint64 nowMs() const;
 
@@ -127,6 +135,7 @@ private:
     int MultiplierMs = 0;
 
     ExchangeObserver m_observer;
+    Interruption m_interrupted;
     std::optional<ExchangeRecord> m_record; // the exchange under way, while observed
     qint64 m_sentAtMs = 0; // on the pipe's clock
 };

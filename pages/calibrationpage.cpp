@@ -29,17 +29,17 @@ CalibrationPage::~CalibrationPage() = default;
 // would halve the rate the engineer watches the display at.
 void CalibrationPage::TimerClbrRd()
 {
-    PollLog::Poll polled;
-    polled.time = QDateTime::currentDateTime();
-    const std::optional<qint16> code = read(binding(prmDataTxt));
-    if (!code)
-        return;
-    polled.result = *code;
-    if (*code >= lrOk) {
-        polled.display = ui->edtClbrData->text();
-        polled.value = LiveDisplay::number(polled.display);
-    }
-    m_trend->add(polled);
+    PollLog::Poll poll;
+    poll.time = QDateTime::currentDateTime();
+    read(binding(prmDataTxt), [this, poll](qint16 code) mutable {
+        poll.result = code;
+        if (code >= lrOk) {
+            poll.display = ui->edtClbrData->text();
+            poll.value = LiveDisplay::number(poll.display);
+        }
+        m_trend->add(poll);
+        emit polled();
+    });
 }
 
 void CalibrationPage::btnClbrBottomClick()
@@ -56,12 +56,11 @@ void CalibrationPage::btnClbrTopClick()
 // caption colour is the only sign of the outcome. A value that could not be read is not written.
 void CalibrationPage::ClbrPointWr(TParamId target, QPushButton *button)
 {
-    const std::optional<Session::Reading> captured = m_session.readValue(Catalogue::of(prmClbrData));
-    if (!captured)
-        return;
-    colourOutcome(captured->code, button);
-    if (captured->code < lrOk)
-        return;
-    if (const std::optional<qint16> written = m_session.writeValue(Catalogue::of(target), captured->value))
-        colourOutcome(*written, button);
+    m_session.readValue(Catalogue::of(prmClbrData), this, [this, target, button](const Session::Reading &captured) {
+        colourOutcome(captured.code, button);
+        if (captured.code < lrOk)
+            return;
+        m_session.writeValue(Catalogue::of(target), captured.value, this,
+                             [button](qint16 written) { colourOutcome(written, button); });
+    });
 }

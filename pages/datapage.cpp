@@ -114,51 +114,61 @@ void DataPage::setUpCells()
     setUp(eepromCells(*ui), prmEEPROMErr);
 }
 
-// Three reads, each on its own: the display text, then the two flag words. The error area is
-// cleared once the first read is done and then collects the messages of this poll's failures.
-// The trend takes the poll once all three are in, stamped with the time it began.
+// Three reads, each on its own, queued at once and so all from the one device the poll began
+// with: the display text, then the two flag words. Once the last reply is in, the error area
+// shows this poll's failures, and the trend takes the poll, stamped with the time it began.
 void DataPage::TimerDataTxtRd()
 {
-    PollLog::Poll polled;
-    polled.time = QDateTime::currentDateTime();
-    const auto readGathered = [this](TParamId id) {
-        return m_session.readValue(Catalogue::of(id), Session::Reporting::Gathered);
-    };
-    const std::optional<Session::Reading> text = readGathered(prmDataTxt);
-    if (!text)
-        return;
-    QString errors;
-    qint16 lastFailure = lrOk;
-    qint16 firstFailure = text->code < lrOk ? text->code : qint16(lrOk);
-    colourOutcome(text->code, ui->edtDataCur);
-    if (text->code < lrOk) {
-        errors += ResultText(text->code) + kLineBreak;
-        lastFailure = text->code;
-    } else {
-        polled.display = text->value.toString();
-        polled.value = LiveDisplay::number(polled.display);
-        LiveDisplay::show(ui->edtDataCur, polled.display);
-    }
-
-    const auto readFlags = [&](TParamId id, std::span<const DiagnosticCell> cells,
-                               QLatin1StringView end) -> std::optional<quint16> {
-        const std::optional<Session::Reading> word = readGathered(id);
-        if (!word)
-            return std::nullopt;
-        const bool failed = word->code < lrOk;
-        const std::optional<quint16> flags = failed ? std::nullopt : std::optional<quint16>(quint16(word->value.toUInt()));
-        showFlags(cells, flags);
-        if (failed) {
-            errors += ResultText(word->code) + end;
-            lastFailure = word->code;
-            if (firstFailure == lrOk)
-                firstFailure = word->code;
+    struct Gathered
+    {
+        PollLog::Poll poll;
+        QString errors;
+        qint16 lastFailure = lrOk;
+        void failed(qint16 code, QLatin1StringView end)
+        {
+            errors += ResultText(code) + end;
+            lastFailure = code;
+            if (poll.result == lrOk)
+                poll.result = code;
         }
-        return flags;
     };
-    polled.selfDiag = readFlags(prmSelfDiag, selfDiagCells(*ui), kLineBreak);
-    polled.eepromErrors = readFlags(prmEEPROMErr, eepromCells(*ui), {});
-    m_session.report(lastFailure, errors);
-    polled.result = firstFailure;
-    m_trend->add(polled);
+    auto gathered = std::make_shared<Gathered>();
+    gathered->poll.time = QDateTime::currentDateTime();
+    const auto readGathered = [this](TParamId id, Session::ReadDone done) {
+        return m_session.readValue(Catalogue::of(id), this, std::move(done), Session::Reporting::Gathered);
+    };
+    const bool asked = readGathered(prmDataTxt, [this, gathered](const Session::Reading &text) {
+        colourOutcome(text.code, ui->edtDataCur);
+        if (text.code < lrOk) {
+            gathered->failed(text.code, kLineBreak);
+            return;
+        }
+        gathered->poll.display = text.value.toString();
+        gathered->poll.value = LiveDisplay::number(gathered->poll.display);
+        LiveDisplay::show(ui->edtDataCur, gathered->poll.display);
+    });
+    if (!asked)
+        return;
+    const auto flagsRead = [this, gathered](TParamId id, QLatin1StringView end,
+                                            std::optional<quint16> PollLog::Poll::*field) {
+        return [this, gathered, id, end, field](const Session::Reading &word) {
+            const bool failed = word.code < lrOk;
+            const std::optional<quint16> flags = failed ? std::nullopt : std::optional<quint16>(quint16(word.value.toUInt()));
+            if (id == prmSelfDiag)
+                showFlags(selfDiagCells(*ui), flags);
+            else
+                showFlags(eepromCells(*ui), flags);
+            if (failed)
+                gathered->failed(word.code, end);
+            gathered->poll.*field = flags;
+        };
+    };
+    readGathered(prmSelfDiag, flagsRead(prmSelfDiag, kLineBreak, &PollLog::Poll::selfDiag));
+    readGathered(prmEEPROMErr, [this, gathered, last = flagsRead(prmEEPROMErr, {}, &PollLog::Poll::eepromErrors)](
+                                   const Session::Reading &word) {
+        last(word);
+        m_session.report(gathered->lastFailure, gathered->errors);
+        m_trend->add(gathered->poll);
+        emit polled();
+    });
 }

@@ -37,37 +37,40 @@ void DevicePage::readAll()
         read(bound);
 }
 
-std::optional<qint16> DevicePage::read(const Binding &binding)
+bool DevicePage::read(const Binding &binding, Then then)
 {
-    const std::optional<Session::Reading> reading = m_session.readValue(Catalogue::of(binding.id));
-    if (!reading)
-        return std::nullopt;
-    colourOutcome(reading->code, binding.control);
-    if (reading->code >= lrOk)
-        binding.show(reading->value);
-    if (binding.after)
-        binding.after(Exchange::Read, reading->code);
-    return reading->code;
+    const TParamId id = binding.id;
+    return m_session.readValue(Catalogue::of(id), this, [this, id, then](const Session::Reading &reading) {
+        const Binding &bound = this->binding(id);
+        colourOutcome(reading.code, bound.control);
+        if (reading.code >= lrOk)
+            bound.show(reading.value);
+        if (bound.after)
+            bound.after(Exchange::Read, reading.code);
+        if (then)
+            then(reading.code);
+    });
 }
 
 // The control's rules run only under a connection: a stopped page corrects and asks nothing.
-std::optional<qint16> DevicePage::write(const Binding &binding)
+// A field that holds no number raises NumberConversionError here, before anything is queued.
+bool DevicePage::write(const Binding &binding)
 {
     if (!m_session.isConnected())
-        return std::nullopt;
+        return false;
     const std::optional<QVariant> value = binding.value();
     if (!value)
-        return std::nullopt;
-    const std::optional<qint16> code = m_session.writeValue(Catalogue::of(binding.id), *value);
-    if (!code)
-        return std::nullopt;
-    if (binding.colourWrites)
-        colourOutcome(*code, binding.control);
-    if (*code >= lrOk)
-        binding.show(*value);
-    if (binding.after)
-        binding.after(Exchange::Write, *code);
-    return code;
+        return false;
+    const TParamId id = binding.id;
+    return m_session.writeValue(Catalogue::of(id), *value, this, [this, id, sent = *value](qint16 code) {
+        const Binding &bound = this->binding(id);
+        if (bound.colourWrites)
+            colourOutcome(code, bound.control);
+        if (code >= lrOk)
+            bound.show(sent);
+        if (bound.after)
+            bound.after(Exchange::Write, code);
+    });
 }
 
 void DevicePage::colourOutcome(qint16 code, QWidget *control)

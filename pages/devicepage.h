@@ -25,8 +25,16 @@ public:
 
     // What the page does when the window shows it: a page of settings reads them all.
     virtual void enter() {}
-    // One poll of a live page, at every tick of the window's timer while the page is shown.
+    // One poll of a live page, at every tick of the window's timer while the page is shown;
+    // polled() says when its last reply is in.
     virtual void poll() {}
+    // Forgets the page's requests that have not been answered: the page is being left.
+    void cancelExchanges() { m_session.cancel(this); }
+    // A request of the page is queued or under way.
+    bool isExchanging() const { return m_session.hasPending(this); }
+
+signals:
+    void polled();
 
 protected:
     enum class Exchange { Read, Write };
@@ -55,10 +63,12 @@ protected:
     // Every binding read once, in the order of the table: each read on its own, so that a
     // failure does not stop the ones after it and the error area ends with the last.
     void readAll();
-    // The common procedures on a binding: nothing at all while not connected; otherwise one
-    // exchange, its outcome in the error area and the control's colour, and the value shown.
-    std::optional<qint16> read(const Binding &binding);
-    std::optional<qint16> write(const Binding &binding);
+    // The common procedures on a binding: nothing at all while not connected (false); otherwise
+    // one exchange queued, and once its reply is in, its outcome in the error area and the
+    // control's colour, the value shown, and then the page's own step with the result code.
+    using Then = std::function<void(qint16 code)>;
+    bool read(const Binding &binding, Then then = {});
+    bool write(const Binding &binding);
     // Pure red after a failure, the system's window-text colour after a success.
     static void colourOutcome(qint16 code, QWidget *control);
     // What a live page's log says first: the device's address, the line and the poll interval.

@@ -1,5 +1,6 @@
 #include "buspoller.h"
 
+#include "blocking.h"
 #include "catalogue.h"
 #include "resultcodes.h"
 #include "session.h"
@@ -202,7 +203,7 @@ bool Poller::pollUnit(Unit &polled)
     const auto readOne = [&](const Catalogue::Parameter &parameter) -> std::optional<QVariant> {
         if (LineFailed(unit.lastCode))
             return std::nullopt;
-        const std::optional<Session::Reading> reading = m_session.readValue(parameter, Session::Reporting::Gathered);
+        const std::optional<Session::Reading> reading = Blocking::readValue(m_session, parameter, Session::Reporting::Gathered);
         const qint16 code = reading ? reading->code : qint16(lrNotConnected);
         if (code < lrOk) {
             if (unit.lastCode == lrOk)

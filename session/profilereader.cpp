@@ -1,5 +1,6 @@
 #include "profilereader.h"
 
+#include "blocking.h"
 #include "resultcodes.h"
 #include "session.h"
 
@@ -15,7 +16,7 @@ std::optional<ProfileReader::Step> ProfileReader::next()
     if (finished())
         return std::nullopt;
     const Catalogue::Parameter *parameter = Profiles::readParameters()[m_next];
-    const std::optional<Session::Reading> reading = m_session.readValue(*parameter);
+    const std::optional<Session::Reading> reading = Blocking::readValue(m_session, *parameter);
     ++m_next;
     const qint16 code = reading ? reading->code : qint16(lrNotConnected);
     if (code < lrOk) {

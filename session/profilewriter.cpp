@@ -1,5 +1,6 @@
 #include "profilewriter.h"
 
+#include "blocking.h"
 #include "moderules.h"
 #include "resultcodes.h"
 #include "session.h"
@@ -207,7 +208,7 @@ ProfileWriter::Result ProfileWriter::writeOne(const Parameter &parameter)
         result.text = QStringLiteral("не записано: линия не отвечает");
         return result;
     }
-    const qint16 written = m_session.writeValue(parameter, result.value).value_or(lrNotConnected);
+    const qint16 written = Blocking::writeValue(m_session, parameter, result.value).value_or(lrNotConnected);
     if (written < lrOk) {
         m_lineFailed = LineFailed(written);
         result.outcome = Outcome::Refused;
@@ -215,7 +216,7 @@ ProfileWriter::Result ProfileWriter::writeOne(const Parameter &parameter)
         result.text = QStringLiteral("не записано: %1").arg(ResultText(written));
         return result;
     }
-    const std::optional<Session::Reading> reading = m_session.readValue(parameter);
+    const std::optional<Session::Reading> reading = Blocking::readValue(m_session, parameter);
     const qint16 read = reading ? reading->code : qint16(lrNotConnected);
     if (read < lrOk) {
         m_lineFailed = LineFailed(read);

@@ -35,55 +35,24 @@ bool LineFailed(qint16 code)
     return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected;
 }
 
-Session::Session(QObject *parent) : QObject(parent) {}
-
-Session::~Session()
+Session::Session(QObject *parent) : QObject(parent)
 {
-    // Not stop(): a destructor must not serve events.
-    m_link.runBlocking([this] { dropAdapter(); });
+    connect(&m_line, &Line::portLost, this, &Session::portLost);
 }
 
-// An adapter whose port did not open stays until the next start or stop, unconnected.
-bool Session::start(const LineSetup &line)
+Session::~Session() = default;
+
+void Session::start(const LineSetup &line, QObject *receiver, std::function<void(bool opened)> opened)
 {
-    stop();
-    m_lossReported = false;
-    m_line = line;
-    auto adapter = std::make_unique<CAdapter>();
-    adapter->PortNumber = line.portNumber;
-    adapter->SpeedNumber = line.speedNumber;
-    adapter->TimeOut = line.timeOut;
-    adapter->Parity = line.parity;
-    adapter->StopBits = line.stopBits;
-    adapter->PortName = line.portName;
-    adapter->setObserver([this](const ExchangeRecord &record) { relayExchange(record); });
-    int opened = -1;
-    m_link.run([&] { opened = adapter->Open(); });
-    m_adapter = std::move(adapter);
-    if (opened != 0)
-        return false;
-    m_adapter->Connected = true;
-    return true;
+    m_line.open(line, receiver, [this, opened = std::move(opened)](const LineOpened &outcome) {
+        m_opened = outcome;
+        opened(outcome.opened);
+    });
 }
 
 void Session::stop()
 {
-    if (m_adapter)
-        m_link.run([this] { dropAdapter(); });
-}
-
-// On the link thread, where the port was opened.
-void Session::dropAdapter()
-{
-    if (!m_adapter)
-        return;
-    m_adapter->Close();
-    m_adapter.reset();
-}
-
-bool Session::isConnected() const
-{
-    return m_adapter && m_adapter->Connected;
+    m_line.close();
 }
 
 QString Session::openFailureMessage(const QString &caption, const QString &device) const
@@ -124,146 +93,81 @@ QString OpenFailureText(OpenFailure failure, const QString &portName, const QStr
 
 QString Session::openFailureText() const
 {
-    if (!m_adapter)
-        return {};
-    return OpenFailureText(m_adapter->OpenError, m_adapter->PortName, m_adapter->OpenErrorText);
+    return OpenFailureText(m_opened.failure, m_opened.portName, m_opened.systemText);
 }
 
-void Session::setObserver(ExchangeObserver observer)
+namespace {
+
+// The register and length of the parameter of an exchange, and the registers it carries,
+// zeroed: what the exchange's request is made of, and nothing that outlives it.
+struct Selection
 {
-    m_observer = std::move(observer);
-}
+    quint16 ParamRegister = 0;
+    quint8 ParamBytes = 0;
+    QList<quint16> ExchangeBuffer; // host order, ParamBytes / 2 registers
+};
 
-// The adapter tells of an exchange on the link thread; the observer hears of it on this one,
-// before the procedure that made the exchange returns.
-void Session::relayExchange(const ExchangeRecord &record)
+Selection SelectParameter(TParamId id)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, record] {
-            if (m_observer)
-                m_observer(record);
-        },
-        Qt::QueuedConnection);
+    const TParamInfo &info = ParamMap[id];
+    return {info.Register, info.Bytes, QList<quint16>(info.Bytes / 2, 0)};
 }
 
-void Session::SelectParameter(qint16 id)
+} // namespace
+
+bool Session::readValue(const Catalogue::Parameter &parameter, QObject *receiver, ReadDone done, Reporting reporting)
 {
-    ExchangeBuffer.fill(0);
-    if (id < 0 || id >= qint16(ParamMap.size()))
-        return;
-    ParamRegister = ParamMap[id].Register;
-    ParamBytes = ParamMap[id].Bytes;
+    return readValueAt(quint8(m_deviceNumber & 0xFF), parameter, receiver, std::move(done), reporting);
 }
 
-// Read afresh for every exchange, so that a new device number counts from the next one on.
-quint8 Session::slaveAddress() const
-{
-    return quint8(m_deviceNumber & 0xFF);
-}
-
-std::optional<qint16> Session::readIntoBuffer(TParamId id)
+bool Session::readValueAt(quint8 address, const Catalogue::Parameter &parameter, QObject *receiver, ReadDone done,
+                          Reporting reporting)
 {
     if (!isConnected())
-        return std::nullopt;
-    SelectParameter(id);
-    const quint8 slave = slaveAddress();
-    const quint16 first = ParamRegister;
-    const quint16 count = ParamBytes / 2;
-    std::array<quint16, kExchangeRegisters> registers{};
-    const Done done = exchange([&](CAdapter &adapter) {
-        return adapter.ReadRegisters(slave, first, count, registers.data());
+        return false;
+    const Selection selected = SelectParameter(parameter.id);
+    const LineRequest request = LineRequest::read(address, selected.ParamRegister, selected.ParamBytes / 2);
+    m_line.request(request, receiver, [this, &parameter, reporting, done = std::move(done)](const LineReply &reply) {
+        if (reporting == Reporting::Reported)
+            report(reply.code, ResultText(reply.code));
+        Reading reading{reply.code, {}};
+        if (reply.code >= lrOk)
+            reading.value = Catalogue::decode(parameter, reply.registers.data());
+        done(reading);
     });
-    ExchangeBuffer = registers;
-    return noticeLostPort(done);
+    return true;
 }
 
-std::optional<qint16> Session::read(TParamId id)
+bool Session::writeValue(const Catalogue::Parameter &parameter, const QVariant &value, QObject *receiver,
+                         WriteDone done, QString *refusal)
 {
-    const std::optional<qint16> code = readIntoBuffer(id);
-    if (code)
-        report(*code, ResultText(*code));
-    return code;
+    return writeValueAt(quint8(m_deviceNumber & 0xFF), parameter, value, receiver, std::move(done), refusal);
 }
 
-std::optional<qint16> Session::write(TParamId id, const Encode &put)
+bool Session::writeValueAt(quint8 address, const Catalogue::Parameter &parameter, const QVariant &value,
+                           QObject *receiver, WriteDone done, QString *refusal)
 {
     if (!isConnected())
-        return std::nullopt;
-    SelectParameter(id);
-    qint16 code = lrBadParameters;
-    if (put()) {
-        const quint8 slave = slaveAddress();
-        const quint16 first = ParamRegister;
-        const quint16 count = ParamBytes / 2;
-        const std::array<quint16, kExchangeRegisters> registers = ExchangeBuffer;
-        code = noticeLostPort(exchange([&](CAdapter &adapter) {
-            return adapter.WriteRegisters(slave, first, count, registers.data());
-        }));
+        return false;
+    Selection selected = SelectParameter(parameter.id);
+    const QString why = Catalogue::refusal(parameter, value);
+    if (refusal)
+        *refusal = why;
+    if (!why.isEmpty()) {
+        report(lrBadParameters, ResultText(lrBadParameters));
+        done(lrBadParameters);
+        return true;
     }
-    report(code, ResultText(code));
-    return code;
-}
-
-// The adapter is taken now: a stop while the exchange is waited for comes after it on the link.
-Session::Done Session::exchange(const std::function<qint16(CAdapter &)> &job)
-{
-    CAdapter *adapter = m_adapter.get();
-    Done done;
-    m_link.run([&] {
-        done.code = job(*adapter);
-        done.portLost = done.code < lrOk && adapter->PortLost();
+    Catalogue::encode(parameter, value, selected.ExchangeBuffer.data());
+    const LineRequest request = LineRequest::write(address, selected.ParamRegister, selected.ExchangeBuffer);
+    m_line.request(request, receiver, [this, done = std::move(done)](const LineReply &reply) {
+        report(reply.code, ResultText(reply.code));
+        done(reply.code);
     });
-    return done;
-}
-
-qint16 Session::noticeLostPort(const Done &done)
-{
-    if (done.portLost && !m_lossReported) {
-        m_lossReported = true;
-        QMetaObject::invokeMethod(this, &Session::announceLoss, Qt::QueuedConnection);
-    }
-    return done.code;
-}
-
-// After the handler that found the loss: a handler's next exchange serves the events meanwhile,
-// and the loss waits until no exchange is waited for.
-void Session::announceLoss()
-{
-    constexpr int kRetryMs = 10;
-    if (m_link.busy())
-        QTimer::singleShot(kRetryMs, this, &Session::announceLoss);
-    else
-        emit portLost();
+    return true;
 }
 
 void Session::report(qint16 code, const QString &text)
 {
     emit outcome(code, text);
-}
-
-std::optional<Session::Reading> Session::readValue(const Catalogue::Parameter &parameter, Reporting reporting)
-{
-    const std::optional<qint16> code = reporting == Reporting::Reported ? read(parameter.id) : readIntoBuffer(parameter.id);
-    if (!code)
-        return std::nullopt;
-    Reading reading{*code, {}};
-    if (*code >= lrOk)
-        reading.value = Catalogue::decode(parameter, ExchangeBuffer.data());
-    return reading;
-}
-
-std::optional<qint16> Session::writeValue(const Catalogue::Parameter &parameter, const QVariant &value,
-                                          QString *refusal)
-{
-    const auto put = [&] {
-        const QString why = Catalogue::refusal(parameter, value);
-        if (refusal)
-            *refusal = why;
-        if (!why.isEmpty())
-            return false;
-        Catalogue::encode(parameter, value, ExchangeBuffer.data());
-        return true;
-    };
-    return write(parameter.id, put);
 }

@@ -1,6 +1,7 @@
 // Many units on one line without a window: whose turn it is and how a silent unit is backed
 // off, the bench test's verdicts, the report's rows, and the poller against the simulator.
 #include "benchtest.h"
+#include "blocking.h"
 #include "buspoller.h"
 #include "resultcodes.h"
 #include "session.h"
@@ -181,7 +182,7 @@ private slots:
         LineSetup line;
         line.speedNumber = 4; // 19200 baud, as the simulator
         line.portName = sim.devicePath();
-        QVERIFY(session.start(line));
+        QVERIFY(Blocking::start(session, line));
 
         QList<Bus::Unit> units;
         for (quint8 address : {1, 2, 3}) {

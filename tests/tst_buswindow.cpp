@@ -1,6 +1,7 @@
 // «Приборы на линии» against five units of the simulator, one of which stops answering: the
 // units found and polled, the silent one greyed, a bench test's verdicts and report, and a
 // unit opened in the main window.
+#include "blocking.h"
 #include "catalogue.h"
 #include "modalbox.h"
 #include "profile.h"
@@ -113,7 +114,7 @@ private slots:
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, unit2);
         QTRY_VERIFY(!window || !window->isVisible());
         QCOMPARE(config.find<QLineEdit>("edtDevNumber")->text(), QStringLiteral("2"));
-        QVERIFY(config.find<QAction>("ActionStop")->isEnabled());
+        QTRY_VERIFY(config.find<QAction>("ActionStop")->isEnabled());
         QTRY_COMPARE(config.find<QLineEdit>("edtDataCur")->text().trimmed(), QStringLiteral("12.0"));
         ModalBox::setInterceptor({});
     }
@@ -131,7 +132,7 @@ private slots:
             LineSetup line;
             line.speedNumber = 4;
             line.portName = sim.devicePath();
-            QVERIFY(session.start(line));
+            QVERIFY(Blocking::start(session, line));
             session.setDeviceNumber(1);
             ProfileReader reader(session, {QStringLiteral("COM2"), 4, 0, 0, 1});
             reader.readAll();
@@ -181,9 +182,9 @@ private slots:
         LineSetup line;
         line.speedNumber = 4;
         line.portName = sim.devicePath();
-        QVERIFY(session.start(line));
+        QVERIFY(Blocking::start(session, line));
         session.setDeviceNumber(3);
-        const std::optional<Session::Reading> brightness = session.readValue(Catalogue::of(prmModeBrightness));
+        const std::optional<Session::Reading> brightness = Blocking::readValue(session, Catalogue::of(prmModeBrightness));
         QVERIFY(brightness && brightness->code == 0);
         QCOMPARE(brightness->value.toInt(), 2);
         ModalBox::setInterceptor({});

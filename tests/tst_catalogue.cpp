@@ -1,6 +1,7 @@
 // The parameter catalogue against the device's register map and the limits the pages apply, and
 // the session's typed reads and writes on a scripted device: a value the catalogue refuses
 // never reaches the line.
+#include "blocking.h"
 #include "catalogue.h"
 #include "resultcodes.h"
 #include "session.h"
@@ -69,7 +70,7 @@ private slots:
         session->setDeviceNumber(1);
         LineSetup line;
         line.portName = peer->devicePath();
-        QVERIFY(session->start(line));
+        QVERIFY(Blocking::start(*session, line));
     }
 
     void cleanup()
@@ -189,7 +190,7 @@ private slots:
             peer->queueReply(writeEcho(1, parameter->firstRegister(), quint16(parameter->registerCount())));
 
         QString refusal;
-        const std::optional<qint16> code = session->writeValue(*parameter, value, &refusal);
+        const std::optional<qint16> code = Blocking::writeValue(*session, *parameter, value, &refusal);
 
         QVERIFY(code);
         QVERIFY(peer->settle(2000));
@@ -227,7 +228,7 @@ private slots:
         QFETCH(QVariant, value);
         const Catalogue::Parameter *parameter = Catalogue::find(key);
         peer->queueReply(readReply(1, registers));
-        const std::optional<Session::Reading> reading = session->readValue(*parameter);
+        const std::optional<Session::Reading> reading = Blocking::readValue(*session, *parameter);
         QVERIFY(reading);
         QCOMPARE(reading->code, qint16(lrOk));
         QCOMPARE(reading->value, value);
@@ -240,8 +241,8 @@ private slots:
     {
         session->stop();
         QSignalSpy outcomes(session.get(), &Session::outcome);
-        QVERIFY(!session->readValue(Catalogue::of(prmModeBlink)));
-        QVERIFY(!session->writeValue(Catalogue::of(prmModeBlink), 1));
+        QVERIFY(!Blocking::readValue(*session, Catalogue::of(prmModeBlink)));
+        QVERIFY(!Blocking::writeValue(*session, Catalogue::of(prmModeBlink), 1));
         QVERIFY(outcomes.isEmpty());
         QCOMPARE(peer->requests(), QList<QByteArray>());
     }

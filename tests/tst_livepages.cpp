@@ -331,8 +331,8 @@ private slots:
         QCOMPARE(lampsShown(*config), QStringLiteral("GGGGGGG"));
     }
 
-    // A click's exchanges wait with the window's events served: its timers go on ticking, and
-    // a poll that falls due meanwhile comes after the click's exchanges, never between them.
+    // A click's exchanges leave the window's events served: its timers go on ticking, and a
+    // poll that falls due meanwhile comes after the click's exchanges, never between them.
     void aTickDuringAClicksExchangesPollsAfterThem()
     {
         constexpr int kSlowReplyMs = 70; // within the read time-out
@@ -342,10 +342,12 @@ private slots:
         config->peer().queueReply(writeEcho(1, 0x0900, 1), kSlowReplyMs);
         int ticksWhileBusy = 0;
         QTimer beat;
-        connect(&beat, &QTimer::timeout, [&] { ticksWhileBusy += config->window().session().isBusy() ? 1 : 0; });
+        connect(&beat, &QTimer::timeout, [&] { ticksWhileBusy += config->window().session().isIdle() ? 0 : 1; });
         beat.start(10);
         config->find<QTimer>("Timer")->start(10);
         config->click("btnClbrBottom");
+        // A poll goes on the line only once the exchanges before it have been answered.
+        QTRY_VERIFY_WITH_TIMEOUT(config->peer().requests().size() >= 3, 5000);
         config->trigger("ActionStop");
         QCOMPARE(config->requests().mid(0, 2),
                  (QList<QByteArray>{readRequest(1, 0x0004, 1), writeRequest(1, 0x0900, {0x1234})}));

@@ -2,6 +2,7 @@
 // connection controls, Start and Stop, moving between pages, and how the exchanges behind every
 // page report their outcome. The device is a scripted peer on a pseudo-terminal.
 #include "aboutform.h"
+#include "blocking.h"
 #include "catalogue.h"
 #include "handlers.h"
 #include "iniprofile.h"
@@ -436,7 +437,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(again->isVisible(), 5000);
         QCOMPARE(config.errorText(), QStringLiteral("Адаптер COM2 снова подключён (%1).").arg(link));
         QTest::mouseClick(again, Qt::LeftButton);
-        QVERIFY(config.find<QToolButton>("sbStop")->isEnabled());
+        QTRY_VERIFY(config.find<QToolButton>("sbStop")->isEnabled());
         QVERIFY(!again->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(pluggedIn.requests().size() >= 3, 5000);
         QCOMPARE(pluggedIn.requests().first(), readRequest(1, 0x0007, 3));
@@ -553,6 +554,7 @@ private slots:
                 actions->doAction(how == QLatin1String("toggle") ? QAccessibleActionInterface::toggleAction()
                                                                  : QAccessibleActionInterface::pressAction());
             }
+            config.settle();
             QCOMPARE(shownPage(config), QByteArray("gbInformation"));
             QVERIFY(button->isChecked());
         }
@@ -585,8 +587,8 @@ private slots:
             config.click("btnInformationDevNameRd");
             config.click("btnInformationDevNameWr");
             Session &session = config.window().session();
-            QVERIFY(!session.readValue(Catalogue::of(prmInformationDevName)));
-            QVERIFY(!session.writeValue(Catalogue::of(prmInformationDevName), QStringLiteral("new")));
+            QVERIFY(!Blocking::readValue(session, Catalogue::of(prmInformationDevName)));
+            QVERIFY(!Blocking::writeValue(session, Catalogue::of(prmInformationDevName), QStringLiteral("new")));
         }
         QVERIFY(config.requests().isEmpty());
         QCOMPARE(config.errorText(), QStringLiteral("earlier"));
@@ -640,16 +642,16 @@ private slots:
         QVERIFY(config.start());
         const Catalogue::Parameter &name = Catalogue::of(prmInformationDevName);
         config.peer().queueReply(readReply(1, QList<quint16>(10, 0x4241)));
-        QCOMPARE(session.readValue(name)->value, QVariant(QStringLiteral("ABABABABABABABABABAB")));
+        QCOMPARE(Blocking::readValue(session, name)->value, QVariant(QStringLiteral("ABABABABABABABABABAB")));
         QVERIFY(config.peer().settle(3000));
         config.peer().queueReply(readReply(1, {0x5958}));
-        const std::optional<Session::Reading> shorter = session.readValue(name);
+        const std::optional<Session::Reading> shorter = Blocking::readValue(session, name);
         QCOMPARE(shorter->code, qint16(lrWrongReply));
         QVERIFY(!shorter->value.isValid());
         QCOMPARE(config.errorText(), ResultText(lrWrongReply));
         QVERIFY(config.peer().settle(3000));
         config.peer().queueReply(readReply(1, {0x0043, 0, 0}));
-        QCOMPARE(session.readValue(Catalogue::of(prmModeUnit))->value, QVariant(QStringLiteral("C")));
+        QCOMPARE(Blocking::readValue(session, Catalogue::of(prmModeUnit))->value, QVariant(QStringLiteral("C")));
     }
 
     void deviceNumberCountsFromTheNextExchange()
@@ -660,7 +662,7 @@ private slots:
         for (const char *number : {"1", "5", "0"}) {
             edit->selectAll();
             edit->insert(QString::fromLatin1(number));
-            config.window().session().readValue(Catalogue::of(prmPortNetAddr));
+            Blocking::readValue(config.window().session(), Catalogue::of(prmPortNetAddr));
         }
         QCOMPARE(config.requests(), (QList<QByteArray>{readRequest(1, 0x0800, 1), readRequest(5, 0x0800, 1),
                                                        readRequest(0, 0x0800, 1)}));

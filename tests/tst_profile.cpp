@@ -2,6 +2,7 @@
 // comparison, what is refused before anything is sent, the order of the writes, and the result
 // of each write as its read-back shows it. Against indicator-sim, and a scripted device where a
 // reply must be a particular fault.
+#include "blocking.h"
 #include "profile.h"
 #include "profilereader.h"
 #include "profilewriter.h"
@@ -68,7 +69,7 @@ private:
         LineSetup line;
         line.speedNumber = 4; // 19200 baud
         line.portName = path;
-        if (!session->start(line))
+        if (!Blocking::start(*session, line))
             qFatal("no connection to %s", qPrintable(path));
         return session;
     }
@@ -108,7 +109,7 @@ private slots:
                                          std::pair{"mode.top_range", QVariant(250.5)},
                                          std::pair{"mode.dead_space", QVariant(0.1)},
                                          std::pair{"mode.unit", QVariant(QStringLiteral("кПа"))}})
-            QCOMPARE(session->writeValue(parameter(key), value), std::optional<qint16>(lrOk));
+            QCOMPARE(Blocking::writeValue(*session, parameter(key), value), std::optional<qint16>(lrOk));
         const QString path = m_folder.filePath(QStringLiteral("unit.json"));
         QString error;
         QVERIFY2(Profiles::save(readWhole(*session), path, &error), qPrintable(error));

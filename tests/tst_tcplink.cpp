@@ -3,6 +3,7 @@
 // time-outs with the network's allowance, late replies, and a connection that drops while the
 // window polls.
 #include "adapter.h"
+#include "blocking.h"
 #include "resultcodes.h"
 #include "session.h"
 #include "support/configwindow.h"
@@ -145,7 +146,7 @@ private slots:
         line.portName = portName;
         QElapsedTimer elapsed;
         elapsed.start();
-        QVERIFY(!session.start(line));
+        QVERIFY(!Blocking::start(session, line));
         const qint64 ms = elapsed.elapsed();
         QCOMPARE(session.openFailureText(), reason);
         QVERIFY(!session.isConnected());
@@ -234,7 +235,7 @@ private slots:
         QCOMPARE(config.errorText(), QStringLiteral("Адаптер COM2 снова подключён (%1).").arg(server));
         answered = 0;
         QTest::mouseClick(again, Qt::LeftButton);
-        QVERIFY(config.find<QToolButton>("sbStop")->isEnabled());
+        QTRY_VERIFY(config.find<QToolButton>("sbStop")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(answered >= 3, 5000);
     }
 };

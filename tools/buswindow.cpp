@@ -1,5 +1,6 @@
 #include "buswindow.h"
 
+#include "blocking.h"
 #include "catalogue.h"
 #include "controls.h"
 #include "glyphs.h"
@@ -327,7 +328,7 @@ void BusWindow::addUnit(const Found &found)
 void BusWindow::startPolling()
 {
     m_session = std::make_shared<Session>();
-    if (!m_session->start(m_setup.line)) {
+    if (!Blocking::start(*m_session, m_setup.line)) {
         showStatus(m_session->openFailureMessage(m_setup.line.portName, m_setup.line.portName), true);
         m_session.reset();
         return;
@@ -337,7 +338,7 @@ void BusWindow::startPolling()
     const std::shared_ptr<Session> session = m_session; // outlives a close while a read waits
     for (Bus::Unit &unit : m_found) {
         session->setDeviceNumber(unit.address);
-        const std::optional<Session::Reading> reading = session->readValue(unitOfMeasure, Session::Reporting::Gathered);
+        const std::optional<Session::Reading> reading = Blocking::readValue(*session, unitOfMeasure, Session::Reporting::Gathered);
         if (m_session != session)
             return; // closed while the read waited
         if (reading && reading->code >= lrOk)

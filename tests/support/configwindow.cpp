@@ -1,15 +1,18 @@
 #include "configwindow.h"
 
 #include "modalbox.h"
+#include "session.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 constexpr int kSettleMs = 3000;
@@ -53,11 +56,25 @@ QByteArray ConfigWindow::settingsFile() const
 void ConfigWindow::click(const char *buttonName)
 {
     QTest::mouseClick(find<QAbstractButton>(buttonName), Qt::LeftButton);
+    settle();
 }
 
 void ConfigWindow::trigger(const char *actionName)
 {
     find<QAction>(actionName)->trigger();
+    settle();
+}
+
+// Replies come as events: what a click asked of the line is over once the line is idle. The
+// polls of a live page keep it busy; their tests wait for what they look at.
+void ConfigWindow::settle()
+{
+    const Session &session = m_window->session();
+    if (find<QTimer>("Timer")->isActive())
+        return;
+    QDeadlineTimer deadline(kSettleMs);
+    while (!session.isIdle() && !deadline.hasExpired())
+        QTest::qWait(1);
 }
 
 bool ConfigWindow::start()

@@ -49,8 +49,10 @@ public:
         return widget;
     }
 
+    // A click, or an action triggered, and the exchanges it asked for answered.
     void click(const char *buttonName);
     void trigger(const char *actionName);
+    void settle();
     // Clicks "Старт"; true when the connection is up.
     bool start();
     void stop() { click("sbStop"); }

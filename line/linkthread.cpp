@@ -1,8 +1,5 @@
 #include "linkthread.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-
 LinkThread::LinkThread() : m_context(std::make_unique<QObject>())
 {
     m_thread.setObjectName(QStringLiteral("link"));
@@ -10,11 +7,21 @@ LinkThread::LinkThread() : m_context(std::make_unique<QObject>())
     m_thread.start();
 }
 
+// quit() is queued behind the jobs already posted, so they all run before the thread ends.
 LinkThread::~LinkThread()
 {
-    m_thread.quit();
+    QMetaObject::invokeMethod(m_context.get(), [this] { m_thread.quit(); }, Qt::QueuedConnection);
     m_thread.wait();
+    m_context.reset();
 }
+
+void LinkThread::post(std::function<void()> job)
+{
+    QMetaObject::invokeMethod(m_context.get(), std::move(job), Qt::QueuedConnection);
+}
+
+#include <QCoreApplication>
+#include <QEventLoop>
 
 void LinkThread::run(const std::function<void()> &job)
 {

@@ -1,0 +1,60 @@
+#include "blocking.h"
+
+#include <QEventLoop>
+
+namespace Blocking {
+
+namespace {
+
+// Runs ask, which hands its outcome to the receiver it is given, and waits for that outcome.
+// Nothing when ask made no request.
+template <typename Outcome, typename Ask>
+std::optional<Outcome> waitFor(Ask ask)
+{
+    QEventLoop waiting;
+    std::optional<Outcome> outcome;
+    const bool asked = ask(&waiting, [&](const Outcome &got) {
+        outcome = got;
+        waiting.quit();
+    });
+    if (!asked)
+        return std::nullopt;
+    if (!outcome)
+        waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    return outcome;
+}
+
+} // namespace
+
+bool start(Session &session, const LineSetup &line)
+{
+    return waitFor<bool>([&](QObject *receiver, auto done) {
+               session.start(line, receiver, done);
+               return true;
+           })
+        .value_or(false);
+}
+
+std::optional<Session::Reading> readValue(Session &session, const Catalogue::Parameter &parameter,
+                                          Session::Reporting reporting)
+{
+    return readValueAt(session, quint8(session.deviceNumber() & 0xFF), parameter, reporting);
+}
+
+std::optional<Session::Reading> readValueAt(Session &session, quint8 address, const Catalogue::Parameter &parameter,
+                                            Session::Reporting reporting)
+{
+    return waitFor<Session::Reading>([&](QObject *receiver, auto done) {
+        return session.readValueAt(address, parameter, receiver, done, reporting);
+    });
+}
+
+std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &parameter, const QVariant &value,
+                                 QString *refusal)
+{
+    return waitFor<qint16>([&](QObject *receiver, auto done) {
+        return session.writeValue(parameter, value, receiver, done, refusal);
+    });
+}
+
+} // namespace Blocking

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "session.h"
+
+#include <optional>
+
+// The session's procedures for a caller that has nothing to do until the reply is in: each
+// returns once its exchange is over, serving the thread's events but user input meanwhile.
+namespace Blocking {
+
+bool start(Session &session, const LineSetup &line);
+std::optional<Session::Reading> readValue(Session &session, const Catalogue::Parameter &parameter,
+                                          Session::Reporting reporting = Session::Reporting::Reported);
+std::optional<Session::Reading> readValueAt(Session &session, quint8 address, const Catalogue::Parameter &parameter,
+                                            Session::Reporting reporting = Session::Reporting::Reported);
+std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &parameter, const QVariant &value,
+                                 QString *refusal = nullptr);
+
+} // namespace Blocking
