@@ -154,6 +154,8 @@ void TfrmMain::stopConnection()
 // told the same way: the server is back once it accepts a connection again.
 void TfrmMain::portUnplugged()
 {
+    if (!ui->ActionStop->isEnabled())
+        return; // the line was a tool's, which hears of it through its own exchanges
     stopTimer();
     m_session->stop();
     enableConnectedActions(false);

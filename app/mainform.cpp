@@ -89,9 +89,14 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
     loadSettings();
 }
 
+// The tool windows work through the session: they go before it.
 TfrmMain::~TfrmMain()
 {
     stopTimer();
+    for (QWidget *window : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (window->isWindow())
+            delete window;
+    }
     m_session->stop();
 }
 

@@ -25,7 +25,8 @@ QStringList itemTexts(const QComboBox *list)
 
 } // namespace
 
-// The window is modal to this one, so Start waits until the search has let go of the port.
+// The window is modal to this one, so Start waits until the search has let go of the port. The
+// search goes through the window's own line, so the exchange monitor shows its probes.
 void TfrmMain::mnuSearchClick()
 {
     const QStringList systemPorts = PortDevices::systemPorts();
@@ -41,7 +42,7 @@ void TfrmMain::mnuSearchClick()
     setup.likely = {m_speedNumber, m_parity};
     setup.likelyAddress = DeviceNumber();
 
-    auto *window = new SearchWindow(setup, this);
+    auto *window = new SearchWindow(setup, m_session->lineOwner(), this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     Handlers::connect(window, &SearchWindow::deviceChosen, this, &TfrmMain::applyFoundDevice);
     window->open();
@@ -70,7 +71,7 @@ void TfrmMain::mnuBusClick()
                             .arg(PortCaption(m_portNumber), ui->cmbSpeed->currentText(), ui->cmbParity->currentText(),
                                  ui->cmbStopBit->currentText());
     setup.setting = {m_speedNumber, m_parity};
-    auto *window = new BusWindow(setup, this);
+    auto *window = new BusWindow(setup, *m_session, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     Handlers::connect(window, &BusWindow::unitChosen, this, &TfrmMain::openChosenUnit);
     window->open();

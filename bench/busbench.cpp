@@ -60,13 +60,17 @@ Listing listUnits(const QString &device, int lastAddress)
     DeviceSearch::Plan plan;
     plan.likely = {kSpeedNumber, 0};
     plan.lastAddress = lastAddress;
-    DeviceSearch::Sweep sweep(DeviceSearch::addressesOnly(plan), device, 0);
+    Line line;
+    LineSetup port;
+    port.speedNumber = kSpeedNumber;
+    port.portName = device;
+    DeviceSearch::Sweep sweep(DeviceSearch::addressesOnly(plan), line, port);
     const double probeBudget = DeviceSearch::probeBudgetMs(kSpeedNumber, DeviceSearch::kDefaultAllowanceMs);
     const double answered = readWireMs(prmPortNetAddr) + readWireMs(prmInformationDevName) + readWireMs(prmInformationProgVer);
     Listing listing;
     QElapsedTimer clock;
     clock.start();
-    while (const auto step = sweep.next()) {
+    while (const auto step = Blocking::next(sweep)) {
         const bool indicator = step->found && step->found->indicator;
         listing.found += indicator ? 1 : 0;
         listing.floorMs += indicator ? answered : probeBudget;

@@ -11,6 +11,7 @@
 // model holds.
 //
 // Usage: indicator-search-bench [PLACEMENTS] [ALLOWANCE_MS]   (3 real placements, at most 3; 40)
+#include "blocking.h"
 #include "devicesearch.h"
 #include "linesettings.h"
 #include "support/simprocess.h"
@@ -187,10 +188,13 @@ RealRun searchFor(const Placement &placement, const Plan &plan)
     RealRun run;
     if (!sim.started())
         return run;
-    DeviceSearch::Sweep sweep(plan, sim.devicePath(), 0);
+    Line line;
+    LineSetup port;
+    port.portName = sim.devicePath();
+    DeviceSearch::Sweep sweep(plan, line, port);
     QElapsedTimer elapsed;
     elapsed.start();
-    while (const auto step = sweep.next()) {
+    while (const auto step = Blocking::next(sweep)) {
         if (step->found && step->found->indicator) {
             run.found = step->probe == Probe{placement.setting, quint8(placement.address)};
             break;

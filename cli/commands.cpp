@@ -689,7 +689,7 @@ int Cli::scan()
         plan = DeviceSearch::addressesOnly(plan);
     }
 
-    DeviceSearch::Sweep sweep(plan, line->setup.portName, line->setup.stopBits);
+    DeviceSearch::Sweep sweep(plan, m_session.lineOwner(), line->setup);
     const auto settingName = [](const DeviceSearch::LineSetting &setting) {
         return QStringLiteral("%1 baud, parity %2")
             .arg(LineSettings::baudRate(setting.speedNumber).value_or(0))
@@ -706,7 +706,7 @@ int Cli::scan()
             setting = probe->setting;
             note(QStringLiteral("%1 (%2 of %3 probes sent)").arg(settingName(*setting)).arg(sweep.sent()).arg(sweep.total()));
         }
-        const std::optional<DeviceSearch::Sweep::Step> step = sweep.next();
+        const std::optional<DeviceSearch::Sweep::Step> step = Blocking::next(sweep);
         if (!step || !step->found)
             continue;
         const DeviceSearch::Found &found = *step->found;
@@ -782,12 +782,11 @@ int Cli::watch()
         bool portLost = false;
         // One unit after another, never two exchanges at once.
         for (qsizetype unit = 0; unit < addresses.size() && !portLost && !stopRequested; ++unit) {
-            m_session.setDeviceNumber(addresses[unit]);
             const QDateTime time = QDateTime::currentDateTime();
             QList<Polled> polled;
             bool silent = false;
             for (const Parameter *parameter : std::as_const(live)) {
-                const std::optional<Session::Reading> reading = silent ? std::nullopt : Blocking::readValue(m_session, *parameter);
+                const std::optional<Session::Reading> reading = silent ? std::nullopt : Blocking::readValueAt(m_session, addresses[unit], *parameter);
                 const qint16 code = reading ? reading->code : qint16(silent ? lrNoAnswer : lrNotConnected);
                 if (!silent && code < lrOk) {
                     status = failed(many ? QStringLiteral("%1 at %2").arg(parameter->key).arg(addresses[unit]) : parameter->key, code);
@@ -876,9 +875,9 @@ int Cli::test()
     for (quint8 address : polledAddresses(*line)) {
         Bus::Unit unit;
         unit.address = address;
-        m_session.setDeviceNumber(address);
         for (auto [id, text] : {std::pair{prmInformationDevName, &unit.name}, std::pair{prmInformationProgVer, &unit.version}}) {
-            const std::optional<Session::Reading> reading = Blocking::readValue(m_session, Catalogue::of(id), Session::Reporting::Gathered);
+            const std::optional<Session::Reading> reading =
+                Blocking::readValueAt(m_session, address, Catalogue::of(id), Session::Reporting::Gathered);
             if (reading && reading->code >= lrOk)
                 *text = reading->value.toString();
         }

@@ -20,15 +20,8 @@ public:
 
     // Queues job on the link's thread and returns at once.
     void post(std::function<void()> job);
-    // Runs job on the link's thread and returns once it has finished, serving the caller's
-    // events but user input meanwhile.
-    void run(const std::function<void()> &job);
-    // The same, without serving the caller's events meanwhile.
-    void runBlocking(const std::function<void()> &job);
-    bool busy() const { return m_waiting > 0; }
 
 private:
     QThread m_thread;
     std::unique_ptr<QObject> m_context; // lives in m_thread: the jobs are queued to it
-    int m_waiting = 0;
 };

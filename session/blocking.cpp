@@ -57,4 +57,10 @@ std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &p
     });
 }
 
+std::optional<DeviceSearch::Sweep::Step> next(DeviceSearch::Sweep &sweep)
+{
+    return waitFor<std::optional<DeviceSearch::Sweep::Step>>([&](QObject *, auto done) { return sweep.next(done); })
+        .value_or(std::nullopt);
+}
+
 } // namespace Blocking

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devicesearch.h"
 #include "session.h"
 
 #include <optional>
@@ -15,5 +16,8 @@ std::optional<Session::Reading> readValueAt(Session &session, quint8 address, co
                                             Session::Reporting reporting = Session::Reporting::Reported);
 std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &parameter, const QVariant &value,
                                  QString *refusal = nullptr);
+
+// The search's next step; none once it has finished or its port failed.
+std::optional<DeviceSearch::Sweep::Step> next(DeviceSearch::Sweep &sweep);
 
 } // namespace Blocking

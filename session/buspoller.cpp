@@ -1,6 +1,5 @@
 #include "buspoller.h"
 
-#include "blocking.h"
 #include "catalogue.h"
 #include "resultcodes.h"
 #include "session.h"
@@ -9,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace Bus {
@@ -84,15 +84,6 @@ std::optional<qint64> RoundRobin::nextDueMs() const
     return due;
 }
 
-namespace {
-
-const Catalogue::Parameter &valueParameter() { return Catalogue::of(prmDataCur); }
-const Catalogue::Parameter &textParameter() { return Catalogue::of(prmDataTxt); }
-const Catalogue::Parameter &selfDiagParameter() { return Catalogue::of(prmSelfDiag); }
-const Catalogue::Parameter &eepromParameter() { return Catalogue::of(prmEEPROMErr); }
-
-} // namespace
-
 Poller::Poller(Session &session, QObject *parent)
     : QObject(parent), m_session(session), m_timer(new QTimer(this))
 {
@@ -103,12 +94,10 @@ Poller::Poller(Session &session, QObject *parent)
     connect(m_timer, &QTimer::timeout, this, &Poller::step);
 }
 
-Poller::Poller(std::shared_ptr<Session> session) : Poller(*session)
+Poller::~Poller()
 {
-    m_ownSession = std::move(session);
+    m_session.cancel(this);
 }
-
-Poller::~Poller() = default;
 
 void Poller::setUnits(const QList<Unit> &units)
 {
@@ -126,14 +115,17 @@ void Poller::setClock(Clock clock)
 
 void Poller::start()
 {
+    if (m_running)
+        return;
     m_running = true;
-    m_timer->start(0);
+    step();
 }
 
 void Poller::stop()
 {
     m_running = false;
     m_timer->stop();
+    m_session.cancel(this);
 }
 
 void Poller::startSampling()
@@ -143,20 +135,11 @@ void Poller::startSampling()
     m_sampling = true;
 }
 
-// Each poll once the one before is over: a poll's wait serves events, this timer's among them.
+// The next unit's poll, or, while every unit is silent, a wait until the first is due again.
 void Poller::step()
 {
-    if (!m_running)
+    if (!m_running || pollNext())
         return;
-    const std::shared_ptr<Poller> keep = weak_from_this().lock(); // and with it the session
-    const std::optional<int> row = pollNext();
-    if (!m_running)
-        return; // stopped while the poll waited
-    if (row) {
-        m_timer->start(0);
-        return;
-    }
-    // Nothing due and nothing silent: there are no units to poll.
     if (const std::optional<qint64> due = m_turns.nextDueMs())
         m_timer->start(int(std::clamp<qint64>(*due - m_clock(), 0, kLongestRetryMs)));
 }
@@ -170,59 +153,73 @@ int Poller::rowOf(quint8 address) const
     return -1;
 }
 
-std::optional<int> Poller::pollNext()
+namespace {
+
+// The reads of a unit's poll, in the order they go out.
+const std::array<TParamId, 4> kPolledValues{prmDataCur, prmDataTxt, prmSelfDiag, prmEEPROMErr};
+
+} // namespace
+
+// A poll under way: the unit as it was, and what its reads have brought so far.
+struct Poll
+{
+    Unit unit;
+    std::size_t next = 0;
+    bool answered = false;
+    std::array<std::optional<QVariant>, kPolledValues.size()> values;
+};
+
+bool Poller::pollNext()
 {
     const std::optional<quint8> address = m_turns.next(m_clock());
     const int row = address ? rowOf(*address) : -1;
     if (row < 0)
-        return std::nullopt;
-    const bool answered = pollUnit(m_units[row]);
-    // The unit may have gone (setUnits) while its poll waited.
-    if (row >= m_units.size() || m_units[row].address != *address)
-        return std::nullopt;
-    if (answered)
-        m_turns.answered(*address);
-    else
-        m_turns.missed(*address, m_clock());
-    Unit &unit = m_units[row];
-    unit.silent = m_turns.isSilent(*address);
-    unit.polledAtMs = m_clock();
-    emit unitPolled(row);
-    return row;
+        return false;
+    auto poll = std::make_shared<Poll>();
+    poll->unit = m_units[row];
+    poll->unit.lastCode = lrOk;
+    readNext(poll);
+    return true;
 }
 
-// The four reads in turn; once the line has said nothing, the rest would only wait as long
-// again. False when the unit did not answer at all.
-bool Poller::pollUnit(Unit &polled)
+// The reads in turn; once the line has said nothing, the rest would only wait as long again.
+void Poller::readNext(std::shared_ptr<Poll> poll)
 {
-    const quint8 address = polled.address;
-    m_session.setDeviceNumber(address);
-    Unit unit = polled;
-    unit.lastCode = lrOk;
-    bool answered = false;
-    const auto readOne = [&](const Catalogue::Parameter &parameter) -> std::optional<QVariant> {
-        if (LineFailed(unit.lastCode))
-            return std::nullopt;
-        const std::optional<Session::Reading> reading = Blocking::readValue(m_session, parameter, Session::Reporting::Gathered);
-        const qint16 code = reading ? reading->code : qint16(lrNotConnected);
-        if (code < lrOk) {
-            if (unit.lastCode == lrOk)
-                unit.lastCode = code;
-            return std::nullopt;
-        }
-        answered = true;
-        return reading->value;
-    };
-    const std::optional<QVariant> value = readOne(valueParameter());
-    const std::optional<QVariant> text = readOne(textParameter());
-    const std::optional<QVariant> selfDiag = readOne(selfDiagParameter());
-    const std::optional<QVariant> eeprom = readOne(eepromParameter());
+    if (poll->next == kPolledValues.size() || LineFailed(poll->unit.lastCode)) {
+        pollDone(*poll);
+        return;
+    }
+    const Catalogue::Parameter &parameter = Catalogue::of(kPolledValues[poll->next]);
+    const bool asked = m_session.readValueAt(
+        poll->unit.address, parameter, this,
+        [this, poll](const Session::Reading &reading) {
+            if (reading.code < lrOk) {
+                if (poll->unit.lastCode == lrOk)
+                    poll->unit.lastCode = reading.code;
+            } else {
+                poll->answered = true;
+                poll->values[poll->next] = reading.value;
+            }
+            ++poll->next;
+            readNext(poll);
+        },
+        Session::Reporting::Gathered);
+    if (!asked) {
+        poll->unit.lastCode = lrNotConnected;
+        pollDone(*poll);
+    }
+}
+
+// The poll's values into its unit, unless the unit has gone (setUnits) meanwhile; then the next.
+void Poller::pollDone(const Poll &poll)
+{
+    Unit unit = poll.unit;
+    const auto &[value, text, selfDiag, eeprom] = poll.values;
     unit.value = value ? std::optional(value->toDouble()) : std::nullopt;
     if (text)
         unit.text = text->toString();
     unit.selfDiag = selfDiag ? std::optional(quint16(selfDiag->toUInt())) : std::nullopt;
     unit.eepromErrors = eeprom ? std::optional(quint16(eeprom->toUInt())) : std::nullopt;
-
     if (m_sampling) {
         Samples &samples = unit.samples;
         ++samples.polls;
@@ -234,10 +231,18 @@ bool Poller::pollUnit(Unit &polled)
         samples.selfDiag |= unit.selfDiag.value_or(0);
         samples.eepromErrors |= unit.eepromErrors.value_or(0);
     }
-    const int row = rowOf(address);
-    if (row >= 0)
+    const int row = rowOf(unit.address);
+    if (row >= 0) {
+        if (poll.answered)
+            m_turns.answered(unit.address);
+        else
+            m_turns.missed(unit.address, m_clock());
+        unit.silent = m_turns.isSilent(unit.address);
+        unit.polledAtMs = m_clock();
         m_units[row] = unit;
-    return answered;
+        emit unitPolled(row);
+    }
+    step();
 }
 
 } // namespace Bus

@@ -81,14 +81,14 @@ struct Unit
     Samples samples;
 };
 
-// Polls the units of one line through one session, one unit's poll per turn of the event loop:
-// its number, display text and two flag words, one exchange after another. The units go back
+struct Poll;
+
+// Polls the units of one line through one session, one unit's poll after another: its number,
+// display text and two flag words, each read once the one before is answered. The units go back
 // to back, at the line's own pace: at 19200 baud a poll is 4 exchanges of 66 characters, 38 ms
-// on the wire, so thirty units go round in about 1.2 s plus the units' turnaround.
-//
-// A window that may go while a poll waits holds the poller in a shared_ptr and gives it the
-// session the same way: the poll under way then keeps both until it is over.
-class Poller : public QObject, public std::enable_shared_from_this<Poller>
+// on the wire, so thirty units go round in about 1.2 s plus the units' turnaround. Its requests
+// are its own: stop() forgets the one under way.
+class Poller : public QObject
 {
     Q_OBJECT
 
@@ -96,7 +96,6 @@ public:
     using Clock = std::function<qint64()>;
 
     explicit Poller(Session &session, QObject *parent = nullptr);
-    explicit Poller(std::shared_ptr<Session> session);
     ~Poller() override;
 
     void setUnits(const QList<Unit> &units);
@@ -109,9 +108,6 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
 
-    // One unit's poll, the one whose turn it is; its row, or none when no unit was due.
-    std::optional<int> pollNext();
-
     // Samples are gathered from the next poll on, every unit's afresh.
     void startSampling();
     void stopSampling() { m_sampling = false; }
@@ -121,11 +117,13 @@ signals:
     void unitPolled(int row);
 
 private:
+    // One unit's poll, the one whose turn it is; false when no unit was due.
+    bool pollNext();
     void step();
-    bool pollUnit(Unit &unit);
+    void readNext(std::shared_ptr<Poll> poll);
+    void pollDone(const Poll &poll);
     int rowOf(quint8 address) const;
 
-    std::shared_ptr<Session> m_ownSession; // none when the caller keeps the session
     Session &m_session;
     RoundRobin m_turns;
     QList<Unit> m_units;

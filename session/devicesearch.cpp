@@ -127,10 +127,10 @@ Answer classify(qint16 resultCode, quint16 value, quint8 address)
     }
 }
 
-Sweep::Sweep(const Plan &plan, const QString &portName, quint8 stopBits)
-    : m_allowanceMs(plan.allowanceMs), m_portName(portName), m_stopBits(stopBits)
+Sweep::Sweep(const Plan &plan, Line &line, const LineSetup &port)
+    : m_line(line), m_port(port), m_allowanceMs(plan.allowanceMs)
 {
-    const CAdapter::PipeAbilities pipe = CAdapter::abilitiesOf(portName);
+    const CAdapter::PipeAbilities pipe = CAdapter::abilitiesOf(port.portName);
     m_probes = probeOrder(pipe.setsLine ? plan : addressesOnly(plan));
     // The adapter adds it to the probe's own budget, as to every read.
     m_networkAllowanceMs = pipe.latencyAllowanceMs;
@@ -145,25 +145,17 @@ qint64 Sweep::budgetMs(const Probe &probe) const
 
 Sweep::~Sweep()
 {
-    // Not stop(): a destructor must not serve events.
-    m_link.runBlocking([this] { closePort(); });
+    stop();
 }
 
 void Sweep::stop()
 {
-    if (m_adapter)
-        m_link.run([this] { closePort(); });
+    m_line.cancel(this);
+    if (!m_stopped && m_openSetting)
+        m_line.close();
+    m_openSetting.reset();
     m_stopped = true;
     m_remainingMs = 0;
-}
-
-// On the link thread, where the port was opened.
-void Sweep::closePort()
-{
-    if (m_adapter)
-        m_adapter->Close();
-    m_adapter.reset();
-    m_openSetting.reset();
 }
 
 std::optional<Probe> Sweep::upcoming() const
@@ -173,86 +165,89 @@ std::optional<Probe> Sweep::upcoming() const
     return m_probes[m_next];
 }
 
-// On the link thread.
-bool Sweep::openAt(const LineSetting &setting)
+// The port is opened again only when the probe's setting differs from the one it has.
+bool Sweep::next(StepDone done)
 {
-    if (m_openSetting == setting)
-        return true;
-    closePort();
-    m_adapter = std::make_unique<CAdapter>();
-    m_adapter->PortName = m_portName;
-    m_adapter->SpeedNumber = setting.speedNumber;
-    m_adapter->Parity = setting.parity;
-    m_adapter->StopBits = m_stopBits;
-    if (m_adapter->Open() != 0) {
-        m_adapter.reset();
+    if (finished())
         return false;
+    const Probe upcoming = m_probes[m_next];
+    if (m_openSetting == upcoming.setting) {
+        probe(upcoming, done);
+        return true;
     }
-    m_adapter->Connected = true;
-    m_adapter->ReadTimeoutMs = probeBudgetMs(setting.speedNumber, m_allowanceMs);
-    m_openSetting = setting;
+    LineSetup setup = m_port;
+    setup.speedNumber = upcoming.setting.speedNumber;
+    setup.parity = upcoming.setting.parity;
+    m_line.open(setup, this, [this, upcoming, done](const LineOpened &opened) {
+        if (!opened.opened) {
+            fail(Failure::PortNotOpened, done);
+            return;
+        }
+        m_openSetting = upcoming.setting;
+        probe(upcoming, done);
+    });
     return true;
 }
 
-std::optional<Sweep::Step> Sweep::next()
+void Sweep::probe(const Probe &probe, const StepDone &done)
 {
-    if (finished())
-        return std::nullopt;
-    const Probe probe = m_probes[m_next];
-    std::optional<Step> step;
-    m_link.run([&] {
-        if (openAt(probe.setting))
-            step = probeOnce(probe);
+    const TParamInfo &probed = probedRegister();
+    const int budget = probeBudgetMs(probe.setting.speedNumber, m_allowanceMs);
+    m_line.request(LineRequest::read(probe.address, probed.Register, probed.Bytes / 2, budget), this,
+                   [this, probe, done](const LineReply &reply) {
+                       const quint16 value = reply.registers.value(0);
+                       Step step{probe, classify(reply.code, value, probe.address), std::nullopt};
+                       ++m_next;
+                       m_remainingMs -= budgetMs(probe);
+                       if (step.answer == Answer::Indicator)
+                           readIdentity(step, done);
+                       else
+                           stepDone(step, done);
+                   });
+}
+
+// A device that has answered its probe gets the pages' time-out for its longer replies: its
+// name, then its firmware version.
+void Sweep::readIdentity(Step step, const StepDone &done)
+{
+    const auto textRead = [](int parameter) {
+        const TParamInfo &info = ParamMap[parameter];
+        return LineRequest::read(0, info.Register, info.Bytes / 2);
+    };
+    const auto text = [](int parameter, const LineReply &reply) {
+        return reply.code == lrOk ? RegisterCodec::textFrom(reply.registers.data(), ParamMap[parameter].Bytes) : QString();
+    };
+    LineRequest name = textRead(prmInformationDevName);
+    name.slave = step.probe.address;
+    m_line.request(name, this, [this, step, done, textRead, text](const LineReply &nameReply) mutable {
+        step.found = Found{step.probe.setting, step.probe.address, true, text(prmInformationDevName, nameReply), {}};
+        LineRequest version = textRead(prmInformationProgVer);
+        version.slave = step.probe.address;
+        m_line.request(version, this, [this, step, done, text](const LineReply &versionReply) mutable {
+            step.found->version = text(prmInformationProgVer, versionReply);
+            stepDone(step, done);
+        });
     });
-    if (!step) {
-        m_failure = Failure::PortNotOpened;
-        stop();
-        return std::nullopt;
-    }
-    ++m_next;
-    m_remainingMs -= budgetMs(probe);
-    switch (step->answer) {
-    case Answer::Noise:
-        countNoise(probe.setting);
-        break;
-    case Answer::PortFailed:
+}
+
+void Sweep::stepDone(Step step, const StepDone &done)
+{
+    if (step.answer == Answer::Noise)
+        countNoise(step.probe.setting);
+    else if (step.answer == Answer::OtherDevice)
+        step.found = Found{step.probe.setting, step.probe.address, false, {}, {}};
+    else if (step.answer == Answer::PortFailed) {
         m_failure = Failure::PortLost;
         stop();
-        break;
-    case Answer::Indicator:
-    case Answer::OtherDevice:
-    case Answer::Silence:
-        break;
     }
-    return step;
+    done(step);
 }
 
-// On the link thread: the probe, and the name and version of an indicator that answers it.
-Sweep::Step Sweep::probeOnce(const Probe &probe)
+void Sweep::fail(Failure failure, const StepDone &done)
 {
-    std::array<quint16, Rtu::maxReadRegisters> registers{};
-    const qint16 code = m_adapter->ReadRegisters(probe.address, probedRegister().Register,
-                                                 probedRegister().Bytes / 2, registers.data());
-    Step step{probe, classify(code, registers[0], probe.address), std::nullopt};
-    if (step.answer == Answer::Indicator)
-        step.found = Found{probe.setting, probe.address, true, readText(probe.address, prmInformationDevName),
-                           readText(probe.address, prmInformationProgVer)};
-    else if (step.answer == Answer::OtherDevice)
-        step.found = Found{probe.setting, probe.address, false, {}, {}};
-    return step;
-}
-
-// A device that has answered its probe gets the pages' time-out for its longer replies. On the
-// link thread.
-QString Sweep::readText(quint8 address, int parameter)
-{
-    const TParamInfo &info = ParamMap[parameter];
-    std::array<quint16, Rtu::maxReadRegisters> registers{};
-    const int probeTimeoutMs = m_adapter->ReadTimeoutMs;
-    m_adapter->ReadTimeoutMs = CAdapter::DefaultReadTimeoutMs;
-    const qint16 code = m_adapter->ReadRegisters(address, info.Register, info.Bytes / 2, registers.data());
-    m_adapter->ReadTimeoutMs = probeTimeoutMs;
-    return code == lrOk ? RegisterCodec::textFrom(registers.data(), info.Bytes) : QString();
+    m_failure = failure;
+    stop();
+    done(std::nullopt);
 }
 
 void Sweep::countNoise(const LineSetting &setting)

@@ -1,15 +1,16 @@
 #pragma once
 
-#include "linkthread.h"
+#include "line.h"
+#include "linesetup.h"
+
+#include <QObject>
 
 #include <QList>
 #include <QString>
 #include <QtGlobal>
 
-#include <memory>
+#include <functional>
 #include <optional>
-
-class CAdapter;
 
 // Finding the devices on a line whose settings nobody remembers: which probes go out in which
 // order, how long each waits, and what its reply says. A probe is one read of the device's own
@@ -82,13 +83,15 @@ struct Found
     QString version;
 };
 
-// One search on one port, probe by probe, so that a window can repaint and cancel between two.
-// The port is open from the first probe until the search ends, fails or is destroyed. Behind a
-// serial device server (tcp://HOST:PORT) the server sets the line: the search tries the
-// plan's likely setting alone, at every address, and each probe waits the network's allowance
-// longer.
-class Sweep
+// One search on one port, probe by probe, through the one owner of the line, so that the
+// window goes on between two probes and «Отмена» stops the search at once. The port is open
+// from the first probe until the search ends, fails or is stopped. Behind a serial device
+// server (tcp://HOST:PORT) the server sets the line: the search tries the plan's likely setting
+// alone, at every address, and each probe waits the network's allowance longer.
+class Sweep : public QObject
 {
+    Q_OBJECT
+
 public:
     struct Step
     {
@@ -101,18 +104,20 @@ public:
         LineSetting setting;
         int replies = 0;
     };
+    // The probe's step, or none when the port failed (then failure() says how).
+    using StepDone = std::function<void(const std::optional<Step> &)>;
 
-    // stopBits: row of the stop-bits table, the same for every probe.
-    Sweep(const Plan &plan, const QString &portName, quint8 stopBits);
-    ~Sweep();
-    Sweep(const Sweep &) = delete;
-    Sweep &operator=(const Sweep &) = delete;
+    // port: the port to search, with its stop bits for every probe; line: the owner of the line,
+    // which the search opens at each setting in turn and closes at its end.
+    Sweep(const Plan &plan, Line &line, const LineSetup &port);
+    ~Sweep() override;
 
     enum class Failure { None, PortNotOpened, PortLost };
 
-    // Sends the next probe and, when an indicator answers, reads its name and version.
-    // Nothing once every probe has been sent or the port has failed (then failure() says how).
-    std::optional<Step> next();
+    // Sends the next probe and, when an indicator answers, reads its name and version; done
+    // hears of it. False, and done is never called, once every probe has been sent, the search
+    // was stopped or the port has failed.
+    bool next(StepDone done);
     bool finished() const { return m_stopped || m_next >= m_probes.size() || m_failure != Failure::None; }
     // The probe that next() sends.
     std::optional<Probe> upcoming() const;
@@ -122,28 +127,24 @@ public:
     qint64 remainingMs() const { return m_remainingMs; }
     Failure failure() const { return m_failure; }
     const QList<NoiseCount> &noise() const { return m_noise; }
-    // Closes the port at once; next() sends nothing more, and nothing remains to be sent.
+    // Forgets the probe under way and closes the port at once; nothing more is sent.
     void stop();
 
 private:
     qint64 budgetMs(const Probe &probe) const;
-    bool openAt(const LineSetting &setting);
-    Step probeOnce(const Probe &probe);
-    void closePort();
-    QString readText(quint8 address, int parameter);
+    void probe(const Probe &probe, const StepDone &done);
+    void readIdentity(Step step, const StepDone &done);
+    void stepDone(Step step, const StepDone &done);
+    void fail(Failure failure, const StepDone &done);
     void countNoise(const LineSetting &setting);
 
+    Line &m_line;
+    LineSetup m_port;
     QList<Probe> m_probes;
     qsizetype m_next = 0;
     int m_allowanceMs;
     int m_networkAllowanceMs = 0; // over TCP
     qint64 m_remainingMs = 0;
-    QString m_portName;
-    quint8 m_stopBits;
-    // The port is opened, used and closed on the link thread; the probes wait for it there
-    // while the caller's events are served.
-    LinkThread m_link;
-    std::unique_ptr<CAdapter> m_adapter;
     std::optional<LineSetting> m_openSetting;
     QList<NoiseCount> m_noise;
     Failure m_failure = Failure::None;

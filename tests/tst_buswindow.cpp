@@ -176,6 +176,7 @@ private slots:
         QVERIFY(page.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(page.readAll()).contains(QStringLiteral("Профиль: партия.json")));
         window->close();
+        QTRY_VERIFY(config.window().session().isIdle()); // the port let go of
 
         // Each unit holds the profile's value now.
         Session session;

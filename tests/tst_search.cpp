@@ -358,7 +358,7 @@ private slots:
         QVERIFY(search.run());
         QCOMPARE(search.text("lblSearchProgress"), outcome.replace(QLatin1String("%PIPE%"), device.devicePath()));
         QCOMPARE(device.requests().size(), requests);
-        QVERIFY(!device.isHeld()); // the search has let go of the port
+        QTRY_VERIFY(!device.isHeld()); // the search has let go of the port
     }
 
     // The left panel at 9600, no parity, one stop bit; the indicator at 42, 38400, odd parity.

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSpinBox>
@@ -79,8 +80,9 @@ QString flagsText(const std::optional<quint16> &word, const Catalogue::Parameter
 
 } // namespace
 
-BusWindow::BusWindow(const Setup &setup, QWidget *parent)
+BusWindow::BusWindow(const Setup &setup, Session &session, QWidget *parent)
     : QDialog(parent),
+      m_session(session),
       m_setup(setup),
       m_addresses(new QLineEdit(QStringLiteral("%1-%2").arg(kFirstAddress).arg(kLastAddress), this)),
       m_allowance(new QSpinBox(this)),
@@ -98,7 +100,6 @@ BusWindow::BusWindow(const Setup &setup, QWidget *parent)
       m_saveTable(new QPushButton(QStringLiteral("Сохранить CSV…"), this)),
       m_close(new QPushButton(QStringLiteral("Закрыть"), this)),
       m_status(new QLabel(this)),
-      m_stepTimer(new QTimer(this)),
       m_ageTimer(new QTimer(this)),
       m_testTimer(new QTimer(this))
 {
@@ -212,8 +213,6 @@ void BusWindow::connectControls()
     connect(m_saveTable, &QPushButton::clicked, this, &BusWindow::saveTable);
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, &BusWindow::chooseRow);
-    m_stepTimer->setSingleShot(true);
-    connect(m_stepTimer, &QTimer::timeout, this, &BusWindow::probeNext);
     connect(m_ageTimer, &QTimer::timeout, this, &BusWindow::showAges);
     m_testTimer->setSingleShot(true);
     connect(m_testTimer, &QTimer::timeout, this, &BusWindow::endTest);
@@ -257,32 +256,31 @@ void BusWindow::startFinding()
     plan.likelyAddress = range->first;
     std::tie(plan.firstAddress, plan.lastAddress) = *range;
     plan.allowanceMs = m_allowance->value();
-    m_sweep = std::make_shared<Sweep>(addressesOnly(plan), m_setup.line.portName, m_setup.line.stopBits);
+    m_sweep = std::make_unique<Sweep>(addressesOnly(plan), m_session.lineOwner(), m_setup.line);
     m_progress->setRange(0, int(m_sweep->total()));
     m_progress->setValue(0);
     showStatus(QStringLiteral("Поиск…"));
     updateButtons();
-    m_stepTimer->start(0);
+    probeNext();
 }
 
 void BusWindow::probeNext()
 {
-    std::shared_ptr<Sweep> sweep = m_sweep;
-    if (!sweep)
-        return;
-    const std::optional<Sweep::Step> step = sweep->next();
-    if (sweep != m_sweep)
-        return; // the window closed while the probe waited
+    if (!m_sweep->next([this](const std::optional<Sweep::Step> &step) { probed(step); }))
+        endFinding({});
+}
+
+void BusWindow::probed(const std::optional<Sweep::Step> &step)
+{
     if (step && step->found && step->found->indicator)
         addUnit(*step->found);
-    if (!sweep->finished()) {
-        m_progress->setValue(int(sweep->sent()));
-        m_timeLeft->setText(timeLeftText(sweep->remainingMs()));
-        m_stepTimer->start(0);
+    if (!m_sweep->finished()) {
+        m_progress->setValue(int(m_sweep->sent()));
+        m_timeLeft->setText(timeLeftText(m_sweep->remainingMs()));
+        probeNext();
         return;
     }
-    const Sweep::Failure failure = sweep->failure();
-    sweep.reset(); // endFinding lets go of the last one, and the port with it
+    const Sweep::Failure failure = m_sweep->failure();
     if (failure == Sweep::Failure::PortNotOpened)
         endFinding(QStringLiteral("Ошибка! Порт %1 не открыт").arg(m_setup.line.portName));
     else if (failure == Sweep::Failure::PortLost)
@@ -291,12 +289,14 @@ void BusWindow::probeNext()
         endFinding({});
 }
 
+// The sweep lets go of the port, and goes once the reply that may have ended it is over.
 void BusWindow::endFinding(const QString &failure)
 {
-    m_stepTimer->stop();
-    if (m_sweep)
+    if (m_sweep) {
         m_progress->setValue(int(m_sweep->sent()));
-    m_sweep.reset(); // the port is free for the poller
+        m_sweep->stop();
+        m_sweep.release()->deleteLater();
+    }
     m_timeLeft->clear();
     if (!failure.isEmpty()) {
         showStatus(failure, true);
@@ -327,31 +327,42 @@ void BusWindow::addUnit(const Found &found)
 
 void BusWindow::startPolling()
 {
-    m_session = std::make_shared<Session>();
-    if (!Blocking::start(*m_session, m_setup.line)) {
-        showStatus(m_session->openFailureMessage(m_setup.line.portName, m_setup.line.portName), true);
-        m_session.reset();
-        return;
-    }
-    // The unit of measure, once: it changes only when someone writes it.
-    const Catalogue::Parameter &unitOfMeasure = Catalogue::of(prmModeUnit);
-    const std::shared_ptr<Session> session = m_session; // outlives a close while a read waits
-    for (Bus::Unit &unit : m_found) {
-        session->setDeviceNumber(unit.address);
-        const std::optional<Session::Reading> reading = Blocking::readValue(*session, unitOfMeasure, Session::Reporting::Gathered);
-        if (m_session != session)
-            return; // closed while the read waited
-        if (reading && reading->code >= lrOk)
-            unit.unit = reading->value.toString();
-    }
-    m_poller = std::make_shared<Bus::Poller>(m_session);
-    m_poller->setUnits(m_found);
-    connect(m_poller.get(), &Bus::Poller::unitPolled, this, &BusWindow::showUnit);
-    m_poller->start();
-    m_ageTimer->start(kAgeRefreshMs);
+    m_holdsLine = true;
+    m_session.start(m_setup.line, this, [this](bool opened) {
+        if (!opened) {
+            showStatus(m_session.openFailureMessage(m_setup.line.portName, m_setup.line.portName), true);
+            return;
+        }
+        readUnitsOfMeasure();
+    });
 }
 
-// The poller goes before its session, and the session lets go of the port.
+// The unit of measure, once: it changes only when someone writes it. The polling starts once
+// the last unit has answered.
+void BusWindow::readUnitsOfMeasure()
+{
+    const Catalogue::Parameter &unitOfMeasure = Catalogue::of(prmModeUnit);
+    for (int row = 0; row < m_found.size(); ++row) {
+        const bool last = row == m_found.size() - 1;
+        m_session.readValueAt(
+            m_found[row].address, unitOfMeasure, this,
+            [this, row, last](const Session::Reading &reading) {
+                if (reading.code >= lrOk)
+                    m_found[row].unit = reading.value.toString();
+                if (!last)
+                    return;
+                m_poller = std::make_unique<Bus::Poller>(m_session);
+                m_poller->setUnits(m_found);
+                connect(m_poller.get(), &Bus::Poller::unitPolled, this, &BusWindow::showUnit);
+                m_poller->start();
+                m_ageTimer->start(kAgeRefreshMs);
+                updateButtons();
+            },
+            Session::Reporting::Gathered);
+    }
+}
+
+// Every request of the window forgotten, and the port let go of.
 void BusWindow::stopPolling()
 {
     m_ageTimer->stop();
@@ -361,7 +372,10 @@ void BusWindow::stopPolling()
         m_found = m_poller->units();
     }
     m_poller.reset();
-    m_session.reset();
+    m_session.cancel(this);
+    if (m_holdsLine)
+        m_session.stop();
+    m_holdsLine = false;
 }
 
 void BusWindow::showUnit(int row)
@@ -491,8 +505,10 @@ void BusWindow::writeProfileAndTest()
 // Empty when the unit holds the profile now; otherwise what went wrong.
 QString BusWindow::writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed)
 {
-    const std::shared_ptr<Session> session = m_session; // outlives a close while an exchange waits
+    Session *session = &m_session;
+    const quint16 windowsAddress = session->deviceNumber();
     session->setDeviceNumber(unit.address);
+    const auto restore = qScopeGuard([session, windowsAddress] { session->setDeviceNumber(windowsAddress); });
     const Profiles::Origin origin{m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity,
                                   m_setup.line.stopBits, unit.address};
     ProfileReader reader(*session, origin);
@@ -626,7 +642,8 @@ void BusWindow::showStatus(const QString &text, bool failure)
 
 void BusWindow::done(int result)
 {
-    m_stepTimer->stop();
+    if (m_sweep)
+        m_sweep->stop();
     m_sweep.reset();
     stopPolling();
     QDialog::done(result);

@@ -23,8 +23,8 @@ class QTimer;
 // «Приборы на линии»: every unit that answers at the left panel's line setting, found by a
 // sweep of the addresses at that one setting and then polled in turn, each row its reading,
 // lamps and the age of its last poll; a bench test of them all against one reference signal,
-// with a report. The window opens the port itself, as the search does, and lets go of it when
-// it closes. A double-click hands the unit's address back to the main window.
+// with a report. The window opens the main window's line itself, as the search does, and lets
+// go of it when it closes. A double-click hands the unit's address back to the main window.
 class BusWindow : public QDialog
 {
     Q_OBJECT
@@ -38,7 +38,8 @@ public:
         DeviceSearch::LineSetting setting;
     };
 
-    explicit BusWindow(const Setup &setup, QWidget *parent = nullptr);
+    // session: the main window's, not connected while the window is open.
+    BusWindow(const Setup &setup, Session &session, QWidget *parent = nullptr);
     ~BusWindow() override;
 
     void done(int result) override;
@@ -69,8 +70,10 @@ private:
     void connectControls();
     void startFinding();
     void probeNext();
+    void probed(const std::optional<DeviceSearch::Sweep::Step> &step);
     void endFinding(const QString &outcome);
     void startPolling();
+    void readUnitsOfMeasure();
     void stopPolling();
     void addUnit(const DeviceSearch::Found &found);
     void showUnit(int row);
@@ -87,10 +90,10 @@ private:
     void showStatus(const QString &text, bool failure = false);
     std::optional<double> number(QLineEdit *edit) const;
 
-    // Shared with a poll under way: the window may close while it waits.
-    std::shared_ptr<Session> m_session;
-    std::shared_ptr<Bus::Poller> m_poller;
-    std::shared_ptr<DeviceSearch::Sweep> m_sweep;
+    Session &m_session;
+    std::unique_ptr<Bus::Poller> m_poller;
+    std::unique_ptr<DeviceSearch::Sweep> m_sweep; // while the addresses are swept
+    bool m_holdsLine = false; // the line is open, or opening, for the polling
     Setup m_setup;
     QList<Bus::Unit> m_found;
     std::optional<BenchTest::Report> m_report;
@@ -115,7 +118,6 @@ private:
     QPushButton *m_saveTable;
     QPushButton *m_close;
     QLabel *m_status;
-    QTimer *m_stepTimer;
     QTimer *m_ageTimer;
     QTimer *m_testTimer;
 };

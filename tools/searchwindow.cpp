@@ -5,7 +5,6 @@
 #include "ui_searchwindow.h"
 
 #include <QHeaderView>
-#include <QTimer>
 
 using namespace DeviceSearch;
 
@@ -40,8 +39,8 @@ QString timeLeftText(qint64 ms)
     return QStringLiteral("осталось не более ") + parts.join(QLatin1Char(' '));
 }
 
-SearchWindow::SearchWindow(const Setup &setup, QWidget *parent)
-    : QDialog(parent), ui(std::make_unique<Ui::SearchWindow>()), m_setup(setup), m_stepTimer(new QTimer(this))
+SearchWindow::SearchWindow(const Setup &setup, Line &line, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::SearchWindow>()), m_setup(setup), m_line(line)
 {
     ui->setupUi(this);
     setUpForm();
@@ -94,9 +93,6 @@ void SearchWindow::connectControls()
     connect(ui->btnSearchClose, &QPushButton::clicked, this, &SearchWindow::reject);
     connect(ui->tblSearchFound, &QTableWidget::itemSelectionChanged, this, &SearchWindow::updateButtons);
     connect(ui->tblSearchFound, &QTableWidget::cellDoubleClicked, this, &SearchWindow::applyChosen);
-    // One probe after another, each once the one before is over: a probe's wait serves events.
-    m_stepTimer->setSingleShot(true);
-    connect(m_stepTimer, &QTimer::timeout, this, &SearchWindow::probeNext);
 }
 
 // Behind a serial device server the search tries addresses only (Sweep), at the left panel's
@@ -139,7 +135,11 @@ void SearchWindow::startSearch()
     ui->lblSearchNoise->clear();
     m_searchedPort = ui->cmbSearchPort->currentIndex();
     m_searchedDevice = m_setup.portDevices.value(m_searchedPort, ui->cmbSearchPort->currentText());
-    m_sweep = std::make_shared<Sweep>(plan(), m_searchedDevice, m_setup.stopBits);
+    LineSetup port;
+    port.portNumber = quint8(m_searchedPort);
+    port.stopBits = m_setup.stopBits;
+    port.portName = m_searchedDevice;
+    m_sweep = std::make_unique<Sweep>(plan(), m_line, port);
     if (m_sweep->finished()) {
         endSearch(QStringLiteral("Не отмечено ни одной скорости или ни одного паритета"));
         return;
@@ -147,17 +147,17 @@ void SearchWindow::startSearch()
     ui->pbSearch->setRange(0, int(m_sweep->total()));
     showProgress();
     updateButtons();
-    m_stepTimer->start(0);
+    probeNext();
 }
 
+// One probe after another, each once the one before is answered.
 void SearchWindow::probeNext()
 {
-    const std::shared_ptr<Sweep> sweep = m_sweep;
-    if (!sweep)
-        return;
-    const std::optional<Sweep::Step> step = sweep->next();
-    if (sweep != m_sweep)
-        return; // the search ended while the probe waited
+    m_sweep->next([this](const std::optional<Sweep::Step> &step) { probed(step); });
+}
+
+void SearchWindow::probed(const std::optional<Sweep::Step> &step)
+{
     if (step && step->found)
         showFound(*step->found);
     if (step && step->answer == Answer::Noise)
@@ -169,7 +169,7 @@ void SearchWindow::probeNext()
         endSearch(QStringLiteral("Поиск закончен, найдено: %1").arg(m_found.size()));
     else {
         showProgress();
-        m_stepTimer->start();
+        probeNext();
     }
 }
 
@@ -179,13 +179,15 @@ void SearchWindow::cancelSearch()
         endSearch(QStringLiteral("Поиск отменён, найдено: %1").arg(m_found.size()));
 }
 
-// Frees the port at once, whether the search ran to its end or not.
+// Frees the port at once, whether the search ran to its end or not. The sweep goes once the
+// reply that may have ended it is over.
 void SearchWindow::endSearch(const QString &outcome)
 {
-    m_stepTimer->stop();
-    if (m_sweep)
+    if (m_sweep) {
         ui->pbSearch->setValue(int(m_sweep->sent()));
-    m_sweep.reset();
+        m_sweep->stop();
+        m_sweep.release()->deleteLater();
+    }
     ui->lblSearchProgress->setText(outcome);
     ui->lblSearchTimeLeft->clear();
     updateButtons();

@@ -9,7 +9,6 @@
 #include <memory>
 
 class QCheckBox;
-class QTimer;
 
 // What a search may still take, from the budgets of the probes not yet sent.
 QString timeLeftText(qint64 ms);
@@ -19,8 +18,8 @@ class SearchWindow;
 }
 
 // The window that searches one port for devices: which addresses, speeds and parities to try,
-// the probes going out one per turn of the event loop so that the window repaints and «Отмена»
-// stops the search after the probe under way, and the devices found as they answer.
+// the probes going out one after another through the owner of the line while the window goes
+// on, «Отмена» stopping the search at once, and the devices found as they answer.
 // «Применить» hands the chosen indicator's port, line setting and address back.
 class SearchWindow : public QDialog
 {
@@ -40,7 +39,8 @@ public:
         int likelyAddress = DeviceSearch::kFirstAddress;
     };
 
-    explicit SearchWindow(const Setup &setup, QWidget *parent = nullptr);
+    // line: the owner of the line that the search opens, closed while the window is open.
+    SearchWindow(const Setup &setup, Line &line, QWidget *parent = nullptr);
     ~SearchWindow() override;
 
     void done(int result) override;
@@ -55,6 +55,7 @@ private:
     DeviceSearch::Plan plan() const;
     void startSearch();
     void probeNext();
+    void probed(const std::optional<DeviceSearch::Sweep::Step> &step);
     void cancelSearch();
     void endSearch(const QString &outcome);
     void showFound(const DeviceSearch::Found &found);
@@ -67,10 +68,8 @@ private:
 
     std::unique_ptr<Ui::SearchWindow> ui;
     Setup m_setup;
-    // Shared with a probe under way: a window closed while it waits ends the search, and the
-    // sweep goes once the probe is over.
-    std::shared_ptr<DeviceSearch::Sweep> m_sweep;
-    QTimer *m_stepTimer;
+    Line &m_line;
+    std::unique_ptr<DeviceSearch::Sweep> m_sweep; // while a search runs
     int m_searchedPort = 0;
     QString m_searchedDevice;
     QList<DeviceSearch::Found> m_found; // in the rows of the table
