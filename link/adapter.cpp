@@ -34,8 +34,8 @@ constexpr int kSendTimeoutMs = 1000;
 constexpr int kMostLateReplies = 4;
 
 // A whole reply, its CRC verified and its address the request's: does it answer the request,
-// and with which outcome. Any unit may answer with a gateway's exception codes, but only a
-// gateway means them.
+// and with which outcome. Exceptions 0x0A and 0x0B come from a gateway between this computer
+// and the unit, whichever pipe brought them.
 qint16 answerResult(const QByteArray &request, const QByteArray &frame)
 {
     if (Rtu::mismatch(request, frame) != Rtu::Mismatch::None)
