@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "adapter.h"
 #include "benchtest.h"
 #include "blocking.h"
 #include "buspoller.h"
@@ -942,6 +943,12 @@ int Cli::listen()
     const std::optional<Line> line = this->line(false);
     if (!line)
         return ExitStatus::Usage;
+    if (!CAdapter::abilitiesOf(line->setup.portName).passesLine) {
+        note(QStringLiteral("port %1 leads to a Modbus TCP gateway, which passes on only the replies to its own "
+                            "requests, never the line's other traffic: there is nothing to listen to")
+                 .arg(line->shownName));
+        return ExitStatus::Usage;
+    }
     const std::unique_ptr<ListenPort> port = ListenPort::forLine(line->setup);
     const QString failure = port ? port->open() : OpenFailureText(OpenFailure::LineSettings, {}, {});
     if (!failure.isEmpty()) {

@@ -1,6 +1,7 @@
 #include "adapter.h"
 
 #include "linesettings.h"
+#include "mbapframe.h"
 #include "resultcodes.h"
 #include "rtuframe.h"
 #include "tcptransport.h"
@@ -26,6 +27,30 @@ constexpr int kWriteTotalTimeoutMs = 500;
 
 // A request must have left within this time plus its own duration on the wire.
 constexpr int kSendTimeoutMs = 1000;
+
+// Late replies that a Modbus TCP exchange sets aside before it gives up on its own: a gateway
+// whose time-out is longer than our wait answers a search's probes late, one a probe, so a
+// few at once are already a gateway that has lost count.
+constexpr int kMostLateReplies = 4;
+
+// A whole reply, its CRC verified and its address the request's: does it answer the request,
+// and with which outcome. Exceptions 0x0A and 0x0B come from a gateway between this computer
+// and the unit, whichever pipe brought them.
+qint16 answerResult(const QByteArray &request, const QByteArray &frame)
+{
+    if (Rtu::mismatch(request, frame) != Rtu::Mismatch::None)
+        return lrWrongReply;
+    if (!Rtu::isException(quint8(frame[1])))
+        return lrOk;
+    switch (quint8(frame[2])) {
+    case Mbap::gatewayPathUnavailable:
+        return lrGatewayNoPath;
+    case Mbap::gatewayTargetFailed:
+        return lrGatewayNoAnswer;
+    default:
+        return lrDeviceError;
+    }
+}
 
 std::mutex sourceMutex;
 CAdapter::TransportSource transportSource; // empty: CAdapter::transportFor
@@ -58,6 +83,11 @@ QString CAdapter::PlatformPortName(quint8 portNumber)
 
 CAdapter::PipeAbilities CAdapter::abilitiesOf(const QString &path)
 {
+    if (TcpTransport::isModbusTcpName(path))
+        return {.setsLine = false,
+                .systemDevice = false,
+                .passesLine = false,
+                .latencyAllowanceMs = TcpTransport::kNetworkAllowanceMs + GatewayTimeoutAllowanceMs};
     if (TcpTransport::isTcpName(path))
         return {.setsLine = false, .systemDevice = false, .latencyAllowanceMs = TcpTransport::kNetworkAllowanceMs};
     return {};
@@ -69,7 +99,7 @@ std::unique_ptr<Transport> CAdapter::transportFor(const QString &path, quint8 sp
                                                   quint8 stopBitsRow)
 {
     const auto baud = LineSettings::baudRate(speedNumber);
-    if (TcpTransport::isTcpName(path))
+    if (TcpTransport::isTcpName(path) || TcpTransport::isModbusTcpName(path))
         return baud ? std::make_unique<TcpTransport>(path) : nullptr;
     const auto parity = LineSettings::parity(parityRow);
     const auto stopBits = LineSettings::stopBits(stopBitsRow);
@@ -90,10 +120,9 @@ int CAdapter::Open()
     OpenError = OpenFailure::None;
     OpenErrorText.clear();
     const std::optional<quint32> baud = LineSettings::baudRate(SpeedNumber);
+    const QString path = PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName;
     std::unique_ptr<Transport> transport =
-        baud ? transportFromSource(PortName.isEmpty() ? PlatformPortName(PortNumber) : PortName, SpeedNumber,
-                                   Parity, StopBits)
-             : nullptr;
+        baud ? transportFromSource(path, SpeedNumber, Parity, StopBits) : nullptr;
     if (!transport) {
         OpenError = OpenFailure::LineSettings;
         return -1;
@@ -102,6 +131,7 @@ int CAdapter::Open()
     if (OpenError != OpenFailure::None)
         return -1;
     MultiplierMs = LineSettings::characterTimeMs(*baud);
+    m_modbusTcp = TcpTransport::isModbusTcpName(path);
     PortHandle = std::move(transport);
     return 0;
 }
@@ -154,11 +184,9 @@ qint16 CAdapter::readRegisters(quint8 slave, quint16 firstRegister, quint16 coun
     if (!Connected)
         return lrNotConnected;
     discardPendingInput();
-    if (!send(request))
-        return lrWriteFailed;
 
     QByteArray reply;
-    const qint16 result = receiveReply(request, Rtu::readHeaderSize, reply);
+    const qint16 result = exchange(request, Rtu::readHeaderSize, reply);
     if (result == lrOk)
         Rtu::copyRegisters(QByteArrayView(reply).sliced(Rtu::readHeaderSize, 2 * count), buffer);
     return result;
@@ -173,13 +201,24 @@ qint16 CAdapter::writeRegisters(quint8 slave, quint16 firstRegister, quint16 cou
     if (!Connected)
         return lrNotConnected;
     discardPendingInput();
-    if (!send(request))
-        return lrWriteFailed;
 
     // The reply's first stage is its first 6 bytes.
     constexpr int firstStage = 6;
     QByteArray reply;
-    return receiveReply(request, firstStage, reply);
+    return exchange(request, firstStage, reply);
+}
+
+qint16 CAdapter::exchange(const QByteArray &rtuRequest, int firstStage, QByteArray &frame)
+{
+    if (!m_modbusTcp) {
+        if (!send(rtuRequest))
+            return lrWriteFailed;
+        return receiveReply(rtuRequest, firstStage, frame);
+    }
+    const QByteArray request = Mbap::request(++m_transaction, rtuRequest);
+    if (!send(request))
+        return lrWriteFailed;
+    return receiveGatewayReply(request, rtuRequest, frame);
 }
 
 // Receives the reply to `request` into frame: its first `firstStage` bytes within the stage's
@@ -223,9 +262,50 @@ qint16 CAdapter::receiveReply(const QByteArray &request, int firstStage, QByteAr
         setAside(frame);
         bytes.remove(0, length);
     }
-    if (Rtu::mismatch(request, frame) != Rtu::Mismatch::None)
-        return lrWrongReply;
-    return Rtu::isException(quint8(frame[1])) ? lrDeviceError : lrOk;
+    return answerResult(request, frame);
+}
+
+// Receives the reply of this transaction into frame, as the RTU frame of the unit; any reply
+// of another transaction (a late one, to an exchange that has given up) is set aside. The
+// header comes first, within the first stage's budget (else lrNoAnswer); its length is judged
+// before the rest is waited for, and a header that no reply to the request has is lrWrongReply
+// at once. The rest follows as on RTU (else lrIncomplete).
+//
+// The gateway answers once the unit's whole reply has crossed its line, so the first stage
+// takes the request's and the reply's characters on that line (a read of 10 registers at
+// 1200 baud: 8 + 25 characters of 9.2 ms, 302 ms), and the gateway's own time-out when the
+// unit is silent. The late replies cost the stage nothing: they do not hold up the line.
+qint16 CAdapter::receiveGatewayReply(const QByteArray &request, const QByteArray &rtuRequest, QByteArray &frame)
+{
+    const int lineCharacters = int(rtuRequest.size()) + Mbap::replyLength(request) + Rtu::crcSize;
+    const qint64 stageMs = TotalMs + GatewayTimeoutAllowanceMs + qint64(lineCharacters) * MultiplierMs;
+    const qint64 waitingSinceMs = nowMs();
+    QByteArray bytes;
+    for (int lateReplies = 0;; ++lateReplies) {
+        receive(bytes, Mbap::headerSize, stageMs - (nowMs() - waitingSinceMs));
+        if (bytes.size() < Mbap::headerSize)
+            return lrNoAnswer;
+        Mbap::Reading reading = Mbap::read(request, bytes);
+        if (reading.outcome == Mbap::Reading::Wait) {
+            receive(bytes, reading.size, TotalMs + qint64(reading.size - bytes.size()) * MultiplierMs);
+            reading = Mbap::read(request, bytes);
+        }
+        switch (reading.outcome) {
+        case Mbap::Reading::Wait:
+            return lrIncomplete;
+        case Mbap::Reading::Refused:
+            return lrWrongReply;
+        case Mbap::Reading::Reply:
+            frame = Mbap::asRtu(bytes.first(reading.size));
+            return answerResult(rtuRequest, frame);
+        case Mbap::Reading::Foreign:
+            break;
+        }
+        if (lateReplies == kMostLateReplies)
+            return lrNoAnswer;
+        setAside(bytes.first(reading.size));
+        bytes.remove(0, reading.size);
+    }
 }
 
 // The monitor shows another unit's frame in a row of its own, not as a part of this reply.

@@ -13,8 +13,10 @@
 
 // The link to the device: one serial port, or one TCP connection to a serial device server
 // (a port name tcp://HOST:PORT), and a Modbus RTU master on it with two synchronous exchanges,
-// read holding registers (0x03) and write multiple registers (0x10). Each exchange blocks until
-// the reply is complete or its time-out has passed and returns a TResultCode.
+// read holding registers (0x03) and write multiple registers (0x10); or one TCP connection to a
+// Modbus TCP gateway (modbus-tcp://HOST[:PORT]), with the same exchanges in Modbus TCP frames,
+// the device's address as their unit identifier. Each exchange blocks until the reply is
+// complete or its time-out has passed and returns a TResultCode.
 //
 // The owner sets the line settings, calls Open, sets Connected when Open returned 0, exchanges,
 // and calls Close once before destroying the adapter.
@@ -35,7 +37,8 @@ public:
     quint16 TimeOut = 400;
     quint8 Parity = 4;   // space
     quint8 StopBits = 0; // one
-    // Device path or tcp://HOST:PORT to open; when empty, Open derives it from PortNumber.
+    // Device path, tcp://HOST:PORT or modbus-tcp://HOST[:PORT] to open; when empty, Open
+    // derives it from PortNumber.
     QString PortName;
     // Set by the owner once Open has succeeded; exchanges refuse to touch the line without it.
     bool Connected = false;
@@ -44,6 +47,14 @@ public:
     // shortens it; the pages keep 100 ms.
     static constexpr int DefaultReadTimeoutMs = 100;
     int ReadTimeoutMs = DefaultReadTimeoutMs;
+    // A Modbus TCP gateway asks the unit on its line and, when the unit is silent, answers
+    // exception 0x0B only once its own time-out has passed, which is set on the gateway and
+    // unknown here. The first stage of a reply through a gateway waits a second longer, so that
+    // a gateway that waits up to a second is heard with its 0x0B instead of being taken for
+    // silence: a page's read of a silent gateway fails after 100 + 100 (network) + 1000 ms,
+    // 1.2 s. A gateway set to wait longer answers after the exchange has given up; that late
+    // reply is known by its transaction identifier and set aside.
+    static constexpr int GatewayTimeoutAllowanceMs = 1000;
 
     // Why the last Open returned -1; SystemError for a reason without a name of its own, with
     // the system's words in OpenErrorText. A server that does not answer fails it within
@@ -62,7 +73,9 @@ public:
 
     // The `count` registers land in host order in buffer. A reply that does not answer the
     // request (another function, another byte count) is lrWrongReply and leaves buffer alone;
-    // one of another slave address is set aside, and the wait for this slave's goes on.
+    // one of another slave address, or through a gateway of another transaction, is set
+    // aside, and the wait for this slave's goes on. A gateway's exceptions 0x0A and 0x0B are
+    // lrGatewayNoPath and lrGatewayNoAnswer, any other exception lrDeviceError.
     qint16 ReadRegisters(quint8 slave, quint16 firstRegister, quint16 count, quint16 *buffer);
     // At most Rtu::maxWriteRegisters registers; more are refused with lrBadParameters. The echo
     // must name the request's first register and count, else lrWrongReply.
@@ -78,8 +91,8 @@ public:
     // How often a wait looks at the interruption: 1200 baud brings a byte every 9.2 ms.
     static constexpr int InterruptionCheckMs = 10;
 
-    // What the pipe to a device path or tcp://HOST:PORT lets this computer do, known from the
-    // name before anything opens.
+    // What the pipe to a device path, tcp://HOST:PORT or modbus-tcp://HOST[:PORT] lets this
+    // computer do, known from the name before anything opens.
     struct PipeAbilities
     {
         // The speed, parity and stop bits are set here; behind a serial device server they are
@@ -88,14 +101,19 @@ public:
         // A device of this system, which comes and goes with its adapter; otherwise a server
         // reached over the network, asked again when its connection drops.
         bool systemDevice = true;
-        // Added to every stage of a reply, for the time the pipe takes to pass the bytes on.
+        // The bytes of the line come through as they are, so that a listener hears the other
+        // masters' exchanges. A Modbus TCP gateway passes on only the replies to its own
+        // client's requests.
+        bool passesLine = true;
+        // Added to the wait for a reply, for the time the pipe takes to pass the bytes on and,
+        // through a gateway, for the gateway's own wait for a silent unit.
         int latencyAllowanceMs = 0;
     };
     static PipeAbilities abilitiesOf(const QString &path);
 
     // The device path of COM port PortNumber + 1 when no PortName is given.
     static QString PlatformPortName(quint8 portNumber);
-    // The pipe to a device path or tcp://HOST:PORT with these rows of the line-settings
+    // The pipe to a device path or a server's name with these rows of the line-settings
     // tables, not yet open; none for a row the tables lack.
     static std::unique_ptr<Transport> transportFor(const QString &path, quint8 speedNumber, quint8 parity,
                                                    quint8 stopBits);
@@ -118,8 +136,12 @@ private:
 
     void setReadTimeouts(int totalMs);
     void discardPendingInput();
+    // Sends the RTU request in the pipe's frames and receives the reply into frame as an RTU
+    // frame; for Modbus TCP, as the unit put it on the gateway's line.
+    qint16 exchange(const QByteArray &rtuRequest, int firstStage, QByteArray &frame);
     bool send(const QByteArray &request);
     qint16 receiveReply(const QByteArray &request, int firstStage, QByteArray &frame);
+    qint16 receiveGatewayReply(const QByteArray &request, const QByteArray &rtuRequest, QByteArray &frame);
     void receive(QByteArray &bytes, int count, qint64 budgetMs, const EarlyEnd &earlyEnd = {});
     void setAside(const QByteArray &foreignFrame);
     bool waitForBytes(qint64 ms);
@@ -133,6 +155,9 @@ private:
     int IntervalMs = 0;
     int TotalMs = 0;
     int MultiplierMs = 0;
+
+    bool m_modbusTcp = false; // frames of the pipe opened last: Modbus TCP, else RTU
+    quint16 m_transaction = 0; // the identifier of the last Modbus TCP request
 
     ExchangeObserver m_observer;
     Interruption m_interrupted;

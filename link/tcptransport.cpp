@@ -14,6 +14,8 @@ namespace {
 
 constexpr char kScheme[] = "tcp";
 constexpr char kPrefix[] = "tcp://";
+constexpr char kModbusScheme[] = "modbus-tcp";
+constexpr char kModbusPrefix[] = "modbus-tcp://";
 
 // The server's addresses, or nothing when its name does not resolve before the deadline.
 // QAbstractSocket would look a name up with a blocking call that no deadline bounds (with a
@@ -65,17 +67,26 @@ bool TcpTransport::isTcpName(const QString &name)
     return name.startsWith(QLatin1String(kPrefix), Qt::CaseInsensitive);
 }
 
+bool TcpTransport::isModbusTcpName(const QString &name)
+{
+    return name.startsWith(QLatin1String(kModbusPrefix), Qt::CaseInsensitive);
+}
+
+// A serial device server has no port of its own: its name must give one. A gateway without
+// one is on Modbus TCP's 502.
 std::optional<TcpTransport::Endpoint> TcpTransport::endpoint(const QString &name)
 {
-    if (!isTcpName(name))
+    const bool gateway = isModbusTcpName(name);
+    if (!gateway && !isTcpName(name))
         return std::nullopt;
     const QUrl url(name, QUrl::StrictMode);
-    const bool wellFormed = url.isValid() && url.scheme() == QLatin1String(kScheme) && !url.host().isEmpty()
-                            && url.port() > 0 && url.path().isEmpty() && url.userInfo().isEmpty()
-                            && !url.hasQuery() && !url.hasFragment();
+    const int port = gateway ? url.port(kModbusTcpPort) : url.port();
+    const bool wellFormed = url.isValid() && url.scheme() == QLatin1String(gateway ? kModbusScheme : kScheme)
+                            && !url.host().isEmpty() && port > 0 && url.path().isEmpty()
+                            && url.userInfo().isEmpty() && !url.hasQuery() && !url.hasFragment();
     if (!wellFormed)
         return std::nullopt;
-    return Endpoint{url.host(), quint16(url.port())};
+    return Endpoint{url.host(), quint16(port)};
 }
 
 TcpTransport::TcpTransport(const QString &name) : m_name(name) {}

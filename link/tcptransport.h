@@ -8,21 +8,26 @@
 class QTcpSocket;
 
 // A TCP connection to a serial device server (an RS-485 to Ethernet gateway, ser2net) that
-// passes the bytes of the RTU line through unchanged, frames and CRC included. The server
-// sets the line's speed, parity and stop bits; there is nothing to set from here.
+// passes the bytes of the RTU line through unchanged, frames and CRC included, or to a Modbus
+// TCP gateway, which takes Modbus TCP frames and asks the units on its line itself. The pipe
+// is the same for both, and only moves bytes: the frames are the adapter's. The server sets the
+// line's speed, parity and stop bits; there is nothing to set from here.
 class TcpTransport final : public Transport
 {
 public:
-    // A server as a port name gives it: tcp://HOST:PORT, HOST a name or an address
-    // (an IPv6 address in brackets).
+    // A server as a port name gives it: tcp://HOST:PORT, or modbus-tcp://HOST[:PORT] for a
+    // Modbus TCP gateway, HOST a name or an address (an IPv6 address in brackets).
     struct Endpoint
     {
         QString host;
         quint16 port = 0;
         QString text() const; // HOST:PORT, as the user wrote it
     };
-    // Whether the name means a server at all, well formed or not.
+    // Whether the name means a serial device server, or a Modbus TCP gateway, well formed or not.
     static bool isTcpName(const QString &name);
+    static bool isModbusTcpName(const QString &name);
+    // The port that Modbus TCP is registered on, for a gateway named without one.
+    static constexpr quint16 kModbusTcpPort = 502;
     // The server of a well-formed name; nothing for any other name.
     static std::optional<Endpoint> endpoint(const QString &name);
 

@@ -23,6 +23,10 @@ QString ResultText(qint16 code)
         return QStringLiteral("Ошибка! Нет овета!");
     case lrWrongReply:
         return QStringLiteral("Ошибка! Ответ не на запрос");
+    case lrGatewayNoPath:
+        return QStringLiteral("шлюз: нет пути к прибору");
+    case lrGatewayNoAnswer:
+        return QStringLiteral("шлюз: прибор не ответил");
     case lrBadParameters:
         return QStringLiteral("Ошибка! Неправильные параметры!");
     default:

@@ -1,6 +1,7 @@
-// indicator-sim: a simulated indicator answering as a Modbus RTU slave. The first line on
-// standard output is the device path (or tcp://127.0.0.1:PORT) a master opens; everything else
-// goes to standard error.
+// indicator-sim: a simulated indicator answering as a Modbus RTU slave, or units behind a
+// Modbus TCP gateway. The first line on standard output is the device path (or
+// tcp://127.0.0.1:PORT, modbus-tcp://127.0.0.1:PORT) a master opens; everything else goes to
+// standard error.
 #include "linesettings.h"
 #include "linetap.h"
 #include "simdevice.h"
@@ -98,6 +99,8 @@ std::unique_ptr<SimLine> openLine(const SimOptions &options, QString *error)
 {
     if (options.tcpPort >= 0)
         return SimLine::listenOnTcp(quint16(options.tcpPort), lineSettings(options), error);
+    if (options.modbusTcpPort >= 0)
+        return SimLine::listenAsGateway(quint16(options.modbusTcpPort), lineSettings(options), error);
     if (!options.devicePath.isEmpty())
         return SimLine::openSerialPort(options.devicePath, lineSettings(options), error);
     return SimLine::openPseudoTerminal(lineSettings(options), error);
@@ -124,6 +127,11 @@ QString describe(const SimOptions &options, const QString &path, const QString &
                           .arg(options.stopBits)};
     if (!tapPath.isEmpty())
         parts << QStringLiteral("tap on %1").arg(tapPath);
+    if (options.modbusTcpPort >= 0)
+        parts << (options.gatewayNoPath
+                      ? QStringLiteral("a Modbus TCP gateway: other unit identifiers get exception 0A at once")
+                      : QStringLiteral("a Modbus TCP gateway: other unit identifiers get exception 0B after %1 ms")
+                            .arg(SimServer::kGatewayTimeout.count()));
     if (options.tapPieceSeed)
         parts << QStringLiteral("tap in random pieces, seed %1").arg(*options.tapPieceSeed);
     if (options.reading)
@@ -205,7 +213,7 @@ int main(int argc, char *argv[])
     SimServer server(*line, devices,
                      {options->silent, options->corruptEvery, options->exceptionEvery, options->delayMs,
                       options->wireTiming, options->verbose, options->mismatchNoise, options->misstoreRegister,
-                      options->fallSilentAt});
+                      options->fallSilentAt, options->gatewayNoPath});
     const bool ok = server.run(stopRequested);
 
     if (!linkPath.isEmpty())

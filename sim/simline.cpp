@@ -106,30 +106,52 @@ std::unique_ptr<SimLine> SimLine::openSerialPort(const QString &path, const Sett
 
 // SO_REUSEADDR: a simulator started again on the port of one that has just stopped gets it,
 // although the system keeps the old connection's end for a minute (TIME_WAIT).
-std::unique_ptr<SimLine> SimLine::listenOnTcp(quint16 port, const Settings &settings, QString *error)
+bool SimLine::listenOnLoopback(quint16 port, const char *scheme, QString *error)
 {
-    std::unique_ptr<SimLine> line(new SimLine);
-    line->m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (line->m_listener < 0) {
+    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_listener < 0) {
         *error = systemError("cannot make a socket");
-        return nullptr;
+        return false;
     }
     const int on = 1;
-    setsockopt(line->m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (bind(line->m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || listen(line->m_listener, 1) != 0
-        || getsockname(line->m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    if (bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(m_listener, 1) != 0
+        || getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(strerror(errno));
-        return nullptr;
+        return false;
     }
-    line->m_path = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
+    m_path = QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1StringView(scheme)).arg(ntohs(address.sin_port));
+    return true;
+}
+
+std::unique_ptr<SimLine> SimLine::listenOnTcp(quint16 port, const Settings &settings, QString *error)
+{
+    std::unique_ptr<SimLine> line(new SimLine);
+    if (!line->listenOnLoopback(port, "tcp", error))
+        return nullptr;
     line->m_modbus = modbus_new_rtu(line->m_path.toLocal8Bit().constData(), int(settings.baud), settings.parity, 8,
                                     settings.stopBits);
+    if (!line->m_modbus) {
+        *error = systemError("libmodbus");
+        return nullptr;
+    }
+    return line->setUpModbus(settings, error) ? std::move(line) : nullptr;
+}
+
+// libmodbus's Modbus TCP context only frames here: the listening and the connections are ours,
+// as for the serial device server, and its address and port are never used.
+std::unique_ptr<SimLine> SimLine::listenAsGateway(quint16 port, const Settings &settings, QString *error)
+{
+    std::unique_ptr<SimLine> line(new SimLine);
+    if (!line->listenOnLoopback(port, "modbus-tcp", error))
+        return nullptr;
+    line->m_gateway = true;
+    line->m_modbus = modbus_new_tcp("127.0.0.1", port);
     if (!line->m_modbus) {
         *error = systemError("libmodbus");
         return nullptr;

@@ -14,7 +14,9 @@ class TapRelay;
 // The simulator's end of the serial line with the libmodbus RTU server context on it: either
 // the controlling side of a new pseudo-terminal, whose other side a master opens, a real
 // serial port, or a TCP port on the loopback where, as behind a serial device server, the
-// bytes of the line come and go unchanged, one master's connection at a time.
+// bytes of the line come and go unchanged, one master's connection at a time. Or, as a Modbus
+// TCP gateway, a TCP port on the loopback with libmodbus's Modbus TCP server context, whose
+// requests the units behind the gateway answer; again one master's connection at a time.
 class SimLine
 {
 public:
@@ -33,12 +35,14 @@ public:
     // A line that listens on 127.0.0.1:port (0: a free port that the system picks), or null
     // with `error` set.
     static std::unique_ptr<SimLine> listenOnTcp(quint16 port, const Settings &settings, QString *error);
+    // A Modbus TCP gateway on 127.0.0.1:port (0: a free port), or null with `error` set.
+    static std::unique_ptr<SimLine> listenAsGateway(quint16 port, const Settings &settings, QString *error);
 
     ~SimLine();
     SimLine(const SimLine &) = delete;
     SimLine &operator=(const SimLine &) = delete;
 
-    // The device a master opens: a path, or tcp://127.0.0.1:PORT.
+    // The device a master opens: a path, tcp://127.0.0.1:PORT or modbus-tcp://127.0.0.1:PORT.
     QString path() const { return m_path; }
     // The descriptor that requests arrive on and replies leave by; over TCP -1 while no master
     // is connected.
@@ -50,6 +54,8 @@ public:
 
     // Over TCP: the listening socket, -1 for the other lines.
     int listener() const { return m_listener; }
+    // Modbus TCP frames come and go, not RTU frames.
+    bool isGateway() const { return m_gateway; }
     // Takes the next master's connection waiting on the listener as the line; false when none.
     bool takeMaster();
     // Ends the connection of the master that has gone; the line waits for the next.
@@ -71,6 +77,8 @@ public:
 
 private:
     SimLine() = default;
+    // The listening socket on the loopback and the master's name for it, or false with `error` set.
+    bool listenOnLoopback(quint16 port, const char *scheme, QString *error);
     bool setUpModbus(const Settings &settings, QString *error);
 
     QString m_path;
@@ -80,6 +88,7 @@ private:
     int m_otherSide = -1;
     bool m_connected = false; // libmodbus opened the port itself and closes it
     int m_listener = -1;
+    bool m_gateway = false;
     modbus_t *m_modbus = nullptr;
     // With a tap, the line is carried through it, and the loop has the relay's end.
     std::unique_ptr<TapRelay> m_relay;

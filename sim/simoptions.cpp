@@ -98,15 +98,21 @@ QString simUsage()
     return QStringLiteral(
         "Usage: indicator-sim [options]\n"
         "A simulated digital indicator: a Modbus RTU slave on a pseudo-terminal (default), a\n"
-        "serial port, or a TCP port as behind a serial device server. The first line on\n"
-        "standard output is the device path (or tcp://127.0.0.1:PORT) for the master;\n"
-        "the log goes to standard error.\n"
+        "serial port, a TCP port as behind a serial device server, or units behind a Modbus\n"
+        "TCP gateway. The first line on standard output is the device path (or\n"
+        "tcp://127.0.0.1:PORT, modbus-tcp://127.0.0.1:PORT) for the master; the log goes to\n"
+        "standard error.\n"
         "\n"
         "Line:\n"
         "  --link PATH           also make a symbolic link PATH to the pseudo-terminal\n"
         "  --device PATH         serve this serial port instead of a pseudo-terminal\n"
         "  --tcp PORT            serve RTU over TCP on 127.0.0.1:PORT instead, one master\n"
         "                        at a time; 0 picks a free port\n"
+        "  --modbus-tcp PORT     play a Modbus TCP gateway on 127.0.0.1:PORT instead, with\n"
+        "                        the units of --slave behind it, one master at a time; a\n"
+        "                        unit identifier with no unit, or a silent unit, gets\n"
+        "                        exception 0B after the gateway's 500 ms; 0 picks a free port\n"
+        "  --gateway-no-path     a unit identifier with no unit gets exception 0A at once\n"
         "  --baud N              one of %1 (19200)\n"
         "  --parity P            none, even or odd (none)\n"
         "  --stop-bits N         1 or 2 (1)\n"
@@ -148,11 +154,11 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     error->clear();
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char *name : {"link", "device", "tcp", "tap", "tap-pieces", "baud", "parity", "stop-bits", "slave", "corrupt-every",
+    for (const char *name : {"link", "device", "tcp", "modbus-tcp", "tap", "tap-pieces", "baud", "parity", "stop-bits", "slave", "corrupt-every",
                              "exception-every", "delay", "self-diag", "eeprom-err", "misstore", "reading", "noise",
                              "reading-at", "fall-silent"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
-    for (const char *name : {"silent", "wire-timing", "mismatch-noise", "verbose", "help"})
+    for (const char *name : {"silent", "wire-timing", "mismatch-noise", "gateway-no-path", "verbose", "help"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
 
     // QCommandLineParser takes the first argument for the program name.
@@ -179,12 +185,22 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     reader.read(QStringLiteral("tcp"), options.tcpPort, 0, 65535);
     if (options.tcpPort >= 0 && !(options.linkPath.isEmpty() && options.devicePath.isEmpty()))
         reader.fail(QStringLiteral("--tcp serves a TCP port; with it there is no pseudo-terminal or serial port"));
+    reader.read(QStringLiteral("modbus-tcp"), options.modbusTcpPort, 0, 65535);
+    const bool gateway = options.modbusTcpPort >= 0;
+    if (gateway && !(options.linkPath.isEmpty() && options.devicePath.isEmpty() && options.tcpPort < 0))
+        reader.fail(QStringLiteral("--modbus-tcp serves a TCP port; with it there is no pseudo-terminal, serial port "
+                                   "or --tcp"));
+    options.gatewayNoPath = parser.isSet(QStringLiteral("gateway-no-path"));
+    if (options.gatewayNoPath && !gateway)
+        reader.fail(QStringLiteral("--gateway-no-path is the answer of a gateway: it needs --modbus-tcp"));
 
     options.tapPath = parser.value(QStringLiteral("tap"));
     if (parser.isSet(QStringLiteral("tap")) && options.tapPath.isEmpty())
         reader.fail(QStringLiteral("--tap takes a path"));
     if (!options.tapPath.isEmpty() && options.tcpPort >= 0)
         reader.fail(QStringLiteral("--tap listens to a serial line; over --tcp there is none"));
+    if (!options.tapPath.isEmpty() && gateway)
+        reader.fail(QStringLiteral("--tap listens to a serial line; a gateway passes on only its own replies"));
     if (parser.isSet(QStringLiteral("tap-pieces"))) {
         quint32 seed = 0;
         reader.read(QStringLiteral("tap-pieces"), seed, 0, UINT32_MAX);
@@ -217,6 +233,8 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
                             .arg(SimDevice::kHighestSlaveAddress).arg(slaves));
     }
     reader.read(QStringLiteral("corrupt-every"), options.corruptEvery, 1, INT_MAX);
+    if (options.corruptEvery > 0 && gateway)
+        reader.fail(QStringLiteral("--corrupt-every spoils a CRC; a Modbus TCP frame has none"));
     reader.read(QStringLiteral("exception-every"), options.exceptionEvery, 1, INT_MAX);
     reader.read(QStringLiteral("delay"), options.delayMs, 0, kLongestDelayMs);
     reader.read(QStringLiteral("self-diag"), options.selfDiag, 0, 0xFFFF);

@@ -14,6 +14,8 @@ struct SimOptions
     QString linkPath;   // symbolic link to make to the pseudo-terminal; empty: none
     QString devicePath; // real serial port to serve instead of a pseudo-terminal
     int tcpPort = -1;   // TCP port on 127.0.0.1 to serve instead, 0 for a free one; -1: none
+    int modbusTcpPort = -1;      // the same as a Modbus TCP gateway with the units behind it
+    bool gatewayNoPath = false;  // the gateway answers 0x0A, not 0x0B, for a unit it lacks
     QString tapPath;    // symbolic link to make to the tap, a second pseudo-terminal; empty: none
     std::optional<quint32> tapPieceSeed; // the tap delivers in random pieces from this seed
     quint32 baud = 19200;

@@ -21,6 +21,7 @@ namespace {
 constexpr int kStopCheckMs = 100;
 constexpr int kWriteWaitMs = 100;
 
+constexpr int kCrcSize = 2;
 constexpr int kFunctionOffset = 1;
 constexpr int kFirstRegisterOffset = 2;
 constexpr int kCountOffset = 4;
@@ -76,7 +77,8 @@ bool SimServer::run(const std::atomic<bool> &stop)
     const bool overTcp = m_line.listener() >= 0;
     // A master that closes its end of the connection: POLLRDHUP, where a terminal hangs up.
     const short events = overTcp ? short(POLLIN | POLLRDHUP) : short(POLLIN);
-    std::array<uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> request{};
+    // As large as a Modbus TCP request, which libmodbus's gateway side reads as well.
+    std::array<uint8_t, MODBUS_MAX_ADU_LENGTH> request{};
     while (!stop) {
         if (overTcp && m_line.descriptor() < 0) {
             if (!waitForMaster())
@@ -106,7 +108,7 @@ bool SimServer::run(const std::atomic<bool> &stop)
         }
         const Clock::time_point arrived = Clock::now();
         int length = modbus_receive(m_line.modbus(), request.data());
-        if (length == 0 && m_devices.count(request[0]))
+        if (length == 0 && !m_line.isGateway() && m_devices.count(request[0]))
             length = receiveForAnotherDevice(request.data());
         if (length > 0)
             serve(request.data(), length, arrived);
@@ -200,30 +202,57 @@ void SimServer::discardUntilQuiet()
     }
 }
 
+const uint8_t *SimServer::unitAndPdu(const uint8_t *request) const
+{
+    return request + modbus_get_header_length(m_line.modbus()) - 1;
+}
+
+int SimServer::lineCharacters(int length) const
+{
+    if (!m_line.isGateway())
+        return length;
+    return length - (modbus_get_header_length(m_line.modbus()) - 1) + kCrcSize;
+}
+
 void SimServer::serve(const uint8_t *request, int length, Clock::time_point arrived)
 {
     trace("<-", QByteArray(reinterpret_cast<const char *>(request), length));
     // On a real line the request has only now finished arriving.
-    if (m_behaviour.wireTiming && !waitUntil(arrived + length * m_line.characterTime()))
+    if (m_behaviour.wireTiming && !waitUntil(arrived + lineCharacters(length) * m_line.characterTime()))
         return;
+    const quint8 address = unitAndPdu(request)[0];
     if (m_behaviour.silent) {
         trace("  ", {}, QStringLiteral("silent: no reply"));
+        answerForSilentUnit(request, arrived);
         return;
     }
-    if (request[0] == MODBUS_BROADCAST_ADDRESS) {
+    if (address == MODBUS_BROADCAST_ADDRESS) {
         // Every device carries it out, and none answers.
         for (Devices::value_type &unit : m_devices)
             answer(unit, request, length);
         return;
     }
 
-    // libmodbus listens to one address of this line at a time, so there is always a device.
-    const auto unit = m_devices.find(request[0]);
-    if (unit == m_devices.end())
+    // libmodbus listens to one address of this line at a time, so there is always a device on
+    // the line; a gateway hears every unit identifier.
+    const auto unit = m_devices.find(address);
+    if (unit == m_devices.end()) {
+        if (!m_line.isGateway())
+            return;
+        if (m_behaviour.gatewayNoPath) {
+            const QByteArray reply = exception(request, MODBUS_EXCEPTION_GATEWAY_PATH);
+            send(reply);
+            trace("->", reply, QStringLiteral("no unit %1: no path").arg(address));
+            return;
+        }
+        trace("  ", {}, QStringLiteral("no unit %1").arg(address));
+        answerForSilentUnit(request, arrived);
         return;
+    }
     if (const auto falls = m_behaviour.fallSilentAt.find(unit->first); falls != m_behaviour.fallSilentAt.end()
         && std::chrono::duration<double>(Clock::now() - m_started).count() >= falls->second) {
         trace("  ", {}, QStringLiteral("slave %1 fell silent: no reply").arg(unit->first));
+        answerForSilentUnit(request, arrived);
         return;
     }
     ++m_replies;
@@ -245,9 +274,20 @@ void SimServer::serve(const uint8_t *request, int length, Clock::time_point arri
     trace("->", reply, fault);
 }
 
-QByteArray SimServer::answer(Devices::value_type &unit, const uint8_t *request, int length)
+// A line has no answer for a silent unit; a gateway has one, once it has waited for the unit.
+void SimServer::answerForSilentUnit(const uint8_t *request, Clock::time_point arrived)
+{
+    if (!m_line.isGateway() || !waitUntil(arrived + kGatewayTimeout))
+        return;
+    const QByteArray reply = exception(request, MODBUS_EXCEPTION_GATEWAY_TARGET);
+    send(reply);
+    trace("->", reply, QStringLiteral("the unit did not answer the gateway"));
+}
+
+QByteArray SimServer::answer(Devices::value_type &unit, const uint8_t *whole, int length)
 {
     auto &[address, device] = unit;
+    const uint8_t *request = unitAndPdu(whole);
     const int function = request[kFunctionOffset];
     const quint16 first = bigEndianAt(request, kFirstRegisterOffset);
     const quint16 count = bigEndianAt(request, kCountOffset);
@@ -259,23 +299,23 @@ QByteArray SimServer::answer(Devices::value_type &unit, const uint8_t *request, 
 
     if (function == MODBUS_FC_READ_HOLDING_REGISTERS) {
         if (const quint8 refusal = readCountValid ? device.refuseRead(first, count) : 0)
-            return exception(request, refusal);
+            return exception(whole, refusal);
         device.updateLive(std::chrono::duration<double>(Clock::now() - m_started).count());
     } else if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
         std::vector<quint16> values;
         for (int k = 0; writeCountValid && k < count; ++k)
             values.push_back(bigEndianAt(request, kValuesOffset + 2 * k));
         if (const quint8 refusal = writeCountValid ? device.refuseWrite(first, values) : 0)
-            return exception(request, refusal);
+            return exception(whole, refusal);
     } else {
-        return exception(request, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+        return exception(whole, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
     }
 
     // libmodbus reads from and stores into the device's own registers.
     modbus_mapping_t registers{};
     registers.nb_registers = device.registerCount();
     registers.tab_registers = device.registers();
-    const QByteArray reply = captured([&] { modbus_reply(m_line.modbus(), request, length, &registers); });
+    const QByteArray reply = captured([&] { modbus_reply(m_line.modbus(), whole, length, &registers); });
     if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && writeCountValid) {
         // With several devices on the line, the log says whose settings these are.
         const QString whose = m_devices.size() > 1 ? QStringLiteral("slave %1: ").arg(address) : QString();
@@ -317,15 +357,19 @@ QByteArray SimServer::captured(Produce produce)
     return reply;
 }
 
+// A gateway passes a reply on once the whole of it has come off its line.
 void SimServer::send(const QByteArray &reply)
 {
     const int fd = m_line.descriptor();
     const Clock::time_point start = Clock::now();
+    if (m_behaviour.wireTiming && m_line.isGateway()
+        && !waitUntil(start + lineCharacters(int(reply.size())) * m_line.characterTime()))
+        return;
     qsizetype sent = 0;
     while (sent < reply.size()) {
         // Paced, each character is handed over once it would have crossed the line.
         qsizetype chunk = reply.size() - sent;
-        if (m_behaviour.wireTiming) {
+        if (m_behaviour.wireTiming && !m_line.isGateway()) {
             if (!waitUntil(start + (sent + 1) * m_line.characterTime()))
                 return;
             chunk = 1;

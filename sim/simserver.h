@@ -18,7 +18,9 @@ class SimLine;
 // address refuse what it does not hold, has libmodbus build the reply, and puts the reply on the line, with the
 // faults and the pacing asked for. Over TCP the same loop runs on each master's connection in
 // turn: libmodbus's RTU side reads, writes and waits on the descriptor, a socket as well as a
-// terminal, so the frames and their CRC are the line's own.
+// terminal, so the frames and their CRC are the line's own. As a Modbus TCP gateway the loop is
+// the same with libmodbus's Modbus TCP side: each request reaches the unit of its unit
+// identifier, and one with no unit that answers gets the gateway's exception instead.
 class SimServer
 {
 public:
@@ -36,7 +38,14 @@ public:
         int misstoreRegister = -1;
         // Units that stop answering this many seconds after the start.
         std::map<quint8, double> fallSilentAt;
+        // As a gateway, a unit identifier with no unit behind it gets 0x0A (no path) at once
+        // instead of 0x0B (no answer) after the gateway's time-out.
+        bool gatewayNoPath = false;
     };
+
+    // How long a gateway waits for a unit before it answers 0x0B: half a second, so that a
+    // search of absent addresses moves on, and well inside what masters wait for a gateway.
+    static constexpr std::chrono::milliseconds kGatewayTimeout{500};
 
     // The devices on the line, by address.
     using Devices = std::map<quint8, SimDevice>;
@@ -60,6 +69,13 @@ private:
     void serve(const uint8_t *request, int length, Clock::time_point arrived);
     QByteArray answer(Devices::value_type &unit, const uint8_t *request, int length);
     QByteArray exception(const uint8_t *request, int code);
+    // As a gateway: the exception for a unit that does not answer, after the gateway's wait.
+    void answerForSilentUnit(const uint8_t *request, Clock::time_point arrived);
+    // The request's unit identifier (the address on RTU), followed by its PDU.
+    const uint8_t *unitAndPdu(const uint8_t *request) const;
+    // Characters on the line of a frame of this many bytes: behind a gateway, with its CRC
+    // and without the Modbus TCP header.
+    int lineCharacters(int length) const;
     void misstore(SimDevice &device, quint16 first, quint16 count);
     template <typename Produce>
     QByteArray captured(Produce produce);

@@ -1,9 +1,11 @@
 // CAdapter against a scripted device: on a pipe with a clock of its own, the bytes on the line,
-// the result of every kind of reply and the time each exchange takes, to the millisecond; on a
-// real pseudo-terminal, the serial port itself: its line settings, a good exchange, a time-out
-// and a hang-up.
+// the result of every kind of reply and the time each exchange takes, to the millisecond, for a
+// serial line and through a Modbus TCP gateway; on a real pseudo-terminal, the serial port
+// itself: its line settings, a good exchange, a time-out and a hang-up.
 #include "adapter.h"
+#include "mbapframe.h"
 #include "resultcodes.h"
+#include "rtuframe.h"
 #include "support/frames.h"
 #include "support/ptypeer.h"
 #include "support/scriptedpipe.h"
@@ -53,6 +55,15 @@ Registers untouchedRegisters()
     return registers;
 }
 
+// A Modbus TCP frame written out in hex, with TTTT for the transaction of the request it
+// follows and LLLL for the one before.
+QByteArray gatewayFrame(QString text, quint16 transaction)
+{
+    const auto word = [](quint16 value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')); };
+    text.replace(QLatin1String("TTTT"), word(transaction)).replace(QLatin1String("LLLL"), word(transaction - 1));
+    return QByteArray::fromHex(text.toLatin1());
+}
+
 } // namespace
 
 class TestAdapter : public QObject
@@ -94,6 +105,18 @@ private slots:
     void init()
     {
         pipe = std::make_unique<ScriptedPipe>();
+        connectAdapter(pipe->devicePath());
+    }
+
+    // The pipe of the test's init is let go first: a pipe that goes takes every scripted
+    // pipe's place with it.
+    void connectToGateway(int latencyAllowanceMs = 0)
+    {
+        adapter->Close();
+        adapter.reset();
+        pipe.reset();
+        pipe = std::make_unique<ScriptedPipe>(ScriptedPipe::Kind::ModbusTcpGateway);
+        pipe->setLatencyAllowanceMs(latencyAllowanceMs);
         connectAdapter(pipe->devicePath());
     }
 
@@ -613,6 +636,174 @@ private slots:
                 QCOMPARE(registers[0], kUntouched);
             }
         }
+    }
+
+    // What the bytes after the request 12 34 00 00 00 06 07 03 0A 00 00 02 (transaction 0x1234,
+    // unit 7, two registers from 0x0A00) make: a reply is taken only whole, of this transaction,
+    // Modbus, the unit's and as long as its header says; a header's length is judged before
+    // anything waits for the body it announces.
+    void gatewayFramesAreJudgedByTheirHeader_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("size");
+
+        using R = Mbap::Reading;
+        QTest::newRow("good reply") << hex("123400000007" "07030400003f80") << int(R::Reply) << 13;
+        QTest::newRow("header: waits for its length") << hex("123400000007" "07") << int(R::Wait) << 13;
+        QTest::newRow("less than a header") << hex("1234000000") << int(R::Wait) << 7;
+        QTest::newRow("another transaction") << hex("123300000007" "07030400003f80") << int(R::Foreign) << 13;
+        QTest::newRow("exception 0x0B") << hex("123400000003" "07830b") << int(R::Reply) << 9;
+        QTest::newRow("exception 0x0A") << hex("123400000003" "07830a") << int(R::Reply) << 9;
+        QTest::newRow("wrong length: three registers") << hex("123400000009" "0703060001") << int(R::Refused) << 0;
+        QTest::newRow("length other than the PDU's")
+            << hex("123400000007" "070302000700ff") << int(R::Refused) << 0;
+        QTest::newRow("protocol 1") << hex("123400010007" "07030400003f80") << int(R::Refused) << 0;
+        QTest::newRow("length 0") << hex("123400000000" "07") << int(R::Refused) << 0;
+        QTest::newRow("length 65535") << hex("12340000ffff" "07") << int(R::Refused) << 0;
+        QTest::newRow("another transaction, length 65535") << hex("12330000ffff" "07") << int(R::Refused) << 0;
+        QTest::newRow("another unit") << hex("123400000007" "08030400003f80") << int(R::Refused) << 0;
+        QTest::newRow("garbage: a web server's answer") << QByteArray("HTTP/1.1 400 Bad Request\r\n")
+                                                        << int(R::Refused) << 0;
+    }
+
+    void gatewayFramesAreJudgedByTheirHeader()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(int, outcome);
+        QFETCH(int, size);
+
+        const QByteArray request = Mbap::request(0x1234, Rtu::readRequest(7, 0x0A00, 2));
+        QCOMPARE(request, hex("123400000006" "07030a000002"));
+        const Mbap::Reading reading = Mbap::read(request, received);
+        QCOMPARE(int(reading.outcome), outcome);
+        if (outcome != Mbap::Reading::Refused)
+            QCOMPARE(reading.size, size);
+    }
+
+    // Through a gateway the same exchange in Modbus TCP frames, a transaction of its own for each
+    // request, and the same result codes; each reply whole and a byte at a time.
+    void gatewayReplies_data()
+    {
+        QTest::addColumn<QString>("reply"); // see gatewayFrame
+        QTest::addColumn<int>("result");
+
+        QTest::newRow("good reply") << "TTTT00000007" "07030400003f80" << int(lrOk);
+        QTest::newRow("exception 0x0B: the unit did not answer the gateway")
+            << "TTTT00000003" "07830b" << int(lrGatewayNoAnswer);
+        QTest::newRow("exception 0x0A: no path to the unit") << "TTTT00000003" "07830a" << int(lrGatewayNoPath);
+        QTest::newRow("the unit's own exception") << "TTTT00000003" "078302" << int(lrDeviceError);
+        QTest::newRow("another function") << "TTTT00000007" "07040400003f80" << int(lrWrongReply);
+        QTest::newRow("a late reply of the transaction before, then ours")
+            << "LLLL00000003" "07830b" "TTTT00000007" "07030400003f80" << int(lrOk);
+        QTest::newRow("a late reply alone") << "LLLL00000007" "07030400003f80" << int(lrNoAnswer);
+        QTest::newRow("length 65535, and more bytes")
+            << "TTTT0000ffff" "07030400003f80" + QString(64, QLatin1Char('a')) << int(lrWrongReply);
+        QTest::newRow("header, then silence") << "TTTT00000007" "07" << int(lrIncomplete);
+        QTest::newRow("less than a header, then silence") << "TTTT0000" << int(lrNoAnswer);
+        QTest::newRow("silence") << "" << int(lrNoAnswer);
+    }
+
+    void gatewayReplies()
+    {
+        QFETCH(QString, reply);
+        QFETCH(int, result);
+        connectToGateway();
+
+        quint16 transaction = 0;
+        for (const bool byteByByte : {false, true}) {
+            ++transaction;
+            const QByteArray bytes = gatewayFrame(reply, transaction);
+            if (!bytes.isEmpty())
+                pipe->queueReply(byteByByte ? split(bytes) : Reply{{0, bytes}});
+            Registers registers = untouchedRegisters();
+            QCOMPARE(adapter->ReadRegisters(7, 0x0A00, 2, registers.data()), result);
+            QCOMPARE(pipe->requests().last(), gatewayFrame("TTTT00000006" "07030a000002", transaction));
+            QCOMPARE(registers[0], result == lrOk ? quint16(0x0000) : kUntouched);
+            QCOMPARE(registers[1], result == lrOk ? quint16(0x3F80) : kUntouched);
+            pipe->settle();
+        }
+        const std::array<quint16, 1> value{0x0102};
+        pipe->queueReply(gatewayFrame("TTTT00000006" "071008000001", ++transaction));
+        QCOMPARE(adapter->WriteRegisters(7, 0x0800, 1, value.data()), lrOk);
+        QCOMPARE(pipe->requests().last(), gatewayFrame("TTTT00000009" "071008000001020102", transaction));
+    }
+
+    // A gateway answers 0x0B once its own time-out is over, and the first stage waits for it:
+    // the read's 100 ms, the gateway's 1000 ms, the request's 8 and the reply's 7 characters at
+    // 1 ms (19200 baud) and the network's 100 ms, 1215 ms. A reply on its last millisecond
+    // counts, one a millisecond later is silence; that late one comes during the next exchange,
+    // which sets it aside and shows it to the monitor as a frame of its own.
+    void gatewayTimeOutIsWaitedFor()
+    {
+        constexpr int kBudgetMs = 100 + CAdapter::GatewayTimeoutAllowanceMs + 8 + 7 + TcpTransport::kNetworkAllowanceMs;
+        connectToGateway(TcpTransport::kNetworkAllowanceMs);
+        QList<ExchangeRecord> records;
+        adapter->setObserver([&records](const ExchangeRecord &record) { records << record; });
+        Registers registers{};
+        const auto read = [&] { return adapter->ReadRegisters(7, 0x0800, 1, registers.data()); };
+
+        pipe->queueReply(gatewayFrame("TTTT00000003" "07830b", 1), kBudgetMs);
+        qint16 result = 0;
+        QCOMPARE(timed(read, &result), kBudgetMs);
+        QCOMPARE(result, lrGatewayNoAnswer);
+
+        const QByteArray late = gatewayFrame("TTTT00000003" "07830b", 2);
+        pipe->queueReply(late, kBudgetMs + 1);
+        QCOMPARE(timed(read, &result), kBudgetMs);
+        QCOMPARE(result, lrNoAnswer);
+
+        const QByteArray ours = gatewayFrame("TTTT00000005" "0703020007", 3);
+        pipe->queueReply(ours, 20);
+        QCOMPARE(read(), lrOk);
+        QCOMPARE(registers[0], quint16(7));
+        QCOMPARE(records.size(), 3);
+        QCOMPARE(records[2].request, gatewayFrame("TTTT00000006" "070308000001", 3));
+        QCOMPARE(records[2].foreign, QList<QByteArray>{late});
+        QCOMPARE(records[2].reply, ours);
+    }
+
+    // A gateway that answers a byte at a time, slower than a reply's bytes may come, is cut off
+    // within the stage after its header (100 ms and a character per byte), not waited for.
+    void gatewayReplyThatTricklesEnds()
+    {
+        connectToGateway();
+        pipe->queueReply(split(gatewayFrame("TTTT00000007" "07030400003f80", 1), 40));
+        Registers registers = untouchedRegisters();
+        qint16 result = 0;
+        QCOMPARE(timed([&] { return adapter->ReadRegisters(7, 0x0A00, 2, registers.data()); }, &result),
+                 7 * 40 + 100 + 6);
+        QCOMPARE(result, lrIncomplete);
+        QCOMPARE(registers[0], kUntouched);
+    }
+
+    // A gateway is written modbus-tcp://HOST[:PORT]: on Modbus TCP's port 502 unless another is
+    // given. It sets no line, is no device of this system, and passes no line to listen to.
+    void gatewayNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("server"); // empty: no well-formed name
+
+        QTest::newRow("port given") << "modbus-tcp://192.168.1.50:5020" << "192.168.1.50:5020";
+        QTest::newRow("port 502 by default") << "modbus-tcp://192.168.1.50" << "192.168.1.50:502";
+        QTest::newRow("IPv6 in brackets") << "modbus-tcp://[fe80::1]:1502" << "[fe80::1]:1502";
+        QTest::newRow("port 0") << "modbus-tcp://192.168.1.50:0" << "";
+        QTest::newRow("a path after the host") << "modbus-tcp://192.168.1.50/1" << "";
+        QTest::newRow("no host") << "modbus-tcp://" << "";
+    }
+
+    void gatewayNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, server);
+
+        const std::optional<TcpTransport::Endpoint> endpoint = TcpTransport::endpoint(name);
+        QCOMPARE(endpoint ? endpoint->text() : QString(), server);
+        const CAdapter::PipeAbilities gateway = CAdapter::abilitiesOf(name);
+        QVERIFY(!gateway.setsLine);
+        QVERIFY(!gateway.systemDevice);
+        QVERIFY(!gateway.passesLine);
+        QVERIFY(CAdapter::abilitiesOf(QStringLiteral("tcp://192.168.1.50:4001")).passesLine);
     }
 
     // A read budget of a second, so that "at once" can be told from "after the time-out" with

@@ -492,6 +492,10 @@ private slots:
                                                       << "test needs --expect and --tolerance";
         QTest::newRow("a negative tolerance") << QStringList{"test", "--expect", "12", "--tolerance", "-1"} << 2
                                               << "--tolerance takes a non-negative number";
+        QTest::newRow("listening through a Modbus TCP gateway")
+            << QStringList{"--port", "modbus-tcp://127.0.0.1:1502", "--baud", "19200", "--parity", "none",
+                           "--stop-bits", "1", "listen"}
+            << 2 << "leads to a Modbus TCP gateway";
         QTest::newRow("a port with a line feed") << QStringList{"--port", "a\nb", "read"} << 2
                                                  << "--port takes a device path or COM1.., not \"a\\nb\"\n";
     }

@@ -243,6 +243,20 @@ private slots:
         QVERIFY(listen->isEnabled());
     }
 
+    // A Modbus TCP gateway passes on only the replies to its own requests: the window says so in
+    // red and offers no hearing.
+    void aModbusTcpGatewayIsNotOffered()
+    {
+        ConfigWindow config("[PORTS]\nCOM2=modbus-tcp://127.0.0.1:1502\n");
+        Listen listen(config);
+        QCOMPARE(listen.state(),
+                 QStringLiteral("Ошибка! Порт COM2 ведёт к шлюзу Modbus TCP (modbus-tcp://127.0.0.1:1502): шлюз передаёт "
+                                "только ответы на свои запросы, а не обмен на линии. Слушать нечего."));
+        QCOMPARE(listen.find<QLabel>("lblListenState")->palette().color(QPalette::WindowText),
+                 ConfigWindow::failureColour());
+        QVERIFY(!listen.find<QPushButton>("btnListenStart")->isEnabled());
+    }
+
     void logKeepsTheNewestRowsAndFrames()
     {
         HeardLog log(nullptr, 3, 4);

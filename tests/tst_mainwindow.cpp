@@ -679,9 +679,11 @@ private slots:
         QTest::newRow("incomplete") << -5 << "Ошибка! Сообщение принято не полностью!";
         QTest::newRow("no answer") << -6 << "Ошибка! Нет овета!";
         QTest::newRow("wrong reply") << -7 << "Ошибка! Ответ не на запрос";
+        QTest::newRow("gateway: no path") << -8 << "шлюз: нет пути к прибору";
+        QTest::newRow("gateway: no answer") << -9 << "шлюз: прибор не ответил";
         QTest::newRow("bad parameters") << -100 << "Ошибка! Неправильные параметры!";
         QTest::newRow("ok") << 0 << "";
-        QTest::newRow("-8") << -8 << "";
+        QTest::newRow("-10") << -10 << "";
         QTest::newRow("5") << 5 << "";
     }
 

@@ -1,6 +1,6 @@
 // indicator-sim as a master sees it: CAdapter and raw frames on the simulator's pseudo-terminal.
 // The device's registers, what it refuses, the faults it plays on demand, noise on the line,
-// and its command line.
+// the units behind its Modbus TCP gateway, and its command line.
 #include "adapter.h"
 #include "linesettings.h"
 #include "parammap.h"
@@ -732,6 +732,50 @@ private slots:
         QCOMPARE(later.waitFor(request.size() + reply.size(), 1000).toHex(), (request + reply).toHex());
     }
 
+    // indicator-sim --modbus-tcp is a gateway with units 3 and 5 behind it: they answer in
+    // Modbus TCP frames, each with the request's transaction; an identifier with no unit gets
+    // 0x0B once the gateway has waited its 500 ms for it, or 0x0A at once with
+    // --gateway-no-path, and the master's wait for the gateway hears either. The bounds leave
+    // room for a loaded machine.
+    void gatewayAnswersForTheUnitsBehindIt_data()
+    {
+        QTest::addColumn<bool>("noPath");
+        QTest::addColumn<int>("absent");
+        QTest::addColumn<int>("atLeastMs");
+        QTest::addColumn<int>("belowMs");
+        QTest::newRow("no unit: 0x0B after the gateway's wait") << false << int(lrGatewayNoAnswer) << 450 << 1200;
+        QTest::newRow("no unit, no path: 0x0A at once") << true << int(lrGatewayNoPath) << 0 << 400;
+    }
+
+    void gatewayAnswersForTheUnitsBehindIt()
+    {
+        QFETCH(bool, noPath);
+        QFETCH(int, absent);
+        QFETCH(int, atLeastMs);
+        QFETCH(int, belowMs);
+        startSim(QStringList{"--modbus-tcp", "0", "--slave", "3,5"}
+                 + (noPath ? QStringList{"--gateway-no-path"} : QStringList{}));
+        QVERIFY(sim->devicePath().startsWith(QLatin1String("modbus-tcp://127.0.0.1:")));
+        connectAdapter();
+        QList<ExchangeRecord> records;
+        adapter->setObserver([&records](const ExchangeRecord &record) { records << record; });
+
+        QCOMPARE(int(read(prmPortNetAddr, 5)[0]), 5);
+        QCOMPARE(records.last().request.toHex(), QByteArray("000100000006050308000001"));
+        QCOMPARE(records.last().reply.toHex(), QByteArray("00010000000505030200" "05"));
+        QCOMPARE(write(prmModeBrightness, {2}, 3), qint16(lrOk));
+        QCOMPARE(int(read(prmModeBrightness, 3)[0]), 2);
+        QCOMPARE(int(read(prmModeBrightness, 5)[0]), 1);
+
+        Registers registers{};
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(adapter->ReadRegisters(4, ParamMap[prmPortNetAddr].Register, 1, registers.data()), qint16(absent));
+        const qint64 ms = elapsed.elapsed();
+        QVERIFY2(ms >= atLeastMs && ms < belowMs, qPrintable(QString::number(ms)));
+        QCOMPARE(int(read(prmPortNetAddr, 3)[0]), 3);
+    }
+
     void badOptionsGiveUsageAndCode2_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -752,6 +796,10 @@ private slots:
         QTest::newRow("tap over tcp") << QStringList{"--tcp", "0", "--tap", "/tmp/x"};
         QTest::newRow("tap pieces without a tap") << QStringList{"--tap-pieces", "1"};
         QTest::newRow("tap pieces -1") << QStringList{"--tap", "/tmp/x", "--tap-pieces", "-1"};
+        QTest::newRow("gateway and tcp") << QStringList{"--modbus-tcp", "0", "--tcp", "0"};
+        QTest::newRow("gateway with a tap") << QStringList{"--modbus-tcp", "0", "--tap", "/tmp/x"};
+        QTest::newRow("gateway with a wrong CRC") << QStringList{"--modbus-tcp", "0", "--corrupt-every", "3"};
+        QTest::newRow("no path without a gateway") << QStringList{"--gateway-no-path"};
     }
 
     void badOptionsGiveUsageAndCode2()

@@ -1,7 +1,7 @@
 // The link through a serial device server: RTU frames over a TCP connection on the loopback, to
 // indicator-sim --tcp or to a server of the test's own. Connecting and its failures, the
 // time-outs with the network's allowance, late replies, and a connection that drops while the
-// window polls.
+// window polls. Through a Modbus TCP gateway of the test's own: what a broken gateway sends.
 #include "adapter.h"
 #include "blocking.h"
 #include "resultcodes.h"
@@ -22,6 +22,7 @@
 
 #include <array>
 #include <csignal>
+#include <future>
 
 using namespace Frames;
 
@@ -96,6 +97,66 @@ private slots:
         QCOMPARE(records[0].reply, readReply(7, {7, kSpeedCode19200}));
         QCOMPARE(records[1].request, writeRequest(7, kBrightnessRegister, {brightness}));
         QCOMPARE(records[1].reply, writeEcho(7, kBrightnessRegister, 1));
+    }
+
+    // A gateway that breaks off, or floods the connection behind a length of 65535: a clear
+    // result at once, never a wait for the bytes such a length announces, nor for the 1.2 s of
+    // a silent gateway. The exchange blocks a thread of its own while the gateway answers here.
+    void brokenGatewayGivesAClearResultAtOnce_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("drop");
+        QTest::addColumn<int>("result");
+        QTest::newRow("dropped in mid-reply") << hex("000100000007" "070304") << true << int(lrIncomplete);
+        QTest::newRow("length 65535, then 64 KiB")
+            << hex("00010000ffff" "07") + QByteArray(65536, '\xAA') << false << int(lrWrongReply);
+    }
+
+    void brokenGatewayGivesAClearResultAtOnce()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, drop);
+        QFETCH(int, result);
+        constexpr int kAtOnceMs = 500;
+        constexpr int kWaitMs = 3000;
+        struct Outcome
+        {
+            qint16 code = lrNotConnected;
+            qint64 ms = 0;
+            bool lost = false;
+        };
+
+        QTcpServer gateway;
+        QVERIFY(gateway.listen(QHostAddress::LocalHost));
+        std::future<Outcome> exchange = std::async(std::launch::async, [port = gateway.serverPort()] {
+            Outcome outcome;
+            CAdapter adapter;
+            adapter.PortName = QStringLiteral("modbus-tcp://127.0.0.1:%1").arg(port);
+            if (adapter.Open() != 0)
+                return outcome;
+            adapter.Connected = true;
+            Registers registers{};
+            QElapsedTimer elapsed;
+            elapsed.start();
+            outcome.code = adapter.ReadRegisters(7, 0x0A00, 2, registers.data());
+            outcome.ms = elapsed.elapsed();
+            outcome.lost = adapter.PortLost();
+            adapter.Close();
+            return outcome;
+        });
+        QVERIFY(gateway.waitForNewConnection(kWaitMs));
+        QTcpSocket *connection = gateway.nextPendingConnection();
+        QVERIFY(connection->waitForReadyRead(kWaitMs));
+        QCOMPARE(connection->readAll(), hex("000100000006" "07030a000002"));
+        connection->write(reply);
+        connection->flush();
+        if (drop)
+            connection->abort();
+        QVERIFY(exchange.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready);
+        const Outcome outcome = exchange.get();
+        QCOMPARE(outcome.code, qint16(result));
+        QVERIFY2(outcome.ms < kAtOnceMs, qPrintable(QString::number(outcome.ms)));
+        QCOMPARE(outcome.lost, drop);
     }
 
     // Start freezes the window while it connects: each failure must come back soon, with its reason.

@@ -1,5 +1,6 @@
 #include "listenwindow.h"
 
+#include "adapter.h"
 #include "controls.h"
 #include "handlers.h"
 #include "heardlog.h"
@@ -67,6 +68,17 @@ ListenWindow::ListenWindow(const Setup &setup, QWidget *parent)
     connectControls();
     showCaptureSize(0);
     updateButtons();
+    if (!passesLine()) {
+        m_status->setText(QStringLiteral("Ошибка! Порт %1 ведёт к шлюзу Modbus TCP (%2): шлюз передаёт только "
+                                         "ответы на свои запросы, а не обмен на линии. Слушать нечего.")
+                              .arg(m_setup.portCaption, m_setup.line.portName));
+        setTextColour(m_status, kFailureColour);
+    }
+}
+
+bool ListenWindow::passesLine() const
+{
+    return CAdapter::abilitiesOf(m_setup.line.portName).passesLine;
 }
 
 ListenWindow::~ListenWindow() = default;
@@ -234,7 +246,7 @@ void ListenWindow::showCaptureSize(qint64 unframedBytes)
 void ListenWindow::updateButtons()
 {
     const bool hearing = m_state == State::Opening || m_state == State::Listening;
-    m_start->setEnabled(!hearing);
+    m_start->setEnabled(!hearing && passesLine());
     m_stop->setEnabled(hearing);
     m_save->setEnabled(m_log->captureSize() > 0);
 }

@@ -42,6 +42,8 @@ private:
     void showCounts(const BackgroundListener::Heard &heard);
     void showCaptureSize(qint64 unframedBytes);
     void updateButtons();
+    // A Modbus TCP gateway passes on only the replies to its own requests: no line to hear.
+    bool passesLine() const;
     void saveCapture();
 
     Setup m_setup;

@@ -167,8 +167,11 @@ namespace {
 int pipesMade = 0;
 }
 
-ScriptedPipe::ScriptedPipe()
-    : m_state(std::make_shared<State>()), m_path(QStringLiteral("scripted:%1").arg(++pipesMade))
+ScriptedPipe::ScriptedPipe(Kind kind)
+    : m_state(std::make_shared<State>()),
+      m_path((kind == Kind::ModbusTcpGateway ? QStringLiteral("modbus-tcp://scripted-%1")
+                                             : QStringLiteral("scripted:%1"))
+                 .arg(++pipesMade))
 {
     // As the real pipes do, a row that the tables lack opens nothing.
     CAdapter::setTransportSource([state = m_state, path = m_path](const QString &name, quint8 speedNumber,

@@ -24,7 +24,10 @@ public:
     using Chunk = PtyPeer::Chunk;
     using Reply = PtyPeer::Reply;
 
-    ScriptedPipe();
+    // Over a Modbus TCP gateway the adapter frames its requests as Modbus TCP, by the pipe's name.
+    enum class Kind { SerialLine, ModbusTcpGateway };
+
+    explicit ScriptedPipe(Kind kind = Kind::SerialLine);
     ~ScriptedPipe();
     ScriptedPipe(const ScriptedPipe &) = delete;
     ScriptedPipe &operator=(const ScriptedPipe &) = delete;
