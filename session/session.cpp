@@ -34,9 +34,12 @@ QString ResultText(qint16 code)
     }
 }
 
+// Behind a gateway, a unit that did not answer it, or one it has no path to, fails the same way
+// at the next exchange.
 bool LineFailed(qint16 code)
 {
-    return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected;
+    return code == lrNoAnswer || code == lrWriteFailed || code == lrNotConnected || code == lrGatewayNoAnswer
+        || code == lrGatewayNoPath;
 }
 
 Session::Session(QObject *parent) : QObject(parent)
@@ -81,7 +84,8 @@ QString OpenFailureText(OpenFailure failure, const QString &portName, const QStr
     case OpenFailure::LineSettings:
         return QStringLiteral("не выбраны параметры линии");
     case OpenFailure::BadAddress:
-        return QStringLiteral("адрес сервера должен быть tcp://УЗЕЛ:ПОРТ");
+        return TcpTransport::isModbusTcpName(portName) ? QStringLiteral("адрес шлюза должен быть modbus-tcp://УЗЕЛ[:ПОРТ]")
+                                                       : QStringLiteral("адрес сервера должен быть tcp://УЗЕЛ:ПОРТ");
     case OpenFailure::HostNotFound:
         return QStringLiteral("сервер %1 не найден").arg(server ? server->host : portName);
     case OpenFailure::NoAnswer:

@@ -173,6 +173,8 @@ private slots:
         QTest::newRow("port 0") << "tcp://127.0.0.1:0" << malformed << 0 << 1000;
         QTest::newRow("port 65536") << "tcp://127.0.0.1:65536" << malformed << 0 << 1000;
         QTest::newRow("a path after the port") << "tcp://127.0.0.1:4001/dev/ttyUSB0" << malformed << 0 << 1000;
+        QTest::newRow("a gateway's port 0") << "modbus-tcp://127.0.0.1:0"
+                                            << "адрес шлюза должен быть modbus-tcp://УЗЕЛ[:ПОРТ]" << 0 << 1000;
         // The system drops connection requests to a full queue unanswered, as a server that is
         // switched off leaves them: the whole connect time-out passes, and no more.
         QTest::newRow("no answer") << "%BUSY%" << "сервер 127.0.0.1:%PORT% не отвечает"
