@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "addresslist.h"
 #include "devicesearch.h"
 #include "framewords.h"
 #include "linesettings.h"
@@ -41,7 +42,7 @@ constexpr Option kOptions[] = {
     {"--with-line-settings", nullptr, "load", "write the four port.* values too, last"},
     {"--dry-run", nullptr, "load", "show what would be written and write nothing"},
     {"--force", nullptr, "load", "write a file of another device, or one the display rules refuse"},
-    {"--addresses", "A-B", "scan watch test", "the addresses to try (1-247), to poll, or to test"},
+    {"--addresses", "LIST", "scan watch test", "the addresses to try, to poll, or to test: 1-5, 3,8,21 or 1-3,7 (1..247)"},
     {"--all", nullptr, "scan", "every address at the one line setting given or saved"},
     {"--bauds", "LIST", "scan", "the speeds to try, separated by commas (all)"},
     {"--parities", "LIST", "scan", "the parities to try: none,even,odd (all)"},
@@ -108,18 +109,18 @@ constexpr Command kCommands[] = {
      "write the device's settings are saved under ~/.local/share/indicator-config/backups/.\n"
      "Exit status 3 when a value reads back different.\n",
      1, 1},
-    {"scan", "scan [--addresses A-B] [--bauds LIST] [--parities LIST]", "search the line for devices",
+    {"scan", "scan [--addresses LIST] [--bauds LIST] [--parities LIST]", "search the line for devices",
      "Probes each address at each speed and parity, the given or saved setting and address\n"
      "first, as the window's search does; stop bits stay as given. A line per device found;\n"
      "progress on standard error. With --all, every address at the one setting given or saved\n"
      "alone, a line (or a JSON object) per unit. Exit status 1 when no indicator answers.\n",
      0, 0},
-    {"watch", "watch [--interval MS] [--count N] [--csv] [--addresses A-B]", "poll the live reading and the flag words",
+    {"watch", "watch [--interval MS] [--count N] [--csv] [--addresses LIST]", "poll the live reading and the flag words",
      "Reads the live values and the self-diagnostic and EEPROM flag words, a line per poll,\n"
      "until Ctrl+C or the count. With --addresses, each unit in turn, a line per unit and an\n"
      "address column.\n",
      0, 0},
-    {"test", "test --expect X --tolerance X [--sigma X] [--duration S] [--addresses A-B]",
+    {"test", "test --expect X --tolerance X [--sigma X] [--duration S] [--addresses LIST]",
      "judge units against one reference signal",
      "Polls the units in turn for the duration and judges each: readings given, at most one poll\n"
      "in ten unanswered, no self-diagnostic or EEPROM flag, the mean within the tolerance of the\n"
@@ -293,12 +294,11 @@ private:
 
     bool takeAddresses(const QString &value)
     {
-        const QStringList ends = value.split(u'-');
-        const auto first = wholeNumber(ends.first(), DeviceSearch::kFirstAddress, DeviceSearch::kLastAddress);
-        const auto last = wholeNumber(ends.last(), DeviceSearch::kFirstAddress, DeviceSearch::kLastAddress);
-        if (ends.size() > 2 || !first || !last || *first > *last)
-            return fail(QStringLiteral("--addresses takes A-B with 1 <= A <= B <= 247, not \"%1\"").arg(value));
-        m_invocation.addresses = std::pair(int(*first), int(*last));
+        QString why;
+        const QList<quint8> addresses = AddressList::parse(value, &why);
+        if (addresses.isEmpty())
+            return fail(QStringLiteral("--addresses \"%1\": %2").arg(value, why));
+        m_invocation.addresses = addresses;
         return true;
     }
 

@@ -29,7 +29,7 @@ struct Invocation
     bool dryRun = false;
     bool force = false;
     // scan, watch and test
-    std::optional<std::pair<int, int>> addresses;
+    std::optional<QList<quint8>> addresses; // in the order given
     bool allAddresses = false; // scan: every address at the one setting
     // test
     std::optional<double> expected;

@@ -678,8 +678,12 @@ int Cli::scan()
         for (quint8 row = 0; row < LineSettings::ParityNames.size(); ++row)
             plan.parities << row;
     }
-    if (m_invocation.addresses)
-        std::tie(plan.firstAddress, plan.lastAddress) = *m_invocation.addresses;
+    if (m_invocation.addresses) {
+        // The sweep goes over a span; the addresses between those listed are asked, not shown.
+        const auto [first, last] = std::minmax_element(m_invocation.addresses->begin(), m_invocation.addresses->end());
+        plan.firstAddress = *first;
+        plan.lastAddress = *last;
+    }
     plan.likely = {line->setup.speedNumber, line->setup.parity};
     plan.likelyAddress = line->origin.address;
     if (m_invocation.allAddresses) {
@@ -706,7 +710,7 @@ int Cli::scan()
             note(QStringLiteral("%1 (%2 of %3 probes sent)").arg(settingName(*setting)).arg(sweep.sent()).arg(sweep.total()));
         }
         const std::optional<DeviceSearch::Sweep::Step> step = sweep.next();
-        if (!step || !step->found)
+        if (!step || !step->found || (m_invocation.addresses && !m_invocation.addresses->contains(step->found->address)))
             continue;
         const DeviceSearch::Found &found = *step->found;
         indicators += found.indicator ? 1 : 0;
@@ -848,12 +852,7 @@ void Cli::printPoll(const QDateTime &time, std::optional<quint8> address, const 
 // The units of --addresses, or the one device of the line.
 QList<quint8> Cli::polledAddresses(const Line &line) const
 {
-    if (!m_invocation.addresses)
-        return {quint8(line.origin.address)};
-    QList<quint8> addresses;
-    for (int address = m_invocation.addresses->first; address <= m_invocation.addresses->second; ++address)
-        addresses << quint8(address);
-    return addresses;
+    return m_invocation.addresses.value_or(QList<quint8>{quint8(line.origin.address)});
 }
 
 int Cli::test()

@@ -381,6 +381,10 @@ private slots:
         QCOMPARE(units.size(), 3);
         QCOMPARE(QJsonDocument::fromJson(units[2].toUtf8()).object().value("address").toInt(), 3);
         QVERIFY(scan.err.contains(QStringLiteral("4 probes")));
+        const Run listed = on(sim.devicePath(), {"scan", "--all", "--addresses", "3,1", "--json"});
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(listed.out.count(u'\n'), 2); // unit 2, between them, answers and is not listed
+        QVERIFY(!listed.out.contains(QStringLiteral("\"address\":2")));
 
         const Run watch = on(sim.devicePath(), {"watch", "--addresses", "2-3", "--csv", "--count", "2", "--interval", "50"});
         QCOMPARE(watch.status, 0);
@@ -488,6 +492,8 @@ private slots:
         QTest::newRow("a file to save missing") << QStringList{"save"} << 2 << "usage: indicator-cli save FILE";
         QTest::newRow("an option of two other commands") << QStringList{"read", "--addresses", "1-2"} << 2
                                                          << "--addresses is an option of scan watch test";
+        QTest::newRow("a list of addresses with a word in it") << QStringList{"watch", "--addresses", "3,x"} << 2
+                                                               << "--addresses \"3,x\": «x» — не адрес";
         QTest::newRow("a test without its reference") << QStringList{"test", "--tolerance", "0.1"} << 2
                                                       << "test needs --expect and --tolerance";
         QTest::newRow("a negative tolerance") << QStringList{"test", "--expect", "12", "--tolerance", "-1"} << 2

@@ -1,5 +1,6 @@
 #include "buswindow.h"
 
+#include "addresslist.h"
 #include "catalogue.h"
 #include "controls.h"
 #include "glyphs.h"
@@ -218,33 +219,14 @@ void BusWindow::connectControls()
     connect(m_testTimer, &QTimer::timeout, this, &BusWindow::endTest);
 }
 
-std::optional<std::pair<int, int>> BusWindow::addressRange(const QString &text)
-{
-    int first = kLastAddress + 1;
-    int last = kFirstAddress - 1;
-    for (const QString &part : text.split(u',', Qt::SkipEmptyParts)) {
-        const QStringList ends = part.split(u'-');
-        bool firstOk = false;
-        bool lastOk = false;
-        const int from = ends.first().trimmed().toInt(&firstOk);
-        const int to = ends.last().trimmed().toInt(&lastOk);
-        if (ends.size() > 2 || !firstOk || !lastOk || from > to || from < kFirstAddress || to > kLastAddress)
-            return std::nullopt;
-        first = std::min(first, from);
-        last = std::max(last, to);
-    }
-    if (first > last)
-        return std::nullopt;
-    return std::pair(first, last);
-}
-
 // The sweep at the one setting of the left panel; the port goes from the poller to the sweep
 // and back.
 void BusWindow::startFinding()
 {
-    const std::optional<std::pair<int, int>> range = addressRange(m_addresses->text());
-    if (!range) {
-        showStatus(QStringLiteral("Адреса: от 1 до 247, например 1-30."), true);
+    QString why;
+    const QList<quint8> addresses = AddressList::parse(m_addresses->text(), &why);
+    if (addresses.isEmpty()) {
+        showStatus(QStringLiteral("Адреса: %1.").arg(why), true);
         return;
     }
     stopPolling();
@@ -253,8 +235,12 @@ void BusWindow::startFinding()
     m_found.clear();
     Plan plan;
     plan.likely = m_setup.setting;
-    plan.likelyAddress = range->first;
-    std::tie(plan.firstAddress, plan.lastAddress) = *range;
+    // The sweep goes over a span; the units between the addresses listed are not shown.
+    const auto [first, last] = std::minmax_element(addresses.begin(), addresses.end());
+    plan.likelyAddress = *first;
+    plan.firstAddress = *first;
+    plan.lastAddress = *last;
+    m_listed = addresses;
     plan.allowanceMs = m_allowance->value();
     m_sweep = std::make_shared<Sweep>(addressesOnly(plan), m_setup.line.portName, m_setup.line.stopBits);
     m_progress->setRange(0, int(m_sweep->total()));
@@ -272,7 +258,7 @@ void BusWindow::probeNext()
     const std::optional<Sweep::Step> step = sweep->next();
     if (sweep != m_sweep)
         return; // the window closed while the probe waited
-    if (step && step->found && step->found->indicator)
+    if (step && step->found && step->found->indicator && m_listed.contains(step->found->address))
         addUnit(*step->found);
     if (!sweep->finished()) {
         m_progress->setValue(int(sweep->sent()));

@@ -43,9 +43,6 @@ public:
 
     void done(int result) override;
 
-    // "1-5, 7" as the sweep's first and last address: the smallest and the largest given.
-    static std::optional<std::pair<int, int>> addressRange(const QString &text);
-
 signals:
     void unitChosen(int address);
 
@@ -92,6 +89,7 @@ private:
     std::shared_ptr<Bus::Poller> m_poller;
     std::shared_ptr<DeviceSearch::Sweep> m_sweep;
     Setup m_setup;
+    QList<quint8> m_listed; // the addresses typed, of which the sweep's span shows the units
     QList<Bus::Unit> m_found;
     std::optional<BenchTest::Report> m_report;
     BenchTest::Limits m_limits;
