@@ -28,7 +28,7 @@ struct Option
     const char *name;
     const char *value;   // what follows it, or nullptr for an option alone
     const char *command; // nullptr for a global option
-    const char *help;
+    const char *help;    // UTF-8, as every text here: it may name a caption (Нечет)
 };
 
 constexpr Option kOptions[] = {
@@ -447,7 +447,7 @@ QString optionLines(const char *command)
         QString left = QLatin1String(option.name);
         if (option.value)
             left += u' ' + QLatin1String(option.value);
-        text += QStringLiteral("  %1 %2\n").arg(left, -24).arg(QLatin1String(option.help));
+        text += QStringLiteral("  %1 %2\n").arg(left, -24).arg(QString::fromUtf8(option.help));
     }
     return text;
 }
@@ -464,7 +464,7 @@ QString programHelp()
         "\n"
         "Commands:\n");
     for (const Command &command : kCommands)
-        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(command.name), -24).arg(QLatin1String(command.summary));
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(command.name), -24).arg(QString::fromUtf8(command.summary));
     text += QStringLiteral("\nOptions:\n") + optionLines(nullptr);
     text += QStringLiteral(
         "\nExit status: 0 success; 1 the device or the line failed; 2 a usage error or a refused\n"
@@ -479,7 +479,7 @@ QString commandHelp(const QString &name)
     if (!command)
         return programHelp();
     QString text = QStringLiteral("Usage: indicator-cli [LINE OPTIONS] %1\n%2")
-                       .arg(QLatin1String(command->synopsis), QLatin1String(command->details));
+                       .arg(QLatin1String(command->synopsis), QString::fromUtf8(command->details));
     if (const QString own = optionLines(command->name); !own.isEmpty())
         text += QStringLiteral("\nOptions:\n") + own;
     return text;

@@ -486,6 +486,7 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("program help") << QStringList{"--help"} << 0 << "Exit status: 0 success";
         QTest::newRow("a command's help") << QStringList{"load", "--help"} << 0 << "--with-line-settings";
+        QTest::newRow("a help's Russian example") << QStringList{"write", "--help"} << 0 << "(port.parity=Нечет)";
         QTest::newRow("no command") << QStringList{} << 2 << "no command given";
         QTest::newRow("an option of another command") << QStringList{"read", "--csv"} << 2 << "--csv is an option of watch";
         QTest::newRow("a speed the device lacks") << QStringList{"--baud", "14400", "read"} << 2 << "--baud takes one of";
