@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -79,10 +80,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(table->item(2, AddressColumn)->foreground().color(), QColor(128, 128, 128), kSilentTimeoutMs);
         QCOMPARE(table->item(0, AddressColumn)->foreground().color(), window->palette().color(QPalette::WindowText));
 
-        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12.000"));
+        // On a German desktop the point groups digits: "0.050" is refused, never read as 50.
+        const QLocale desktop;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        auto *status = window->findChild<QLabel *>(QStringLiteral("lblBusStatus"));
+        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12,000"));
         qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0.050"));
-        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0.020"));
+        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0,020"));
         qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(2);
+        QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
+        QCOMPARE(status->text(), QStringLiteral("Эталон, допуск и σ: числа с разделителем «,», допуск и σ не меньше нуля."));
+        qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0,050"));
         QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(find("btnBusReport")->isEnabled(), kFindTimeoutMs);
         const QStringList verdicts = [&] {
@@ -93,8 +101,7 @@ private slots:
         }();
         QCOMPARE(verdicts, (QStringList{"годен", "годен", "не годен", "не годен", "годен"}));
         QVERIFY(table->item(2, VerdictColumn)->text().contains(QStringLiteral("нет показаний")));
-        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lblBusStatus"))->text(),
-                 QStringLiteral("Проверено: 5, годных 3, не годных 2."));
+        QCOMPARE(status->text(), QStringLiteral("Проверено: 5, годных 3, не годных 2."));
 
         chosenFile = files.filePath(QStringLiteral("batch.html"));
         QTest::mouseClick(find("btnBusReport"), Qt::LeftButton);
@@ -106,6 +113,7 @@ private slots:
         QFile csv(files.filePath(QStringLiteral("batch.csv")));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().count('\n'), 6);
+        QLocale::setDefault(desktop);
 
         // The unit opened in the main window: its address, and its readings page polling.
         const QPoint unit2 = table->visualItemRect(table->item(1, ValueColumn)).center();

@@ -4,6 +4,7 @@
 #include "catalogue.h"
 #include "controls.h"
 #include "glyphs.h"
+#include "handlers.h"
 #include "modalbox.h"
 #include "profilereader.h"
 #include "profilewriter.h"
@@ -155,9 +156,10 @@ void BusWindow::buildForm()
         m_table->setColumnWidth(column, width);
     m_table->horizontalHeader()->setStretchLastSection(true);
 
-    m_expected->setPlaceholderText(QStringLiteral("12.000"));
-    m_tolerance->setPlaceholderText(QStringLiteral("0.050"));
-    m_sigma->setPlaceholderText(QStringLiteral("0.020"));
+    // Examples in the desktop's own way of writing numbers, which is the way they are read.
+    m_expected->setPlaceholderText(RegionalNumber::text(12.0, 3));
+    m_tolerance->setPlaceholderText(RegionalNumber::text(0.05, 3));
+    m_sigma->setPlaceholderText(RegionalNumber::text(0.02, 3));
     m_seconds->setRange(1, kLongestTestSeconds);
     m_seconds->setValue(kDefaultTestSeconds);
 
@@ -392,14 +394,13 @@ void BusWindow::showAges()
 
 std::optional<double> BusWindow::number(QLineEdit *edit) const
 {
-    const QString text = edit->text().trimmed();
-    bool ok = false;
-    double value = QLocale().toDouble(text, &ok);
-    if (!ok)
-        value = QLocale::c().toDouble(text, &ok);
-    if (!ok || !std::isfinite(value))
+    // Never with a group separator: on a German desktop "0.050" would be 50, and pass every unit.
+    try {
+        const double value = RegionalNumber::read(edit->text());
+        return std::isfinite(value) ? std::optional(value) : std::nullopt;
+    } catch (const NumberConversionError &) {
         return std::nullopt;
-    return value;
+    }
 }
 
 std::optional<BenchTest::Limits> BusWindow::limitsFromForm()
@@ -408,7 +409,9 @@ std::optional<BenchTest::Limits> BusWindow::limitsFromForm()
     const std::optional<double> tolerance = number(m_tolerance);
     const std::optional<double> sigma = number(m_sigma);
     if (!expected || !tolerance || !sigma || *tolerance < 0 || *sigma < 0) {
-        showStatus(QStringLiteral("Эталон, допуск и σ: числа, допуск и σ не меньше нуля."), true);
+        showStatus(QStringLiteral("Эталон, допуск и σ: числа с разделителем «%1», допуск и σ не меньше нуля.")
+                       .arg(RegionalNumber::decimalSeparator()),
+                   true);
         return std::nullopt;
     }
     if (!m_poller) {
