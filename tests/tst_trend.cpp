@@ -170,6 +170,35 @@ private slots:
         QCOMPARE(series.statistics(kStartMs, kStartMs + 500).count, qint64(2));
     }
 
+    // A failed poll in the bucket being folded, and one in the next: while the hour moves over
+    // them, every gap stays at its own poll, before the newer points, so that neither the plot
+    // nor a saved CSV ever goes back in time.
+    void theFoldKeepsTimeOrder()
+    {
+        const qint64 failures[] = {kStartMs + 4000, kStartMs + TrendSeries::kBucketMs + 500};
+        TrendSeries series;
+        const qint64 end = kStartMs + TrendSeries::kFullDetailMs + 2 * TrendSeries::kBucketMs;
+        for (qint64 ms = kStartMs; ms <= end; ms += kPollMs) {
+            if (std::find(std::begin(failures), std::end(failures), ms) != std::end(failures))
+                series.addFailure(ms);
+            else
+                series.addValue(ms, double(ms / kPollMs % 7));
+            if (ms < kStartMs + TrendSeries::kFullDetailMs)
+                continue;
+            const QList<TrendSeries::Point> drawn = series.points(series.firstMs(), ms);
+            const auto back = std::adjacent_find(drawn.begin(), drawn.end(),
+                                                 [](const auto &a, const auto &b) { return a.ms > b.ms; });
+            QVERIFY2(back == drawn.end(), qPrintable(QStringLiteral("at %1 ms: %2 before %3")
+                                                         .arg(ms - kStartMs)
+                                                         .arg(back->ms - kStartMs)
+                                                         .arg((back + 1)->ms - kStartMs)));
+        }
+        const QList<TrendSeries::Point> drawn = series.points(series.firstMs(), end);
+        for (qint64 failure : failures)
+            QVERIFY(std::any_of(drawn.begin(), drawn.end(),
+                                [&](const auto &p) { return p.ms == failure && std::isnan(p.value); }));
+    }
+
     // The clock set back by an hour: the polls after it stay in order, at the last time seen.
     void aClockSetBackKeepsTheSeriesInOrder()
     {
