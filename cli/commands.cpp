@@ -768,7 +768,7 @@ int Cli::watch()
 
     const QList<quint8> addresses = polledAddresses(*line);
     const bool many = m_invocation.addresses.has_value();
-    CsvWriter csv(m_out);
+    CsvWriter csv(m_out, CsvWriter::Dialect::Script);
     if (m_invocation.csv) {
         csv.text(QStringLiteral("time"));
         if (many)

@@ -85,7 +85,8 @@ int Report::failures() const
 
 void writeCsv(QTextStream &out, const Report &report)
 {
-    CsvWriter csv(out);
+    CsvWriter csv(out, CsvWriter::Dialect::Spreadsheet);
+    csv.startFile();
     for (const char *header : {"address", "name", "version", "samples", "mean", "sigma", "lowest", "highest",
                                "self_diag", "eeprom_errors", "polls", "failed_polls", "verdict", "reason"})
         csv.text(QString::fromLatin1(header));
@@ -95,7 +96,7 @@ void writeCsv(QTextStream &out, const Report &report)
         const bool any = f.samples > 0;
         csv.value(QString::number(row.address)).text(row.name).text(row.version).value(QString::number(f.samples));
         for (double value : {f.mean, f.sigma, f.lowest, f.highest})
-            csv.value(any ? figure(value) : QString());
+            csv.number(any ? value : std::nan(""), 'f', kFigureDecimals);
         csv.value(QString::number(f.selfDiag)).value(QString::number(f.eepromErrors));
         csv.value(QString::number(f.polls)).value(QString::number(f.failedPolls));
         csv.text(row.judgement.passed ? QStringLiteral("pass") : QStringLiteral("fail")).text(row.judgement.reason);

@@ -6,6 +6,8 @@
 #include "session.h"
 #include "support/simprocess.h"
 
+#include <QLocale>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextStream>
@@ -140,6 +142,9 @@ private slots:
 
     void reportRowsCarryFiguresAndEscapeDeviceTexts()
     {
+        const QLocale desktop;
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        const auto restore = qScopeGuard([&desktop] { QLocale::setDefault(desktop); });
         BenchTest::Report report;
         report.when = QDateTime(QDate(2026, 12, 9), QTime(14, 30));
         report.profile = QStringLiteral("партия <7>.json");
@@ -157,9 +162,9 @@ private slots:
         out.flush();
         const QStringList lines = csvText.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[0].startsWith(QStringLiteral("address,name,version,samples,mean,sigma")));
-        QCOMPARE(lines[1], QStringLiteral("1,\"'=HYPERLINK(\"\"x\"\")\",v1,2,12.0100,0.0141,12.0000,12.0200,0,0,2,0,pass,"));
-        QCOMPARE(lines[2], QStringLiteral("2,<b>ИНД</b> & co,v1,0,,,,,0,0,4,4,fail,нет показаний"));
+        QVERIFY(lines[0].startsWith(QStringLiteral("\uFEFFaddress;name;version;samples;mean;sigma"))); // a byte-order mark first
+        QCOMPARE(lines[1], QStringLiteral("1;\"'=HYPERLINK(\"\"x\"\")\";v1;2;12,0100;0,0141;12,0000;12,0200;0;0;2;0;pass;"));
+        QCOMPARE(lines[2], QStringLiteral("2;<b>ИНД</b> & co;v1;0;;;;;0;0;4;4;fail;нет показаний"));
 
         const QString page = BenchTest::html(report);
         QVERIFY(page.contains(QStringLiteral("09.12.2026 14:30:00")));

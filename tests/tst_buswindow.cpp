@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -47,7 +48,7 @@ class TestBusWindow : public QObject
 private slots:
     void unitsOfTheLineArePolledJudgedAndOpened()
     {
-        SimProcess sim({"--slave", "1-5", "--reading", "12", "--noise", "0.004", "--reading-at", "4=12.3",
+        SimProcess sim({"--slave", "1-5", "--reading", "12", "--noise", "0.004", "--reading-at", "4=1234.5",
                         "--fall-silent", QStringLiteral("3=%1").arg(QLatin1String(kFallsSilentAfterS))});
         QVERIFY2(sim.started(), "no indicator-sim");
         ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
@@ -113,6 +114,15 @@ private slots:
         QFile csv(files.filePath(QStringLiteral("batch.csv")));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().count('\n'), 6);
+        // The table for a spreadsheet: the reading in the desktop's decimal comma, never grouped.
+        chosenFile = files.filePath(QStringLiteral("table.csv"));
+        QTest::mouseClick(find("btnBusSave"), Qt::LeftButton);
+        QFile saved(chosenFile);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = saved.readAll().split('\n');
+        QVERIFY(rows[0].startsWith("\xEF\xBB\xBF" "Адрес;Имя;"));
+        QVERIFY2(QString::fromUtf8(rows[4]).contains(QRegularExpression(QStringLiteral("^4;[^;]*;[^;]*;1234,\\d{3};"))),
+                 rows[4].constData());
         QLocale::setDefault(desktop);
 
         // The unit opened in the main window: its address, and its readings page polling.

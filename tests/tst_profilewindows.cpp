@@ -244,7 +244,7 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = csv.readAll().split('\n');
         QCOMPARE(lines.size(), 8); // header, six units, the last line's end
-        QVERIFY(lines.at(1).startsWith("1,"));
+        QVERIFY(lines.at(1).startsWith("1;"));
     }
 };
 

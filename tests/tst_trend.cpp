@@ -5,7 +5,9 @@
 #include "trendseries.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -213,25 +215,33 @@ private slots:
     }
 
     // The header says what is logged; each row is in the file as soon as it is written, which is
-    // all that a crash of the program leaves; the display text cannot run as a formula.
+    // all that a crash of the program leaves; the display text cannot run as a formula. The log
+    // is for a spreadsheet: a Russian desktop's decimal comma in the value, the device's own text
+    // as it came.
     void theLogIsInTheFileRowByRow()
     {
+        const QLocale desktop;
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        const auto restore = qScopeGuard([&desktop] { QLocale::setDefault(desktop); });
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("log.csv"));
         PollLog log;
         QVERIFY(log.open(path, {{QStringLiteral("address"), QStringLiteral("7")},
                                 {QStringLiteral("poll_interval_ms"), QStringLiteral("100")}}));
-        QCOMPARE(linesOf(path), QStringList({"address,7", "poll_interval_ms,100",
-                                             "time,value,display,self_diag,eeprom_errors,result,message"}));
+        QFile raw(path);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        QCOMPARE(raw.read(3), QByteArray("\xEF\xBB\xBF")); // the byte-order mark, which fromUtf8 reads past
+        QCOMPARE(linesOf(path), QStringList({"address;7", "poll_interval_ms;100",
+                                             "time;value;display;self_diag;eeprom_errors;result;message"}));
         const QDateTime time = QDateTime::fromMSecsSinceEpoch(kStartMs).toOffsetFromUtc(3 * 3600);
         log.append({time, -12.34, QStringLiteral("-12.34"), 5, 0, 0});
         log.append({time.addMSecs(100), std::nullopt, QString(), std::nullopt, std::nullopt, -6});
         log.append({time.addMSecs(200), std::nullopt, QStringLiteral("=1+2"), 0, 0, 0});
         const QStringList lines = linesOf(path); // the file still open, as a killed program leaves it
         QCOMPARE(lines.size(), 6);
-        QCOMPARE(lines[3], QStringLiteral("2027-01-15T11:00:00.000+03:00,-12.34,-12.34,5,0,0,"));
-        QCOMPARE(lines[4], QStringLiteral("2027-01-15T11:00:00.100+03:00,,,,,-6,Ошибка! Нет овета!"));
-        QCOMPARE(lines[5], QStringLiteral("2027-01-15T11:00:00.200+03:00,,'=1+2,0,0,0,"));
+        QCOMPARE(lines[3], QStringLiteral("2027-01-15T11:00:00.000+03:00;-12,34;-12.34;5;0;0;"));
+        QCOMPARE(lines[4], QStringLiteral("2027-01-15T11:00:00.100+03:00;;;;;-6;Ошибка! Нет овета!"));
+        QCOMPARE(lines[5], QStringLiteral("2027-01-15T11:00:00.200+03:00;;'=1+2;0;0;0;"));
         log.close();
         QCOMPARE(linesOf(path).size(), 6);
     }

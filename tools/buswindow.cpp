@@ -20,7 +20,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
@@ -363,7 +362,7 @@ void BusWindow::showUnit(int row)
         item->setText(text);
         item->setToolTip(text);
     };
-    set(ValueColumn, unit.value && std::isfinite(*unit.value) ? QLocale().toString(*unit.value, 'f', 3) : QStringLiteral("—"));
+    set(ValueColumn, unit.value && std::isfinite(*unit.value) ? RegionalNumber::text(*unit.value, 3) : QStringLiteral("—"));
     set(UnitColumn, unit.unit);
     set(DisplayColumn, unit.text);
     set(SelfDiagColumn, flagsText(unit.selfDiag, selfDiag));
@@ -388,7 +387,7 @@ void BusWindow::showAges()
     const QList<Bus::Unit> &units = m_poller->units();
     for (int row = 0; row < units.size() && row < m_table->rowCount(); ++row) {
         const std::optional<qint64> at = units[row].polledAtMs;
-        m_table->item(row, AgeColumn)->setText(at ? QString::number((m_poller->now() - *at) / 1000.0, 'f', 1) : QString());
+        m_table->item(row, AgeColumn)->setText(at ? RegionalNumber::text((m_poller->now() - *at) / 1000.0, 1) : QString());
     }
 }
 
@@ -545,7 +544,7 @@ void BusWindow::endTest()
 
 void BusWindow::saveTable()
 {
-    ToolFiles::saveTable(this, *m_table, QStringLiteral("приборы.csv"), {AddressColumn, AgeColumn});
+    ToolFiles::saveTable(this, *m_table, QStringLiteral("приборы.csv"), {AddressColumn, ValueColumn, AgeColumn});
 }
 
 // The page to print, and the same rows as CSV beside it under the same name.
