@@ -22,6 +22,9 @@ constexpr int kShortestIntervalMs = 10;
 constexpr int kLongestIntervalMs = 24 * 3600 * 1000;
 // A week of listening.
 constexpr qint64 kLongestDurationS = 7 * 24 * 3600;
+// σ needs two readings; a million is more than a week's test gives a unit.
+constexpr qint64 kFewestMinReadings = 2;
+constexpr qint64 kMostMinReadings = 1000000;
 
 struct Option
 {
@@ -53,6 +56,7 @@ constexpr Option kOptions[] = {
     {"--expect", "X", "test", "the reading every unit should give"},
     {"--tolerance", "X", "test", "how far a unit's mean may lie from it, either way"},
     {"--sigma", "X", "test", "the largest standard deviation of a unit's readings (a third of the tolerance)"},
+    {"--min-readings", "N", "test", "the fewest readings a unit passes with, 2 or more (20)"},
 };
 
 struct Command
@@ -120,12 +124,15 @@ constexpr Command kCommands[] = {
      "until Ctrl+C or the count. With --addresses, each unit in turn, a line per unit and an\n"
      "address column.\n",
      0, 0},
-    {"test", "test --expect X --tolerance X [--sigma X] [--duration S] [--addresses LIST]",
+    {"test", "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--addresses LIST]",
      "judge units against one reference signal",
-     "Polls the units in turn for the duration and judges each: readings given, at most one poll\n"
-     "in ten unanswered, no self-diagnostic or EEPROM flag, the mean within the tolerance of the\n"
-     "expected value and the standard deviation at or below --sigma. A line (or a JSON object)\n"
-     "per unit with its figures and verdict. Exit status 3 when any unit fails.\n",
+     "Polls the units in turn for the duration and judges each: it answered through the whole\n"
+     "test (at most a tenth of its time without an answer, counted from its last reading before\n"
+     "a poll it did not answer), gave at least --min-readings readings, set no self-diagnostic or\n"
+     "EEPROM flag, its mean lies within the tolerance of the expected value and the sample\n"
+     "standard deviation of its readings, of two at least, is at or below --sigma. A line (or a\n"
+     "JSON object) per unit with its figures and verdict. Exit status 3 when any unit fails; 1\n"
+     "when the port is lost during the test, every unit then untested.\n",
      0, 0},
     {"listen", "listen [--duration S]", "hear a line that another master drives, sending nothing",
      "Opens the port only to hear it, and sends nothing: a master already polls the line. Prints\n"
@@ -248,6 +255,12 @@ public:
                 return fail(QStringLiteral("%1 takes a%2 number, not \"%3\"")
                                 .arg(name, limit ? QStringLiteral(" non-negative") : QString(), value));
             (name == QLatin1String("--expect") ? i.expected : name == QLatin1String("--tolerance") ? i.tolerance : i.sigmaLimit) = number;
+        } else if (name == QLatin1String("--min-readings")) {
+            const auto readings = wholeNumber(value, kFewestMinReadings, kMostMinReadings);
+            if (!readings)
+                return fail(QStringLiteral("--min-readings takes a whole number from %1 to %2, not \"%3\"")
+                                .arg(kFewestMinReadings).arg(kMostMinReadings).arg(value));
+            i.minReadings = int(*readings);
         } else if (name == QLatin1String("--duration")) {
             const auto duration = wholeNumber(value, 1, kLongestDurationS);
             if (!duration)

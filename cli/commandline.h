@@ -35,6 +35,7 @@ struct Invocation
     std::optional<double> expected;
     std::optional<double> tolerance;
     std::optional<double> sigmaLimit;
+    std::optional<int> minReadings;
     QList<quint8> speeds;   // empty: every one
     QList<quint8> parities; // empty: every one
     // watch

@@ -862,7 +862,8 @@ int Cli::test()
     if (!m_invocation.expected || !m_invocation.tolerance)
         return usage(QStringLiteral("test needs --expect and --tolerance"));
     const BenchTest::Limits limits{*m_invocation.expected, *m_invocation.tolerance,
-                                   m_invocation.sigmaLimit.value_or(*m_invocation.tolerance * kSigmaShareOfTolerance)};
+                                   m_invocation.sigmaLimit.value_or(*m_invocation.tolerance * kSigmaShareOfTolerance),
+                                   m_invocation.minReadings.value_or(BenchTest::kDefaultMinReadings)};
     const std::optional<Line> line = this->line();
     if (!line)
         return ExitStatus::Usage;
@@ -883,13 +884,18 @@ int Cli::test()
         units << unit;
     }
     const qint64 durationMs = (m_invocation.durationS > 0 ? m_invocation.durationS : kDefaultTestS) * 1000;
-    note(QStringLiteral("testing %1 unit(s) on %2 for %3 s against %4 ± %5, sigma at most %6")
+    note(QStringLiteral("testing %1 unit(s) on %2 for %3 s against %4 ± %5, sigma at most %6, at least %7 readings")
              .arg(units.size()).arg(line->shownName).arg(durationMs / 1000)
-             .arg(limits.expected).arg(limits.tolerance).arg(limits.sigmaLimit));
+             .arg(limits.expected).arg(limits.tolerance).arg(limits.sigmaLimit).arg(limits.minReadings));
     Bus::Poller poller(m_session);
     poller.setUnits(units);
-    poller.startSampling();
+    BenchTest::Run run(units, limits, poller.now());
     QEventLoop loop;
+    QObject::connect(&poller, &Bus::Poller::unitPolled, &loop, [&](int row) { run.record(poller.units()[row]); });
+    QObject::connect(&m_session, &Session::portLost, &loop, [&] {
+        run.abort(poller.now());
+        loop.quit();
+    });
     QTimer::singleShot(durationMs, &loop, &QEventLoop::quit);
     QTimer stopCheck;
     QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&loop] {
@@ -902,35 +908,42 @@ int Cli::test()
     poller.stop();
     if (stopRequested)
         return ExitStatus::Failed;
+    run.finish(poller.now());
 
     int failures = 0;
     for (const Bus::Unit &unit : poller.units()) {
-        const BenchTest::Judgement judgement = BenchTest::judge(unit.samples, limits);
+        const BenchTest::Judgement judgement = run.judge(unit.address);
         const BenchTest::Figures &f = judgement.figures;
-        failures += judgement.passed ? 0 : 1;
+        failures += judgement.passed() ? 0 : 1;
         if (m_invocation.json) {
             QJsonObject entry{{QStringLiteral("address"), unit.address}, {QStringLiteral("name"), unit.name},
                               {QStringLiteral("version"), unit.version}, {QStringLiteral("samples"), f.samples},
                               {QStringLiteral("failed_polls"), f.failedPolls}, {QStringLiteral("self_diag"), f.selfDiag},
                               {QStringLiteral("eeprom_errors"), f.eepromErrors},
-                              {QStringLiteral("verdict"), judgement.passed ? "pass" : "fail"},
+                              {QStringLiteral("silent_s"), double(f.silentMs) / 1000.0},
+                              {QStringLiteral("verdict"), QLatin1String(BenchTest::verdictKey(judgement.verdict))},
                               {QStringLiteral("reason"), judgement.reason}};
-            if (f.samples > 0) {
-                entry.insert(QStringLiteral("mean"), f.mean);
-                entry.insert(QStringLiteral("sigma"), f.sigma);
+            for (const auto &[key, figure] : {std::pair{"mean", f.mean}, std::pair{"sigma", f.sigma}}) {
+                if (std::isfinite(figure))
+                    entry.insert(QLatin1String(key), figure);
             }
             printLine(QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact)));
         } else {
             printLine(QStringLiteral("address=%1 %2 samples=%3 mean=%4 sigma=%5 name=\"%6\"%7")
                           .arg(unit.address)
-                          .arg(QLatin1String(judgement.passed ? "pass" : "FAIL"))
+                          .arg(judgement.passed() ? QStringLiteral("pass")
+                                                  : QString::fromLatin1(BenchTest::verdictKey(judgement.verdict)).toUpper())
                           .arg(f.samples)
-                          .arg(f.samples > 0 ? QString::number(f.mean, 'f', 4) : QStringLiteral("?"),
-                               f.samples > 0 ? QString::number(f.sigma, 'f', 4) : QStringLiteral("?"),
+                          .arg(std::isfinite(f.mean) ? QString::number(f.mean, 'f', 4) : QStringLiteral("?"),
+                               std::isfinite(f.sigma) ? QString::number(f.sigma, 'f', 4) : QStringLiteral("?"),
                                FrameWords::escapedControls(unit.name),
-                               judgement.passed ? QString()
-                                                : QStringLiteral(" reason=\"%1\"").arg(judgement.reason)));
+                               judgement.passed() ? QString()
+                                                  : QStringLiteral(" reason=\"%1\"").arg(judgement.reason)));
         }
+    }
+    if (run.isAborted()) {
+        note(QStringLiteral("port %1 lost during the test: no unit was judged").arg(line->shownName));
+        return ExitStatus::Failed;
     }
     note(QStringLiteral("%1 of %2 unit(s) passed").arg(poller.units().size() - failures).arg(poller.units().size()));
     return failures > 0 ? ExitStatus::Differs : ExitStatus::Success;

@@ -26,6 +26,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
 constexpr int kFindTimeoutMs = 20000;
@@ -89,6 +91,7 @@ private slots:
         qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0.050"));
         qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0,020"));
         qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(2);
+        qobject_cast<QSpinBox *>(find("spinBusReadings"))->setValue(3); // what two seconds give on a loaded machine
         QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
         QCOMPARE(status->text(), QStringLiteral("Эталон, допуск и σ: числа с разделителем «,», допуск и σ не меньше нуля."));
         qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0,050"));
@@ -182,6 +185,7 @@ private slots:
         qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0.05"));
         qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0.02"));
         qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(1);
+        qobject_cast<QSpinBox *>(find("spinBusReadings"))->setValue(3);
         QTest::mouseClick(find("btnBusProfileTest"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(find("btnBusReport")->isEnabled(), kFindTimeoutMs);
         for (int row = 0; row < 3; ++row)
@@ -205,6 +209,45 @@ private slots:
         QVERIFY(brightness && brightness->code == 0);
         QCOMPARE(brightness->value.toInt(), 2);
         ModalBox::setInterceptor({});
+    }
+
+    // The adapter pulled out during a test: no unit is judged on what it gave before, and the
+    // window says which adapter went.
+    void aLostPortLeavesEveryUnitUntested()
+    {
+        auto sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-2", "--reading", "12"});
+        QVERIFY2(sim->started(), "no indicator-sim");
+        const QString device = sim->devicePath();
+        ConfigWindow config("[PORTS]\nCOM2=" + device.toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
+        config.trigger("mnuBus");
+        const QPointer<QDialog> window = config.window().findChild<QDialog *>(QStringLiteral("frmBus"));
+        QVERIFY(window);
+        const auto find = [&window](const char *name) { return window->findChild<QWidget *>(QString::fromLatin1(name)); };
+        auto *table = window->findChild<QTableWidget *>(QStringLiteral("tblBus"));
+        qobject_cast<QLineEdit *>(find("edtBusAddresses"))->setText(QStringLiteral("1-2"));
+        qobject_cast<QSpinBox *>(find("spinBusAllowance"))->setValue(kLoadedMachineAllowanceMs);
+        QTest::mouseClick(find("btnBusFind"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(find("btnBusTest")->isEnabled(), kFindTimeoutMs);
+        QCOMPARE(table->rowCount(), 2);
+        const QString decimals = QLocale().decimalPoint();
+        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12"));
+        qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0") + decimals + QStringLiteral("05"));
+        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0") + decimals + QStringLiteral("02"));
+        qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(60);
+        QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
+        QVERIFY(!find("btnBusTest")->isEnabled());
+        QTest::qWait(300); // a few readings each
+        sim.reset();
+        auto *status = window->findChild<QLabel *>(QStringLiteral("lblBusStatus"));
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(),
+                                  QStringLiteral("Ошибка! Адаптер COM2 отключён (%1). Проверка прервана: приборы не проверены.")
+                                      .arg(device),
+                                  kFindTimeoutMs);
+        for (int row = 0; row < 2; ++row)
+            QVERIFY2(table->item(row, VerdictColumn)->text().startsWith(QStringLiteral("не проверен: ")),
+                     qPrintable(table->item(row, VerdictColumn)->text()));
+        QVERIFY(find("btnBusReport")->isEnabled());
+        window->close();
     }
 
     // Closed by the desktop while a poll waits on a slow unit: the poll ends, the port is let

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #include <sys/stat.h>
 
 using namespace Frames;
@@ -395,7 +397,7 @@ private slots:
         QCOMPARE(rows[4].section(u',', 1, 1), QStringLiteral("3"));
 
         const Run test = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-3",
-                                               "--duration", "1"});
+                                               "--duration", "1", "--min-readings", "3"});
         QCOMPARE(test.status, 3);
         const QStringList verdicts = test.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(verdicts.size(), 3);
@@ -403,7 +405,7 @@ private slots:
         QVERIFY(verdicts[2].startsWith(QStringLiteral("address=3 FAIL")));
         QVERIFY(verdicts[2].contains(QStringLiteral("среднее")));
         const Run passing = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-2",
-                                                  "--duration", "1"});
+                                                  "--duration", "1", "--min-readings", "3"});
         QCOMPARE(passing.status, 0);
     }
 
@@ -462,6 +464,31 @@ private slots:
         QVERIFY(peer.requests().isEmpty());
     }
 
+    // The line gone in the middle of a test: no unit has a verdict to give, and the run fails.
+    void aTestWithoutItsPortJudgesNoUnit()
+    {
+        auto sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-2", "--reading", "12"});
+        QVERIFY(sim->started());
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM),
+                  {"--port", sim->devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "test",
+                   "--expect", "12", "--tolerance", "0.05", "--addresses", "1-2", "--duration", "60"});
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("testing 2 unit(s)"), kRunTimeoutMs);
+        sim.reset();
+        QVERIFY(cli.waitForFinished(kRunTimeoutMs));
+        QCOMPARE(cli.exitCode(), 1);
+        const QStringList verdicts = QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(verdicts.size(), 2);
+        for (const QString &verdict : verdicts)
+            QVERIFY2(verdict.contains(QStringLiteral(" UNTESTED ")) && verdict.contains(QStringLiteral("связь с адаптером потеряна")),
+                     qPrintable(verdict));
+        QVERIFY(cli.readAllStandardError().contains("lost during the test"));
+    }
+
     // An adapter unplugged while listening ends the run as a failure, at once.
     void listenEndsWhenThePortGoesAway()
     {
@@ -497,6 +524,8 @@ private slots:
                                                                << "--addresses \"3,x\": «x» — не адрес";
         QTest::newRow("a test without its reference") << QStringList{"test", "--tolerance", "0.1"} << 2
                                                       << "test needs --expect and --tolerance";
+        QTest::newRow("one reading for a σ") << QStringList{"test", "--expect", "12", "--tolerance", "1", "--min-readings", "1"}
+                                             << 2 << "--min-readings takes a whole number from 2 to 1000000, not \"1\"";
         QTest::newRow("a negative tolerance") << QStringList{"test", "--expect", "12", "--tolerance", "-1"} << 2
                                               << "--tolerance takes a non-negative number";
         QTest::newRow("a port with a line feed") << QStringList{"--port", "a\nb", "read"} << 2

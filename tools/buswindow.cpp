@@ -38,9 +38,11 @@ namespace {
 constexpr QSize kWindowSize(1260, 620);
 constexpr int kAgeRefreshMs = 1000;
 constexpr int kRowPadding = 6;
-// A few seconds give a σ worth the name: at 1.2 s a round, 5 s are four readings a unit of 30.
+// Enough for the readings of a few units; thirty go round in 1.2 s, and their twenty readings
+// each take 25 s.
 constexpr int kDefaultTestSeconds = 5;
 constexpr int kLongestTestSeconds = 600;
+constexpr int kMostMinReadings = 10000;
 constexpr int kLargestAllowanceMs = 1000; // as the search's
 // A silent unit's row, and its lamps' "not available".
 const QColor kSilentColour(128, 128, 128);
@@ -92,6 +94,7 @@ BusWindow::BusWindow(const Setup &setup, QWidget *parent)
       m_tolerance(new QLineEdit(this)),
       m_sigma(new QLineEdit(this)),
       m_seconds(new QSpinBox(this)),
+      m_minReadings(new QSpinBox(this)),
       m_test(new QPushButton(QStringLiteral("Проверить все"), this)),
       m_profileTest(new QPushButton(QStringLiteral("Записать профиль во все и проверить…"), this)),
       m_saveReport(new QPushButton(QStringLiteral("Сохранить отчёт…"), this)),
@@ -130,6 +133,7 @@ void BusWindow::buildForm()
     m_tolerance->setObjectName(QStringLiteral("edtBusTolerance"));
     m_sigma->setObjectName(QStringLiteral("edtBusSigma"));
     m_seconds->setObjectName(QStringLiteral("spinBusSeconds"));
+    m_minReadings->setObjectName(QStringLiteral("spinBusReadings"));
     m_test->setObjectName(QStringLiteral("btnBusTest"));
     m_profileTest->setObjectName(QStringLiteral("btnBusProfileTest"));
     m_saveReport->setObjectName(QStringLiteral("btnBusReport"));
@@ -161,6 +165,10 @@ void BusWindow::buildForm()
     m_sigma->setPlaceholderText(RegionalNumber::text(0.02, 3));
     m_seconds->setRange(1, kLongestTestSeconds);
     m_seconds->setValue(kDefaultTestSeconds);
+    // Two at least: σ needs two readings.
+    m_minReadings->setRange(2, kMostMinReadings);
+    m_minReadings->setValue(BenchTest::kDefaultMinReadings);
+    m_minReadings->setToolTip(QStringLiteral("Прибор, давший меньше показаний за проверку, не годен"));
 
     auto *find = new QHBoxLayout;
     find->addWidget(new QLabel(QStringLiteral("Линия: %1.").arg(m_setup.lineCaption), this));
@@ -177,7 +185,8 @@ void BusWindow::buildForm()
     const std::pair<const char *, QWidget *> fields[] = {{"Эталон:", m_expected},
                                                          {"Допуск ±:", m_tolerance},
                                                          {"σ не более:", m_sigma},
-                                                         {"Время, с:", m_seconds}};
+                                                         {"Время, с:", m_seconds},
+                                                         {"Показаний не менее:", m_minReadings}};
     for (const auto &[caption, field] : fields) {
         test->addWidget(new QLabel(QString::fromUtf8(caption), this));
         test->addWidget(field);
@@ -333,6 +342,11 @@ void BusWindow::startPolling()
     m_poller = std::make_shared<Bus::Poller>(m_session);
     m_poller->setUnits(m_found);
     connect(m_poller.get(), &Bus::Poller::unitPolled, this, &BusWindow::showUnit);
+    connect(m_poller.get(), &Bus::Poller::unitPolled, this, [this](int row) {
+        if (m_run && m_poller && row >= 0 && row < m_poller->units().size())
+            m_run->record(m_poller->units()[row]);
+    });
+    connect(m_session.get(), &Session::portLost, this, &BusWindow::portLost);
     m_poller->start();
     m_ageTimer->start(kAgeRefreshMs);
 }
@@ -417,7 +431,7 @@ std::optional<BenchTest::Limits> BusWindow::limitsFromForm()
         showStatus(QStringLiteral("Нет приборов для проверки: нажмите «Найти»."), true);
         return std::nullopt;
     }
-    return BenchTest::Limits{*expected, *tolerance, *sigma};
+    return BenchTest::Limits{*expected, *tolerance, *sigma, m_minReadings->value()};
 }
 
 void BusWindow::startTest()
@@ -425,11 +439,10 @@ void BusWindow::startTest()
     const std::optional<BenchTest::Limits> limits = limitsFromForm();
     if (!limits)
         return;
-    m_limits = *limits;
     m_report.reset();
     for (int row = 0; row < m_table->rowCount(); ++row)
         m_table->item(row, VerdictColumn)->setText({});
-    m_poller->startSampling();
+    m_run.emplace(m_poller->units(), *limits, m_poller->now());
     m_testTimer->start(m_seconds->value() * 1000);
     showStatus(QStringLiteral("Проверка: %1 с…").arg(m_seconds->value()));
     updateButtons();
@@ -504,20 +517,22 @@ QString BusWindow::writeProfileInto(const Bus::Unit &unit, const Profiles::Devic
 
 void BusWindow::endTest()
 {
-    if (!m_poller)
+    if (!m_poller || !m_run)
         return;
-    m_poller->stopSampling();
+    m_testTimer->stop();
+    m_run->finish(m_poller->now());
     BenchTest::Report report;
     report.when = QDateTime::currentDateTime();
     report.line = m_setup.lineCaption;
-    report.limits = m_limits;
+    report.limits = m_run->limits();
     report.profile = m_profileName;
     const QList<Bus::Unit> &units = m_poller->units();
     for (int row = 0; row < units.size(); ++row) {
         const Bus::Unit &unit = units[row];
-        BenchTest::Judgement judgement = BenchTest::judge(unit.samples, m_limits);
+        BenchTest::Judgement judgement = m_run->judge(unit.address);
         if (const QString failure = m_profileFailures.value(unit.address); !failure.isEmpty()) {
-            judgement.passed = false;
+            if (judgement.verdict == BenchTest::Verdict::Passed)
+                judgement.verdict = BenchTest::Verdict::Failed;
             judgement.reason = QStringLiteral("профиль: %1").arg(failure)
                                + (judgement.reason.isEmpty() ? QString() : QStringLiteral("; ") + judgement.reason);
         }
@@ -528,17 +543,36 @@ void BusWindow::endTest()
             continue;
         QTableWidgetItem *verdict = m_table->item(row, VerdictColumn);
         const BenchTest::Figures &f = judgement.figures;
-        verdict->setText(judgement.passed ? QStringLiteral("годен: %1, σ %2").arg(f.mean, 0, 'f', 4).arg(f.sigma, 0, 'f', 4)
-                                          : QStringLiteral("не годен: %1").arg(judgement.reason));
+        const QString verdictText = BenchTest::verdictText(judgement.verdict);
+        verdict->setText(judgement.passed()
+                             ? QStringLiteral("%1: %2, σ %3").arg(verdictText).arg(f.mean, 0, 'f', 4).arg(f.sigma, 0, 'f', 4)
+                             : QStringLiteral("%1: %2").arg(verdictText, judgement.reason));
         verdict->setToolTip(verdict->text());
-        verdict->setForeground(judgement.passed ? palette().color(QPalette::WindowText) : kFailureColour);
+        verdict->setForeground(judgement.passed() ? palette().color(QPalette::WindowText) : kFailureColour);
     }
     showStatus(QStringLiteral("Проверено: %1, годных %2, не годных %3.")
                    .arg(report.rows.size())
-                   .arg(report.rows.size() - report.failures())
+                   .arg(report.passes())
                    .arg(report.failures()),
                report.failures() > 0);
     m_report = report;
+    updateButtons();
+}
+
+// The adapter went: a test under way has no verdict to give, each unit «не проверен», and the
+// polling ends, since every exchange on a port that is gone fails at once.
+void BusWindow::portLost()
+{
+    const bool testing = m_run && m_testTimer->isActive();
+    if (testing) {
+        m_run->abort(m_poller->now());
+        endTest();
+    }
+    stopPolling();
+    showStatus(QStringLiteral("Ошибка! Адаптер %1 отключён (%2).%3")
+                   .arg(m_setup.portCaption, m_setup.line.portName,
+                        testing ? QStringLiteral(" Проверка прервана: приборы не проверены.") : QString()),
+               true);
     updateButtons();
 }
 

@@ -77,6 +77,7 @@ private:
     void writeProfileAndTest();
     QString writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed);
     void endTest();
+    void portLost();
     void saveTable();
     void saveReport();
     void chooseRow(int row);
@@ -92,7 +93,7 @@ private:
     QList<quint8> m_listed; // the addresses typed, of which the sweep's span shows the units
     QList<Bus::Unit> m_found;
     std::optional<BenchTest::Report> m_report;
-    BenchTest::Limits m_limits;
+    std::optional<BenchTest::Run> m_run; // the test under way, or the last one
     // The profile written before the test, and what went wrong in each unit (by address).
     QString m_profileName;
     QHash<quint8, QString> m_profileFailures;
@@ -107,6 +108,7 @@ private:
     QLineEdit *m_tolerance;
     QLineEdit *m_sigma;
     QSpinBox *m_seconds;
+    QSpinBox *m_minReadings;
     QPushButton *m_test;
     QPushButton *m_profileTest;
     QPushButton *m_saveReport;
