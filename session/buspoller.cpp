@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 
 namespace Bus {
 
@@ -135,13 +134,6 @@ void Poller::stop()
     m_timer->stop();
 }
 
-void Poller::startSampling()
-{
-    for (Unit &unit : m_units)
-        unit.samples = {};
-    m_sampling = true;
-}
-
 // Each poll once the one before is over: a poll's wait serves events, this timer's among them.
 void Poller::step()
 {
@@ -222,17 +214,6 @@ bool Poller::pollUnit(Unit &polled)
     unit.selfDiag = selfDiag ? std::optional(quint16(selfDiag->toUInt())) : std::nullopt;
     unit.eepromErrors = eeprom ? std::optional(quint16(eeprom->toUInt())) : std::nullopt;
 
-    if (m_sampling) {
-        Samples &samples = unit.samples;
-        ++samples.polls;
-        // A display that cannot show the value gives no number: the poll counts as failed.
-        if (unit.lastCode != lrOk || !unit.value || !std::isfinite(*unit.value))
-            ++samples.failedPolls;
-        if (unit.value && std::isfinite(*unit.value))
-            samples.values << *unit.value;
-        samples.selfDiag |= unit.selfDiag.value_or(0);
-        samples.eepromErrors |= unit.eepromErrors.value_or(0);
-    }
     const int row = rowOf(address);
     if (row >= 0)
         m_units[row] = unit;
