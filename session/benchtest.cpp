@@ -14,8 +14,6 @@ namespace {
 
 // Four decimals: a tolerance of 0.05 mA is judged on figures finer than itself.
 constexpr int kFigureDecimals = 4;
-// One reply lost in ten polls may be noise on the line; more is a unit that drops replies.
-constexpr double kLargestMissedShare = 0.1;
 
 QString figure(double value)
 {
@@ -34,7 +32,6 @@ bool withinLimit(double deviation, double limit)
     constexpr double kRelativeSlack = 1e-9;
     return deviation <= limit + kRelativeSlack * std::max(1.0, std::fabs(limit));
 }
-
 
 } // namespace
 
