@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "addresslist.h"
 #include "devicesearch.h"
 #include "framewords.h"
 #include "linesettings.h"
@@ -21,13 +22,16 @@ constexpr int kShortestIntervalMs = 10;
 constexpr int kLongestIntervalMs = 24 * 3600 * 1000;
 // A week of listening.
 constexpr qint64 kLongestDurationS = 7 * 24 * 3600;
+// σ needs two readings; a million is more than a week's test gives a unit.
+constexpr qint64 kFewestMinReadings = 2;
+constexpr qint64 kMostMinReadings = 1000000;
 
 struct Option
 {
     const char *name;
     const char *value;   // what follows it, or nullptr for an option alone
     const char *command; // nullptr for a global option
-    const char *help;
+    const char *help;    // UTF-8, as every text here: it may name a caption (Нечет)
 };
 
 constexpr Option kOptions[] = {
@@ -41,7 +45,7 @@ constexpr Option kOptions[] = {
     {"--with-line-settings", nullptr, "load", "write the four port.* values too, last"},
     {"--dry-run", nullptr, "load", "show what would be written and write nothing"},
     {"--force", nullptr, "load", "write a file of another device, or one the display rules refuse"},
-    {"--addresses", "A-B", "scan watch test", "the addresses to try (1-247), to poll, or to test"},
+    {"--addresses", "LIST", "scan watch test", "the addresses to try, to poll, or to test: 1-5, 3,8,21 or 1-3,7 (1..247)"},
     {"--all", nullptr, "scan", "every address at the one line setting given or saved"},
     {"--bauds", "LIST", "scan", "the speeds to try, separated by commas (all)"},
     {"--parities", "LIST", "scan", "the parities to try: none,even,odd (all)"},
@@ -52,6 +56,7 @@ constexpr Option kOptions[] = {
     {"--expect", "X", "test", "the reading every unit should give"},
     {"--tolerance", "X", "test", "how far a unit's mean may lie from it, either way"},
     {"--sigma", "X", "test", "the largest standard deviation of a unit's readings (a third of the tolerance)"},
+    {"--min-readings", "N", "test", "the fewest readings a unit passes with, 2 or more (20)"},
 };
 
 struct Command
@@ -108,23 +113,26 @@ constexpr Command kCommands[] = {
      "write the device's settings are saved under ~/.local/share/indicator-config/backups/.\n"
      "Exit status 3 when a value reads back different.\n",
      1, 1},
-    {"scan", "scan [--addresses A-B] [--bauds LIST] [--parities LIST]", "search the line for devices",
+    {"scan", "scan [--addresses LIST] [--bauds LIST] [--parities LIST]", "search the line for devices",
      "Probes each address at each speed and parity, the given or saved setting and address\n"
      "first, as the window's search does; stop bits stay as given. A line per device found;\n"
      "progress on standard error. With --all, every address at the one setting given or saved\n"
      "alone, a line (or a JSON object) per unit. Exit status 1 when no indicator answers.\n",
      0, 0},
-    {"watch", "watch [--interval MS] [--count N] [--csv] [--addresses A-B]", "poll the live reading and the flag words",
+    {"watch", "watch [--interval MS] [--count N] [--csv] [--addresses LIST]", "poll the live reading and the flag words",
      "Reads the live values and the self-diagnostic and EEPROM flag words, a line per poll,\n"
      "until Ctrl+C or the count. With --addresses, each unit in turn, a line per unit and an\n"
      "address column.\n",
      0, 0},
-    {"test", "test --expect X --tolerance X [--sigma X] [--duration S] [--addresses A-B]",
+    {"test", "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--addresses LIST]",
      "judge units against one reference signal",
-     "Polls the units in turn for the duration and judges each: readings given, at most one poll\n"
-     "in ten unanswered, no self-diagnostic or EEPROM flag, the mean within the tolerance of the\n"
-     "expected value and the standard deviation at or below --sigma. A line (or a JSON object)\n"
-     "per unit with its figures and verdict. Exit status 3 when any unit fails.\n",
+     "Polls the units in turn for the duration and judges each: it answered through the whole\n"
+     "test (at most a tenth of its time without an answer, counted from its last reading before\n"
+     "a poll it did not answer), gave at least --min-readings readings, set no self-diagnostic or\n"
+     "EEPROM flag, its mean lies within the tolerance of the expected value and the sample\n"
+     "standard deviation of its readings, of two at least, is at or below --sigma. A line (or a\n"
+     "JSON object) per unit with its figures and verdict. Exit status 3 when any unit fails; 1\n"
+     "when the port is lost during the test, every unit then untested.\n",
      0, 0},
     {"listen", "listen [--duration S]", "hear a line that another master drives, sending nothing",
      "Opens the port only to hear it, and sends nothing: a master already polls the line. Prints\n"
@@ -247,6 +255,12 @@ public:
                 return fail(QStringLiteral("%1 takes a%2 number, not \"%3\"")
                                 .arg(name, limit ? QStringLiteral(" non-negative") : QString(), value));
             (name == QLatin1String("--expect") ? i.expected : name == QLatin1String("--tolerance") ? i.tolerance : i.sigmaLimit) = number;
+        } else if (name == QLatin1String("--min-readings")) {
+            const auto readings = wholeNumber(value, kFewestMinReadings, kMostMinReadings);
+            if (!readings)
+                return fail(QStringLiteral("--min-readings takes a whole number from %1 to %2, not \"%3\"")
+                                .arg(kFewestMinReadings).arg(kMostMinReadings).arg(value));
+            i.minReadings = int(*readings);
         } else if (name == QLatin1String("--duration")) {
             const auto duration = wholeNumber(value, 1, kLongestDurationS);
             if (!duration)
@@ -293,12 +307,11 @@ private:
 
     bool takeAddresses(const QString &value)
     {
-        const QStringList ends = value.split(u'-');
-        const auto first = wholeNumber(ends.first(), DeviceSearch::kFirstAddress, DeviceSearch::kLastAddress);
-        const auto last = wholeNumber(ends.last(), DeviceSearch::kFirstAddress, DeviceSearch::kLastAddress);
-        if (ends.size() > 2 || !first || !last || *first > *last)
-            return fail(QStringLiteral("--addresses takes A-B with 1 <= A <= B <= 247, not \"%1\"").arg(value));
-        m_invocation.addresses = std::pair(int(*first), int(*last));
+        QString why;
+        const QList<quint8> addresses = AddressList::parse(value, &why);
+        if (addresses.isEmpty())
+            return fail(QStringLiteral("--addresses \"%1\": %2").arg(value, why));
+        m_invocation.addresses = addresses;
         return true;
     }
 
@@ -447,7 +460,7 @@ QString optionLines(const char *command)
         QString left = QLatin1String(option.name);
         if (option.value)
             left += u' ' + QLatin1String(option.value);
-        text += QStringLiteral("  %1 %2\n").arg(left, -24).arg(QLatin1String(option.help));
+        text += QStringLiteral("  %1 %2\n").arg(left, -24).arg(QString::fromUtf8(option.help));
     }
     return text;
 }
@@ -464,7 +477,7 @@ QString programHelp()
         "\n"
         "Commands:\n");
     for (const Command &command : kCommands)
-        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(command.name), -24).arg(QLatin1String(command.summary));
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(command.name), -24).arg(QString::fromUtf8(command.summary));
     text += QStringLiteral("\nOptions:\n") + optionLines(nullptr);
     text += QStringLiteral(
         "\nExit status: 0 success; 1 the device or the line failed; 2 a usage error or a refused\n"
@@ -479,7 +492,7 @@ QString commandHelp(const QString &name)
     if (!command)
         return programHelp();
     QString text = QStringLiteral("Usage: indicator-cli [LINE OPTIONS] %1\n%2")
-                       .arg(QLatin1String(command->synopsis), QLatin1String(command->details));
+                       .arg(QLatin1String(command->synopsis), QString::fromUtf8(command->details));
     if (const QString own = optionLines(command->name); !own.isEmpty())
         text += QStringLiteral("\nOptions:\n") + own;
     return text;

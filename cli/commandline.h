@@ -29,12 +29,13 @@ struct Invocation
     bool dryRun = false;
     bool force = false;
     // scan, watch and test
-    std::optional<std::pair<int, int>> addresses;
+    std::optional<QList<quint8>> addresses; // in the order given
     bool allAddresses = false; // scan: every address at the one setting
     // test
     std::optional<double> expected;
     std::optional<double> tolerance;
     std::optional<double> sigmaLimit;
+    std::optional<int> minReadings;
     QList<quint8> speeds;   // empty: every one
     QList<quint8> parities; // empty: every one
     // watch

@@ -680,8 +680,12 @@ int Cli::scan()
         for (quint8 row = 0; row < LineSettings::ParityNames.size(); ++row)
             plan.parities << row;
     }
-    if (m_invocation.addresses)
-        std::tie(plan.firstAddress, plan.lastAddress) = *m_invocation.addresses;
+    if (m_invocation.addresses) {
+        // The sweep goes over a span; the addresses between those listed are asked, not shown.
+        const auto [first, last] = std::minmax_element(m_invocation.addresses->begin(), m_invocation.addresses->end());
+        plan.firstAddress = *first;
+        plan.lastAddress = *last;
+    }
     plan.likely = {line->setup.speedNumber, line->setup.parity};
     plan.likelyAddress = line->origin.address;
     if (m_invocation.allAddresses) {
@@ -708,7 +712,7 @@ int Cli::scan()
             note(QStringLiteral("%1 (%2 of %3 probes sent)").arg(settingName(*setting)).arg(sweep.sent()).arg(sweep.total()));
         }
         const std::optional<DeviceSearch::Sweep::Step> step = Blocking::next(sweep);
-        if (!step || !step->found)
+        if (!step || !step->found || (m_invocation.addresses && !m_invocation.addresses->contains(step->found->address)))
             continue;
         const DeviceSearch::Found &found = *step->found;
         indicators += found.indicator ? 1 : 0;
@@ -766,7 +770,7 @@ int Cli::watch()
 
     const QList<quint8> addresses = polledAddresses(*line);
     const bool many = m_invocation.addresses.has_value();
-    CsvWriter csv(m_out);
+    CsvWriter csv(m_out, CsvWriter::Dialect::Script);
     if (m_invocation.csv) {
         csv.text(QStringLiteral("time"));
         if (many)
@@ -849,12 +853,7 @@ void Cli::printPoll(const QDateTime &time, std::optional<quint8> address, const 
 // The units of --addresses, or the one device of the line.
 QList<quint8> Cli::polledAddresses(const Line &line) const
 {
-    if (!m_invocation.addresses)
-        return {quint8(line.origin.address)};
-    QList<quint8> addresses;
-    for (int address = m_invocation.addresses->first; address <= m_invocation.addresses->second; ++address)
-        addresses << quint8(address);
-    return addresses;
+    return m_invocation.addresses.value_or(QList<quint8>{quint8(line.origin.address)});
 }
 
 int Cli::test()
@@ -864,7 +863,8 @@ int Cli::test()
     if (!m_invocation.expected || !m_invocation.tolerance)
         return usage(QStringLiteral("test needs --expect and --tolerance"));
     const BenchTest::Limits limits{*m_invocation.expected, *m_invocation.tolerance,
-                                   m_invocation.sigmaLimit.value_or(*m_invocation.tolerance * kSigmaShareOfTolerance)};
+                                   m_invocation.sigmaLimit.value_or(*m_invocation.tolerance * kSigmaShareOfTolerance),
+                                   m_invocation.minReadings.value_or(BenchTest::kDefaultMinReadings)};
     const std::optional<Line> line = this->line();
     if (!line)
         return ExitStatus::Usage;
@@ -885,13 +885,18 @@ int Cli::test()
         units << unit;
     }
     const qint64 durationMs = (m_invocation.durationS > 0 ? m_invocation.durationS : kDefaultTestS) * 1000;
-    note(QStringLiteral("testing %1 unit(s) on %2 for %3 s against %4 ± %5, sigma at most %6")
+    note(QStringLiteral("testing %1 unit(s) on %2 for %3 s against %4 ± %5, sigma at most %6, at least %7 readings")
              .arg(units.size()).arg(line->shownName).arg(durationMs / 1000)
-             .arg(limits.expected).arg(limits.tolerance).arg(limits.sigmaLimit));
+             .arg(limits.expected).arg(limits.tolerance).arg(limits.sigmaLimit).arg(limits.minReadings));
     Bus::Poller poller(m_session);
     poller.setUnits(units);
-    poller.startSampling();
+    BenchTest::Run run(units, limits, poller.now());
     QEventLoop loop;
+    QObject::connect(&poller, &Bus::Poller::unitPolled, &loop, [&](int row) { run.record(poller.units()[row]); });
+    QObject::connect(&m_session, &Session::portLost, &loop, [&] {
+        run.abort(poller.now());
+        loop.quit();
+    });
     QTimer::singleShot(durationMs, &loop, &QEventLoop::quit);
     QTimer stopCheck;
     QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&loop] {
@@ -904,35 +909,42 @@ int Cli::test()
     poller.stop();
     if (stopRequested)
         return ExitStatus::Failed;
+    run.finish(poller.now());
 
     int failures = 0;
     for (const Bus::Unit &unit : poller.units()) {
-        const BenchTest::Judgement judgement = BenchTest::judge(unit.samples, limits);
+        const BenchTest::Judgement judgement = run.judge(unit.address);
         const BenchTest::Figures &f = judgement.figures;
-        failures += judgement.passed ? 0 : 1;
+        failures += judgement.passed() ? 0 : 1;
         if (m_invocation.json) {
             QJsonObject entry{{QStringLiteral("address"), unit.address}, {QStringLiteral("name"), unit.name},
                               {QStringLiteral("version"), unit.version}, {QStringLiteral("samples"), f.samples},
                               {QStringLiteral("failed_polls"), f.failedPolls}, {QStringLiteral("self_diag"), f.selfDiag},
                               {QStringLiteral("eeprom_errors"), f.eepromErrors},
-                              {QStringLiteral("verdict"), judgement.passed ? "pass" : "fail"},
+                              {QStringLiteral("silent_s"), double(f.silentMs) / 1000.0},
+                              {QStringLiteral("verdict"), QLatin1String(BenchTest::verdictKey(judgement.verdict))},
                               {QStringLiteral("reason"), judgement.reason}};
-            if (f.samples > 0) {
-                entry.insert(QStringLiteral("mean"), f.mean);
-                entry.insert(QStringLiteral("sigma"), f.sigma);
+            for (const auto &[key, figure] : {std::pair{"mean", f.mean}, std::pair{"sigma", f.sigma}}) {
+                if (std::isfinite(figure))
+                    entry.insert(QLatin1String(key), figure);
             }
             printLine(QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact)));
         } else {
             printLine(QStringLiteral("address=%1 %2 samples=%3 mean=%4 sigma=%5 name=\"%6\"%7")
                           .arg(unit.address)
-                          .arg(QLatin1String(judgement.passed ? "pass" : "FAIL"))
+                          .arg(judgement.passed() ? QStringLiteral("pass")
+                                                  : QString::fromLatin1(BenchTest::verdictKey(judgement.verdict)).toUpper())
                           .arg(f.samples)
-                          .arg(f.samples > 0 ? QString::number(f.mean, 'f', 4) : QStringLiteral("?"),
-                               f.samples > 0 ? QString::number(f.sigma, 'f', 4) : QStringLiteral("?"),
+                          .arg(std::isfinite(f.mean) ? QString::number(f.mean, 'f', 4) : QStringLiteral("?"),
+                               std::isfinite(f.sigma) ? QString::number(f.sigma, 'f', 4) : QStringLiteral("?"),
                                FrameWords::escapedControls(unit.name),
-                               judgement.passed ? QString()
-                                                : QStringLiteral(" reason=\"%1\"").arg(judgement.reason)));
+                               judgement.passed() ? QString()
+                                                  : QStringLiteral(" reason=\"%1\"").arg(judgement.reason)));
         }
+    }
+    if (run.isAborted()) {
+        note(QStringLiteral("port %1 lost during the test: no unit was judged").arg(line->shownName));
+        return ExitStatus::Failed;
     }
     note(QStringLiteral("%1 of %2 unit(s) passed").arg(poller.units().size() - failures).arg(poller.units().size()));
     return failures > 0 ? ExitStatus::Differs : ExitStatus::Success;

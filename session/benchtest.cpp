@@ -14,12 +14,15 @@ namespace {
 
 // Four decimals: a tolerance of 0.05 mA is judged on figures finer than itself.
 constexpr int kFigureDecimals = 4;
-// One reply lost in ten polls may be noise on the line; more is a unit that drops replies.
-constexpr double kLargestMissedShare = 0.1;
 
 QString figure(double value)
 {
     return QString::number(value, 'f', kFigureDecimals);
+}
+
+QString seconds(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 1);
 }
 
 // A figure on the limit passes: 12.05 against 12.000 ± 0.050 is 0.05000000000000071 off in
@@ -30,75 +33,180 @@ bool withinLimit(double deviation, double limit)
     return deviation <= limit + kRelativeSlack * std::max(1.0, std::fabs(limit));
 }
 
-QString verdictText(const Judgement &judgement)
-{
-    return judgement.passed ? QStringLiteral("годен") : QStringLiteral("не годен");
-}
-
 } // namespace
 
-Judgement judge(const Bus::Samples &samples, const Limits &limits)
+Run::Run(const QList<Bus::Unit> &units, const Limits &limits, qint64 startMs) : m_limits(limits), m_startMs(startMs)
 {
+    for (const Bus::Unit &unit : units) {
+        Trace &trace = m_traces[unit.address];
+        trace.answeredAtMs = startMs;
+        // A unit never polled yet is waiting for its first turn, not silent.
+        trace.unanswered = unit.polledAtMs && !(unit.value && std::isfinite(*unit.value));
+    }
+}
+
+void Run::record(const Bus::Unit &polled)
+{
+    const auto found = m_traces.find(polled.address);
+    if (m_endMs || found == m_traces.end() || !polled.polledAtMs)
+        return;
+    Trace &trace = *found;
+    const qint64 atMs = std::max(*polled.polledAtMs, trace.answeredAtMs);
+    trace.selfDiag |= polled.selfDiag.value_or(0);
+    trace.eepromErrors |= polled.eepromErrors.value_or(0);
+    // A display that cannot show the value gives no number: no answer to judge.
+    if (!polled.value || !std::isfinite(*polled.value)) {
+        ++trace.failedPolls;
+        trace.unanswered = true;
+        return;
+    }
+    if (trace.unanswered)
+        trace.silentMs += atMs - trace.answeredAtMs;
+    trace.values << *polled.value;
+    trace.answeredAtMs = atMs;
+    trace.unanswered = false;
+}
+
+void Run::finish(qint64 endMs)
+{
+    if (m_endMs)
+        return;
+    m_endMs = std::max(endMs, m_startMs);
+    for (Trace &trace : m_traces) {
+        if (trace.unanswered || trace.values.isEmpty())
+            trace.silentMs += *m_endMs - trace.answeredAtMs;
+    }
+}
+
+void Run::abort(qint64 atMs)
+{
+    if (m_endMs)
+        return; // the verdicts were in before the port went
+    finish(atMs);
+    m_aborted = true;
+}
+
+int Run::readings(quint8 address) const
+{
+    return int(m_traces.value(address).values.size());
+}
+
+Judgement Run::judge(quint8 address) const
+{
+    const Trace trace = m_traces.value(address);
     Judgement judgement;
     Figures &f = judgement.figures;
-    f.samples = int(samples.values.size());
-    f.polls = std::max(samples.polls, int(samples.values.size()));
-    f.failedPolls = samples.failedPolls;
-    f.selfDiag = samples.selfDiag;
-    f.eepromErrors = samples.eepromErrors;
-    if (!samples.values.isEmpty()) {
-        const double n = double(samples.values.size());
-        f.mean = std::accumulate(samples.values.begin(), samples.values.end(), 0.0) / n;
+    f.samples = int(trace.values.size());
+    f.failedPolls = trace.failedPolls;
+    f.polls = f.samples + f.failedPolls;
+    f.silentMs = trace.silentMs;
+    f.durationMs = m_endMs.value_or(m_startMs) - m_startMs;
+    f.selfDiag = trace.selfDiag;
+    f.eepromErrors = trace.eepromErrors;
+    // No figure without the readings it is made of: an empty cell, never a zero.
+    f.mean = f.sigma = f.lowest = f.highest = std::nan("");
+    if (!trace.values.isEmpty()) {
+        const double n = double(f.samples);
+        f.mean = std::accumulate(trace.values.begin(), trace.values.end(), 0.0) / n;
         double squares = 0.0;
-        for (double value : samples.values)
+        for (double value : trace.values)
             squares += (value - f.mean) * (value - f.mean);
-        // The sample's own deviation: a few seconds of readings are a sample of the unit.
-        f.sigma = samples.values.size() > 1 ? std::sqrt(squares / (n - 1.0)) : 0.0;
-        const auto [lowest, highest] = std::minmax_element(samples.values.begin(), samples.values.end());
+        // The sample's own deviation: the readings of a test are a sample of the unit, and one
+        // reading has none.
+        if (f.samples > 1)
+            f.sigma = std::sqrt(squares / (n - 1.0));
+        const auto [lowest, highest] = std::minmax_element(trace.values.begin(), trace.values.end());
         f.lowest = *lowest;
         f.highest = *highest;
+    }
+    if (m_aborted) {
+        judgement.verdict = Verdict::NotTested;
+        judgement.reason = QStringLiteral("проверка прервана: связь с адаптером потеряна");
+        return judgement;
     }
 
     QStringList reasons;
     if (f.samples == 0)
         reasons << QStringLiteral("нет показаний");
-    if (f.samples > 0 && f.failedPolls > kLargestMissedShare * f.polls)
-        reasons << QStringLiteral("опросов без ответа: %1 из %2").arg(f.failedPolls).arg(f.polls);
+    else if (f.silentMs * 100 > f.durationMs * kLargestSilentPercent)
+        reasons << QStringLiteral("без ответа %1 с из %2 с").arg(seconds(f.silentMs), seconds(f.durationMs));
+    if (f.samples > 0 && f.samples < m_limits.minReadings)
+        reasons << QStringLiteral("мало показаний: %1 из %2").arg(f.samples).arg(m_limits.minReadings);
     if (f.selfDiag != 0)
         reasons << QStringLiteral("флаг самодиагностики 0x%1").arg(f.selfDiag, 4, 16, QLatin1Char('0'));
     if (f.eepromErrors != 0)
         reasons << QStringLiteral("ошибки EEPROM 0x%1").arg(f.eepromErrors, 4, 16, QLatin1Char('0'));
     // Written so that a mean or a limit that is no number fails rather than passes.
-    if (f.samples > 0 && !withinLimit(std::fabs(f.mean - limits.expected), limits.tolerance))
-        reasons << QStringLiteral("среднее %1 вне %2 ± %3").arg(figure(f.mean), figure(limits.expected), figure(limits.tolerance));
-    if (f.samples > 0 && !withinLimit(f.sigma, limits.sigmaLimit))
-        reasons << QStringLiteral("σ %1 больше %2").arg(figure(f.sigma), figure(limits.sigmaLimit));
-    judgement.passed = reasons.isEmpty();
+    if (f.samples > 0 && !withinLimit(std::fabs(f.mean - m_limits.expected), m_limits.tolerance))
+        reasons << QStringLiteral("среднее %1 вне %2 ± %3").arg(figure(f.mean), figure(m_limits.expected), figure(m_limits.tolerance));
+    if (f.samples == 1)
+        reasons << QStringLiteral("σ не определена по одному показанию");
+    else if (f.samples > 1 && !withinLimit(f.sigma, m_limits.sigmaLimit))
+        reasons << QStringLiteral("σ %1 больше %2").arg(figure(f.sigma), figure(m_limits.sigmaLimit));
+    judgement.verdict = reasons.isEmpty() ? Verdict::Passed : Verdict::Failed;
     judgement.reason = reasons.join(QStringLiteral("; "));
     return judgement;
 }
 
+const char *verdictKey(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Passed:
+        return "pass";
+    case Verdict::Failed:
+        return "fail";
+    case Verdict::NotTested:
+        break;
+    }
+    return "untested";
+}
+
+QString verdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Passed:
+        return QStringLiteral("годен");
+    case Verdict::Failed:
+        return QStringLiteral("не годен");
+    case Verdict::NotTested:
+        break;
+    }
+    return QStringLiteral("не проверен");
+}
+
+int Report::passes() const
+{
+    return int(std::count_if(rows.begin(), rows.end(), [](const Row &row) { return row.judgement.passed(); }));
+}
+
 int Report::failures() const
 {
-    return int(std::count_if(rows.begin(), rows.end(), [](const Row &row) { return !row.judgement.passed; }));
+    return int(std::count_if(rows.begin(), rows.end(), [](const Row &row) { return row.judgement.verdict == Verdict::Failed; }));
+}
+
+int Report::untested() const
+{
+    return int(std::count_if(rows.begin(), rows.end(), [](const Row &row) { return row.judgement.verdict == Verdict::NotTested; }));
 }
 
 void writeCsv(QTextStream &out, const Report &report)
 {
-    CsvWriter csv(out);
+    CsvWriter csv(out, CsvWriter::Dialect::Spreadsheet);
+    csv.startFile();
     for (const char *header : {"address", "name", "version", "samples", "mean", "sigma", "lowest", "highest",
-                               "self_diag", "eeprom_errors", "polls", "failed_polls", "verdict", "reason"})
+                               "self_diag", "eeprom_errors", "polls", "failed_polls", "silent_s", "duration_s", "verdict",
+                               "reason"})
         csv.text(QString::fromLatin1(header));
     csv.endRow();
     for (const Row &row : report.rows) {
         const Figures &f = row.judgement.figures;
-        const bool any = f.samples > 0;
         csv.value(QString::number(row.address)).text(row.name).text(row.version).value(QString::number(f.samples));
         for (double value : {f.mean, f.sigma, f.lowest, f.highest})
-            csv.value(any ? figure(value) : QString());
+            csv.number(value, 'f', kFigureDecimals);
         csv.value(QString::number(f.selfDiag)).value(QString::number(f.eepromErrors));
         csv.value(QString::number(f.polls)).value(QString::number(f.failedPolls));
-        csv.text(row.judgement.passed ? QStringLiteral("pass") : QStringLiteral("fail")).text(row.judgement.reason);
+        csv.number(double(f.silentMs) / 1000.0, 'f', 1).number(double(f.durationMs) / 1000.0, 'f', 1);
+        csv.text(verdictKey(row.judgement.verdict)).text(row.judgement.reason);
         csv.endRow();
     }
 }
@@ -112,7 +220,8 @@ QString html(const Report &report)
         << "<title>Протокол проверки приборов</title>\n"
         << "<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
            "td,th{border:1px solid #888;padding:3px 8px}td.n{text-align:right}"
-           ".fail{color:#c00;font-weight:bold}.pass{color:#080}@media print{body{margin:0}}</style>\n"
+           ".fail{color:#c00;font-weight:bold}.pass{color:#080}.untested{color:#666;font-weight:bold}"
+           "@media print{body{margin:0}}</style>\n"
         << "</head><body>\n<h1>Протокол проверки приборов</h1>\n<p>Дата: "
         << e(report.when.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))) << "<br>\n"
         << "Линия: " << e(report.line) << "<br>\n"
@@ -120,19 +229,19 @@ QString html(const Report &report)
         << "Эталон: " << e(figure(report.limits.expected)) << ' ' << e(report.unitOfMeasure)
         << ", допуск ± " << e(figure(report.limits.tolerance)) << ", σ не более " << e(figure(report.limits.sigmaLimit))
         << "<br>\n"
-        << "Приборов: " << report.rows.size() << ", годных: " << report.rows.size() - report.failures()
-        << ", не годных: " << report.failures() << "</p>\n"
+        << "Приборов: " << report.rows.size() << ", годных: " << report.passes()
+        << ", не годных: " << report.failures()
+        << (report.untested() > 0 ? QStringLiteral(", не проверено: %1").arg(report.untested()) : QString()) << "</p>\n"
         << "<table>\n<tr><th>Адрес</th><th>Имя</th><th>Версия</th><th>Отсчётов</th><th>Среднее</th><th>σ</th>"
            "<th>Мин.</th><th>Макс.</th><th>Без ответа</th><th>Итог</th><th>Причина</th></tr>\n";
     for (const Row &row : report.rows) {
         const Figures &f = row.judgement.figures;
-        const bool any = f.samples > 0;
         out << "<tr><td class=\"n\">" << row.address << "</td><td>" << e(row.name) << "</td><td>" << e(row.version)
             << "</td><td class=\"n\">" << f.samples << "</td>";
         for (double value : {f.mean, f.sigma, f.lowest, f.highest})
-            out << "<td class=\"n\">" << (any ? figure(value) : QStringLiteral("—")) << "</td>";
-        out << "<td class=\"n\">" << f.failedPolls << " из " << f.polls << "</td>";
-        out << "<td class=\"" << (row.judgement.passed ? "pass" : "fail") << "\">" << verdictText(row.judgement)
+            out << "<td class=\"n\">" << (std::isfinite(value) ? figure(value) : QStringLiteral("—")) << "</td>";
+        out << "<td class=\"n\">" << seconds(f.silentMs) << " с из " << seconds(f.durationMs) << " с</td>";
+        out << "<td class=\"" << verdictKey(row.judgement.verdict) << "\">" << verdictText(row.judgement.verdict)
             << "</td><td>" << e(row.judgement.reason) << "</td></tr>\n";
     }
     out << "</table>\n<p>Подпись: ____________________</p>\n</body></html>\n";

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 namespace Bus {
 
@@ -128,13 +127,6 @@ void Poller::stop()
     m_session.cancel(this);
 }
 
-void Poller::startSampling()
-{
-    for (Unit &unit : m_units)
-        unit.samples = {};
-    m_sampling = true;
-}
-
 // The next unit's poll, or, while every unit is silent, a wait until the first is due again.
 void Poller::step()
 {
@@ -220,17 +212,6 @@ void Poller::pollDone(const Poll &poll)
         unit.text = text->toString();
     unit.selfDiag = selfDiag ? std::optional(quint16(selfDiag->toUInt())) : std::nullopt;
     unit.eepromErrors = eeprom ? std::optional(quint16(eeprom->toUInt())) : std::nullopt;
-    if (m_sampling) {
-        Samples &samples = unit.samples;
-        ++samples.polls;
-        // A display that cannot show the value gives no number: the poll counts as failed.
-        if (unit.lastCode != lrOk || !unit.value || !std::isfinite(*unit.value))
-            ++samples.failedPolls;
-        if (unit.value && std::isfinite(*unit.value))
-            samples.values << *unit.value;
-        samples.selfDiag |= unit.selfDiag.value_or(0);
-        samples.eepromErrors |= unit.eepromErrors.value_or(0);
-    }
     const int row = rowOf(unit.address);
     if (row >= 0) {
         if (poll.answered)

@@ -54,16 +54,6 @@ private:
     qsizetype m_next = 0;
 };
 
-// What a bench test gathers from one unit while it runs.
-struct Samples
-{
-    QList<double> values;
-    quint16 selfDiag = 0;     // every flag seen set during the test
-    quint16 eepromErrors = 0;
-    int polls = 0;
-    int failedPolls = 0; // without an answer to every read, or without a number to show
-};
-
 // One unit on the line: who it is (from the sweep that found it) and its last poll.
 struct Unit
 {
@@ -78,7 +68,6 @@ struct Unit
     qint16 lastCode = 0;           // the last poll's result: its first failure, or success
     std::optional<qint64> polledAtMs;
     bool silent = false;
-    Samples samples;
 };
 
 struct Poll;
@@ -108,10 +97,6 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
 
-    // Samples are gathered from the next poll on, every unit's afresh.
-    void startSampling();
-    void stopSampling() { m_sampling = false; }
-    bool isSampling() const { return m_sampling; }
 
 signals:
     void unitPolled(int row);
@@ -130,7 +115,6 @@ private:
     Clock m_clock;
     QTimer *m_timer;
     bool m_running = false;
-    bool m_sampling = false;
 };
 
 } // namespace Bus

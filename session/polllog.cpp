@@ -5,6 +5,8 @@
 
 #include <QLocale>
 
+#include <cmath>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
@@ -54,8 +56,8 @@ bool PollLog::open(const QString &path, const QList<std::pair<QString, QString>>
         return false;
     }
     m_out.setDevice(&m_file);
-    m_out.setEncoding(QStringConverter::Utf8);
-    CsvWriter csv(m_out);
+    CsvWriter csv(m_out, CsvWriter::Dialect::Spreadsheet);
+    csv.startFile();
     for (const auto &[key, value] : about) {
         csv.text(key).text(value);
         csv.endRow();
@@ -86,9 +88,9 @@ void PollLog::append(const Poll &poll)
 {
     if (!isOpen())
         return;
-    CsvWriter csv(m_out);
+    CsvWriter csv(m_out, CsvWriter::Dialect::Spreadsheet);
     csv.value(timeText(poll.time))
-        .value(poll.value ? QString::number(*poll.value, 'g', 12) : QString())
+        .number(poll.value.value_or(std::nan("")))
         .text(poll.display)
         .value(wordText(poll.selfDiag))
         .value(wordText(poll.eepromErrors))

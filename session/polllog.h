@@ -39,8 +39,8 @@ public:
     explicit PollLog(QObject *parent = nullptr);
     ~PollLog() override;
 
-    // Creates path anew, writes the lines that say what is logged (each "key,value") and the
-    // row of column names. False when the file cannot be written: errorString() says why.
+    // Creates path anew for a spreadsheet, writes the lines that say what is logged (each
+    // "key;value") and the row of column names. False when the file cannot be written: errorString() says why.
     bool open(const QString &path, const QList<std::pair<QString, QString>> &about);
     void append(const Poll &poll);
     void close();

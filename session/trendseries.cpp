@@ -1,6 +1,7 @@
 #include "trendseries.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -96,7 +97,8 @@ void TrendSeries::foldOld()
             m_buckets.push_back({start});
         Bucket &bucket = m_buckets.back();
         if (std::isnan(point.value)) {
-            bucket.gap = true;
+            if (!bucket.gapMs)
+                bucket.gapMs = point.ms;
             continue;
         }
         if (bucket.count == 0 || point.value < bucket.minimum) {
@@ -135,14 +137,19 @@ QList<TrendSeries::Point> TrendSeries::points(qint64 from, qint64 to) const
     if (bucketFirst != m_buckets.begin())
         --bucketFirst;
     for (auto bucket = bucketFirst; bucket != m_buckets.end() && bucket->start <= to; ++bucket) {
-        if (bucket->count > 0) {
-            const bool minFirst = bucket->minMs <= bucket->maxMs;
-            shown.append({minFirst ? bucket->minMs : bucket->maxMs, minFirst ? bucket->minimum : bucket->maximum});
-            if (bucket->count > 1)
-                shown.append({minFirst ? bucket->maxMs : bucket->minMs, minFirst ? bucket->maximum : bucket->minimum});
-        }
-        if (bucket->gap)
-            shown.append({bucket->start + kBucketMs - 1, kGap});
+        // The bucket being folded shares its ten seconds with the oldest points of the hour: a
+        // gap placed anywhere but at its own poll could come after them.
+        std::array<Point, 3> held;
+        std::size_t count = 0;
+        if (bucket->count > 0)
+            held[count++] = {bucket->minMs, bucket->minimum};
+        if (bucket->count > 1)
+            held[count++] = {bucket->maxMs, bucket->maximum};
+        if (bucket->gapMs)
+            held[count++] = {*bucket->gapMs, kGap};
+        std::stable_sort(held.begin(), held.begin() + count, [](const Point &a, const Point &b) { return a.ms < b.ms; });
+        for (std::size_t i = 0; i < count; ++i)
+            shown.append(held[i]);
     }
     auto first = std::lower_bound(m_recent.begin(), m_recent.end(), from,
                                   [](const Point &p, qint64 ms) { return p.ms < ms; });

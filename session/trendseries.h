@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <limits>
+#include <optional>
 
 // The polled reading of a long session, in time order: every poll of the last hour as it came,
 // older ones folded into ten-second buckets that keep their minimum, maximum and moments. A
@@ -61,9 +62,10 @@ public:
     void addMark(qint64 ms, const QString &text);
     void clear();
 
-    // What the plot draws for from..to: the buckets as their minimum and maximum in the order
-    // they came, then the full-detail points; a NaN point where the line breaks. One point on
-    // either side of the span is included, so that the line reaches the edges.
+    // What the plot draws for from..to, in time order: the buckets as their minimum and maximum
+    // in the order they came, then the full-detail points; a NaN point where the line breaks, at
+    // the time of the poll that broke it. One point on either side of the span is included, so
+    // that the line reaches the edges.
     QList<Point> points(qint64 from, qint64 to) const;
     // Of the values from..to, both ends included. Older than an hour, whole buckets count whose
     // start lies in the span: exact moments, at ten-second resolution.
@@ -93,7 +95,7 @@ private:
         qint64 count = 0;
         double mean = 0;
         double m2 = 0;
-        bool gap = false; // a poll in it gave no value
+        std::optional<qint64> gapMs = std::nullopt; // the first poll in it that gave no value
     };
 
     void add(qint64 ms, double value);

@@ -1,5 +1,6 @@
 #include "simoptions.h"
 
+#include "addresslist.h"
 #include "linesettings.h"
 #include "simdevice.h"
 
@@ -22,24 +23,6 @@ std::optional<qint64> number(const QString &text, qint64 lowest, qint64 highest)
     if (!ok || value < lowest || value > highest)
         return std::nullopt;
     return value;
-}
-
-// Addresses as "1", "1-5" or "1-3, 7": ascending and each once, or nothing.
-std::optional<std::vector<quint8>> addressList(const QString &text)
-{
-    std::vector<quint8> addresses;
-    for (const QString &item : text.split(QLatin1Char(','))) {
-        const QStringList ends = item.trimmed().split(QLatin1Char('-'));
-        const auto first = number(ends.first().trimmed(), 1, SimDevice::kHighestSlaveAddress);
-        const auto last = ends.size() == 2 ? number(ends.last().trimmed(), 1, SimDevice::kHighestSlaveAddress) : first;
-        if (ends.size() > 2 || !first || !last || *last < *first)
-            return std::nullopt;
-        for (qint64 address = *first; address <= *last; ++address)
-            addresses.push_back(quint8(address));
-    }
-    std::sort(addresses.begin(), addresses.end());
-    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
-    return addresses;
 }
 
 // "3=12.5": an address and a number, or nothing.
@@ -226,11 +209,14 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     reader.read(QStringLiteral("stop-bits"), options.stopBits, 1, 2);
     if (parser.isSet(QStringLiteral("slave"))) {
         const QString slaves = parser.value(QStringLiteral("slave"));
-        if (const auto addresses = addressList(slaves))
-            options.slaves = *addresses;
-        else
-            reader.fail(QStringLiteral("--slave takes addresses from 1 to %1, as 1, 1-5 or 1-3,7, not \"%2\"")
-                            .arg(SimDevice::kHighestSlaveAddress).arg(slaves));
+        QString why;
+        const QList<quint8> addresses = AddressList::parse(slaves, &why);
+        if (addresses.isEmpty()) {
+            reader.fail(QStringLiteral("--slave \"%1\": %2").arg(slaves, why));
+        } else {
+            options.slaves.assign(addresses.begin(), addresses.end());
+            std::sort(options.slaves.begin(), options.slaves.end());
+        }
     }
     reader.read(QStringLiteral("corrupt-every"), options.corruptEvery, 1, INT_MAX);
     if (options.corruptEvery > 0 && gateway)

@@ -7,6 +7,9 @@
 #include "session.h"
 #include "support/simprocess.h"
 
+#include <QLocale>
+#include <QPointF>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextStream>
@@ -27,9 +30,48 @@ QList<int> turns(Bus::RoundRobin &robin, qint64 nowMs, int count)
     return order;
 }
 
-Bus::Samples samplesOf(const QList<double> &values, int failedPolls = 0, quint16 selfDiag = 0, quint16 eeprom = 0)
+// Polls of unit 1 on the test's clock: a reading, or NaN for a poll it did not answer.
+QList<QPointF> readingsOf(qint64 fromMs, qint64 toMs, const QList<double> &values, qint64 everyMs = 500)
 {
-    return {values, selfDiag, eeprom, int(values.size()) + failedPolls, failedPolls};
+    QList<QPointF> polls;
+    for (qint64 ms = fromMs; ms <= toMs; ms += everyMs)
+        polls << QPointF(double(ms), values[polls.size() % values.size()]);
+    return polls;
+}
+
+QList<QPointF> failuresAt(const QList<qint64> &times)
+{
+    QList<QPointF> polls;
+    for (qint64 ms : times)
+        polls << QPointF(double(ms), std::nan(""));
+    return polls;
+}
+
+Bus::Unit unitPolled(quint8 address, qint64 atMs, double value, quint16 selfDiag = 0, quint16 eeprom = 0)
+{
+    Bus::Unit unit;
+    unit.address = address;
+    unit.polledAtMs = atMs;
+    if (!std::isnan(value))
+        unit.value = value;
+    unit.selfDiag = selfDiag;
+    unit.eepromErrors = eeprom;
+    return unit;
+}
+
+// A test of unit 1 alone from 0 to endMs, its polls in time order.
+BenchTest::Judgement judged(const QList<QPointF> &polls, qint64 endMs, const BenchTest::Limits &limits,
+                            bool silentBefore = false, quint16 selfDiag = 0, quint16 eeprom = 0, bool portLost = false)
+{
+    const Bus::Unit before = silentBefore ? unitPolled(1, -500, std::nan("")) : unitPolled(1, -500, 12.0);
+    BenchTest::Run run({before}, limits, 0);
+    for (const QPointF &poll : polls)
+        run.record(unitPolled(1, qint64(poll.x()), poll.y(), selfDiag, eeprom));
+    if (portLost)
+        run.abort(endMs);
+    else
+        run.finish(endMs);
+    return run.judge(1);
 }
 
 } // namespace
@@ -94,81 +136,142 @@ private slots:
 
     void verdicts_data()
     {
-        QTest::addColumn<QList<double>>("values");
-        QTest::addColumn<int>("failedPolls");
+        QTest::addColumn<QList<QPointF>>("polls");
+        QTest::addColumn<qint64>("endMs");
+        QTest::addColumn<int>("minReadings");
+        QTest::addColumn<bool>("silentBefore"); // its last poll before the test went unanswered
         QTest::addColumn<int>("selfDiag");
-        QTest::addColumn<int>("eeprom");
-        QTest::addColumn<bool>("passed");
+        QTest::addColumn<bool>("portLost");
+        QTest::addColumn<int>("verdict");
         QTest::addColumn<QString>("reason"); // a part of it
+        const int passed = int(BenchTest::Verdict::Passed);
+        const int failed = int(BenchTest::Verdict::Failed);
+        const int untested = int(BenchTest::Verdict::NotTested);
+        const QList<double> onMark{12.0, 12.01, 11.99};
 
-        // Against 12.000 ± 0.050, σ at most 0.020.
-        QTest::newRow("steady on the mark") << QList<double>{12.0, 12.01, 11.99, 12.0} << 0 << 0 << 0 << true << "";
-        QTest::newRow("mean on the edge of the tolerance") << QList<double>{12.05, 12.05} << 0 << 0 << 0 << true << "";
-        QTest::newRow("mean just outside") << QList<double>{12.051, 12.051} << 0 << 0 << 0 << false << "среднее 12.0510 вне 12.0000 ± 0.0500";
-        QTest::newRow("below the mark") << QList<double>{11.9, 11.9, 11.9} << 0 << 0 << 0 << false << "вне";
-        QTest::newRow("mean fine, readings scattered") << QList<double>{11.96, 12.04, 11.96, 12.04} << 0 << 0 << 0 << false << "σ 0.0462 больше 0.0200";
-        QTest::newRow("one reading: no scatter to judge") << QList<double>{12.0} << 0 << 0 << 0 << true << "";
-        QTest::newRow("no readings at all") << QList<double>{} << 3 << 0 << 0 << false << "нет показаний";
-        QTest::newRow("a poll in three without an answer") << QList<double>{12.0, 12.0} << 1 << 0 << 0 << false
-                                                           << "опросов без ответа: 1 из 3";
-        QTest::newRow("one poll in ten without an answer") << QList<double>(9, 12.0) << 1 << 0 << 0 << true << "";
-        QTest::newRow("self-diagnostic flag") << QList<double>{12.0, 12.0} << 0 << 4 << 0 << false << "флаг самодиагностики 0x0004";
-        QTest::newRow("EEPROM error") << QList<double>{12.0, 12.0} << 0 << 0 << 2 << false << "ошибки EEPROM 0x0002";
+        // Against 12.000 ± 0.050, σ at most 0.020, a reading every half second.
+        QTest::newRow("steady on the mark") << readingsOf(0, 29500, onMark) << qint64(30000) << 20 << false << 0 << false
+                                            << passed << "";
+        QTest::newRow("exactly N readings") << readingsOf(0, 9500, onMark) << qint64(10000) << 20 << false << 0 << false
+                                            << passed << "";
+        QTest::newRow("one reading fewer") << readingsOf(0, 9000, onMark) << qint64(10000) << 20 << false << 0 << false
+                                           << failed << "мало показаний: 19 из 20";
+        QTest::newRow("one reading: few, and no σ") << readingsOf(0, 0, {12.0}) << qint64(1000) << 20 << false << 0
+                                                    << false << failed << "мало показаний: 1 из 20; σ не определена";
+        QTest::newRow("no readings at all") << failuresAt({0, 500, 1500}) << qint64(2000) << 20 << false << 0 << false
+                                            << failed << "нет показаний";
+        // Silent from 20 s: retried seldom, but its silence counts from its last reading.
+        QTest::newRow("silent for a third of the time")
+            << readingsOf(0, 20000, onMark) + failuresAt({20500, 21000, 22000, 24000, 28000}) << qint64(30000) << 20
+            << false << 0 << false << failed << "без ответа 10.0 с из 30.0 с";
+        QTest::newRow("silent for a tenth of the time")
+            << readingsOf(0, 27000, onMark) + failuresAt({27500}) << qint64(30000) << 20 << false << 0 << false
+            << passed << "";
+        QTest::newRow("silent for a millisecond more")
+            << readingsOf(0, 26500, onMark) + readingsOf(26999, 26999, onMark) + failuresAt({27500}) << qint64(30000)
+            << 20 << false << 0 << false << failed << "без ответа 3.0 с из 30.0 с";
+        QTest::newRow("a reply lost now and then")
+            << readingsOf(0, 10000, onMark) + failuresAt({10250}) + readingsOf(10500, 29500, onMark) << qint64(30000) << 20
+            << false << 0 << false << passed << "";
+        QTest::newRow("silent when the test began, answering from 5 s") << readingsOf(5000, 30000, onMark) << qint64(30000)
+                                                                       << 20 << true << 0 << false << failed
+                                                                       << "без ответа 5.0 с из 30.0 с";
+        QTest::newRow("a lost port") << readingsOf(0, 7500, onMark) << qint64(8000) << 2 << false << 0 << true << untested
+                                     << "проверка прервана: связь с адаптером потеряна";
+        QTest::newRow("mean on the edge of the tolerance") << readingsOf(0, 9500, {12.05}) << qint64(10000) << 20 << false
+                                                           << 0 << false << passed << "";
+        QTest::newRow("mean just outside") << readingsOf(0, 9500, {12.051}) << qint64(10000) << 20 << false << 0 << false
+                                           << failed << "среднее 12.0510 вне 12.0000 ± 0.0500";
+        QTest::newRow("mean fine, readings scattered") << readingsOf(0, 9500, {11.96, 12.04}) << qint64(10000) << 20
+                                                       << false << 0 << false << failed << "σ 0.0410 больше 0.0200";
+        // 0.015 as the population's deviation, 0.0212 as the sample's.
+        QTest::newRow("two readings: the sample's σ") << readingsOf(0, 500, {12.0, 12.03}) << qint64(1000) << 2 << false
+                                                      << 0 << false << failed << "σ 0.0212 больше 0.0200";
+        QTest::newRow("self-diagnostic flag") << readingsOf(0, 9500, onMark) << qint64(10000) << 20 << false << 4
+                                              << false << failed << "флаг самодиагностики 0x0004";
     }
 
     void verdicts()
     {
-        QFETCH(QList<double>, values);
-        QFETCH(int, failedPolls);
+        QFETCH(QList<QPointF>, polls);
+        QFETCH(qint64, endMs);
+        QFETCH(int, minReadings);
+        QFETCH(bool, silentBefore);
         QFETCH(int, selfDiag);
-        QFETCH(int, eeprom);
-        QFETCH(bool, passed);
+        QFETCH(bool, portLost);
+        QFETCH(int, verdict);
         QFETCH(QString, reason);
-        const BenchTest::Judgement judgement =
-            BenchTest::judge(samplesOf(values, failedPolls, quint16(selfDiag), quint16(eeprom)), {12.0, 0.05, 0.02});
-        QCOMPARE(judgement.passed, passed);
+        const BenchTest::Limits limits{12.0, 0.05, 0.02, minReadings};
+        const BenchTest::Judgement judgement = judged(polls, endMs, limits, silentBefore, quint16(selfDiag), 0, portLost);
+        QCOMPARE(int(judgement.verdict), verdict);
         QVERIFY2(judgement.reason.contains(reason), qPrintable(judgement.reason));
-        QCOMPARE(judgement.reason.isEmpty(), passed);
-        QCOMPARE(judgement.figures.samples, int(values.size()));
+        QCOMPARE(judgement.reason.isEmpty(), judgement.passed());
+        const int readings = int(std::count_if(polls.begin(), polls.end(), [](const QPointF &p) { return !std::isnan(p.y()); }));
+        QCOMPARE(judgement.figures.samples, readings);
+    }
+
+    // What a scheduler asks while the test runs: which units have their readings yet.
+    void eachUnitSaysWhenItHasItsReadings()
+    {
+        BenchTest::Run run({unitPolled(1, -1, 12.0), unitPolled(2, -1, 12.0)}, {12.0, 0.05, 0.02, 3}, 0);
+        for (qint64 ms : {0, 500, 1000}) {
+            QVERIFY(!run.hasMinReadings(1));
+            run.record(unitPolled(1, ms, 12.0));
+            run.record(unitPolled(2, ms + 250, std::nan("")));
+        }
+        QVERIFY(run.hasMinReadings(1));
+        QVERIFY(!run.hasMinReadings(2));
+        QCOMPARE(run.readings(2), 0);
     }
 
     // A limit that is no number must not let every unit through.
     void limitsThatAreNoNumberFail()
     {
-        const BenchTest::Judgement judgement = BenchTest::judge(samplesOf({12.0, 12.0}), {12.0, std::nan(""), std::nan("")});
-        QVERIFY(!judgement.passed);
+        const BenchTest::Judgement judgement = judged(readingsOf(0, 500, {12.0}), 1000, {12.0, std::nan(""), std::nan(""), 2});
+        QVERIFY(!judgement.passed());
     }
 
     void reportRowsCarryFiguresAndEscapeDeviceTexts()
     {
+        const QLocale desktop;
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        const auto restore = qScopeGuard([&desktop] { QLocale::setDefault(desktop); });
         BenchTest::Report report;
         report.when = QDateTime(QDate(2026, 12, 9), QTime(14, 30));
         report.profile = QStringLiteral("партия <7>.json");
         report.line = QStringLiteral("COM2, 19200 бод");
-        report.limits = {12.0, 0.05, 0.02};
+        report.limits = {12.0, 0.05, 0.02, 2};
         report.rows = {{1, QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("v1"),
-                        BenchTest::judge(samplesOf({12.0, 12.02}), report.limits)},
+                        judged(readingsOf(0, 500, {12.0, 12.02}), 1000, report.limits)},
                        {2, QStringLiteral("<b>ИНД</b> & co"), QStringLiteral("v1"),
-                        BenchTest::judge(samplesOf({}, 4), report.limits)}};
+                        judged(failuresAt({0, 250, 500, 750}), 1000, report.limits)},
+                       {3, QStringLiteral("ИНД"), QStringLiteral("v1"),
+                        judged(readingsOf(0, 500, {12.0}), 1000, report.limits, false, 0, 0, true)}};
+        QCOMPARE(report.passes(), 1);
         QCOMPARE(report.failures(), 1);
+        QCOMPARE(report.untested(), 1);
 
         QString csvText;
         QTextStream out(&csvText);
         BenchTest::writeCsv(out, report);
         out.flush();
         const QStringList lines = csvText.split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[0].startsWith(QStringLiteral("address,name,version,samples,mean,sigma")));
-        QCOMPARE(lines[1], QStringLiteral("1,\"'=HYPERLINK(\"\"x\"\")\",v1,2,12.0100,0.0141,12.0000,12.0200,0,0,2,0,pass,"));
-        QCOMPARE(lines[2], QStringLiteral("2,<b>ИНД</b> & co,v1,0,,,,,0,0,4,4,fail,нет показаний"));
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[0].startsWith(QStringLiteral("\uFEFFaddress;name;version;samples;mean;sigma"))); // a byte-order mark first
+        QVERIFY(lines[0].endsWith(QStringLiteral(";polls;failed_polls;silent_s;duration_s;verdict;reason")));
+        QCOMPARE(lines[1], QStringLiteral("1;\"'=HYPERLINK(\"\"x\"\")\";v1;2;12,0100;0,0141;12,0000;12,0200;0;0;2;0;0,0;1,0;pass;"));
+        QCOMPARE(lines[2], QStringLiteral("2;<b>ИНД</b> & co;v1;0;;;;;0;0;4;4;1,0;1,0;fail;нет показаний"));
+        QCOMPARE(lines[3], QStringLiteral("3;ИНД;v1;2;12,0000;0,0000;12,0000;12,0000;0;0;2;0;0,0;1,0;untested;"
+                                          "проверка прервана: связь с адаптером потеряна"));
 
         const QString page = BenchTest::html(report);
         QVERIFY(page.contains(QStringLiteral("09.12.2026 14:30:00")));
         QVERIFY(page.contains(QStringLiteral("партия &lt;7&gt;.json")));
         QVERIFY(page.contains(QStringLiteral("&lt;b&gt;ИНД&lt;/b&gt; &amp; co")));
         QVERIFY(!page.contains(QStringLiteral("<b>ИНД")));
-        QCOMPARE(page.count(QStringLiteral("<tr><td")), 2);
-        QVERIFY(page.contains(QStringLiteral("годных: 1, не годных: 1")));
+        QCOMPARE(page.count(QStringLiteral("<tr><td")), 3);
+        QVERIFY(page.contains(QStringLiteral("годных: 1, не годных: 1, не проверено: 1")));
+        QVERIFY(page.contains(QStringLiteral("<td class=\"untested\">не проверен</td>")));
     }
 
     // Three units of the simulator: one on the mark, one off it, one that never answers. The
@@ -192,12 +295,17 @@ private slots:
         }
         Bus::Poller poller(session);
         poller.setUnits(units);
+        const BenchTest::Limits limits{12.0, 0.05, 0.02, 10};
+        BenchTest::Run run(units, limits, poller.now());
         QHash<int, int> polls;
-        connect(&poller, &Bus::Poller::unitPolled, this, [&](int row) { ++polls[poller.units()[row].address]; });
-        poller.startSampling();
+        connect(&poller, &Bus::Poller::unitPolled, this, [&](int row) {
+            ++polls[poller.units()[row].address];
+            run.record(poller.units()[row]);
+        });
         poller.start();
         QTRY_VERIFY_WITH_TIMEOUT(polls.value(1) >= 12, kPollTimeoutMs);
         poller.stop();
+        run.finish(poller.now());
 
         QVERIFY(poller.units()[2].silent);
         QCOMPARE(poller.units()[2].lastCode, qint16(lrNoAnswer));
@@ -206,13 +314,12 @@ private slots:
         // Its two misses, then a retry a second at most, while the others went round.
         QVERIFY2(polls.value(3) < polls.value(1) / 2, qPrintable(QStringLiteral("%1 of %2").arg(polls.value(3)).arg(polls.value(1))));
 
-        const BenchTest::Limits limits{12.0, 0.05, 0.02};
-        const BenchTest::Judgement onMark = BenchTest::judge(poller.units()[0].samples, limits);
-        QVERIFY2(onMark.passed, qPrintable(onMark.reason));
+        const BenchTest::Judgement onMark = run.judge(1);
+        QVERIFY2(onMark.passed(), qPrintable(onMark.reason));
         QVERIFY(std::fabs(onMark.figures.mean - 12.0) < 0.01);
         QVERIFY(onMark.figures.sigma > 0.0);
-        QVERIFY(!BenchTest::judge(poller.units()[1].samples, limits).passed);
-        QCOMPARE(BenchTest::judge(poller.units()[2].samples, limits).reason, QStringLiteral("нет показаний"));
+        QVERIFY(!run.judge(2).passed());
+        QCOMPARE(run.judge(3).reason, QStringLiteral("нет показаний"));
     }
 };
 

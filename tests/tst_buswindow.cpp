@@ -16,14 +16,18 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -47,7 +51,7 @@ class TestBusWindow : public QObject
 private slots:
     void unitsOfTheLineArePolledJudgedAndOpened()
     {
-        SimProcess sim({"--slave", "1-5", "--reading", "12", "--noise", "0.004", "--reading-at", "4=12.3",
+        SimProcess sim({"--slave", "1-5", "--reading", "12", "--noise", "0.004", "--reading-at", "4=1234.5",
                         "--fall-silent", QStringLiteral("3=%1").arg(QLatin1String(kFallsSilentAfterS))});
         QVERIFY2(sim.started(), "no indicator-sim");
         ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
@@ -80,10 +84,18 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(table->item(2, AddressColumn)->foreground().color(), QColor(128, 128, 128), kSilentTimeoutMs);
         QCOMPARE(table->item(0, AddressColumn)->foreground().color(), window->palette().color(QPalette::WindowText));
 
-        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12.000"));
+        // On a German desktop the point groups digits: "0.050" is refused, never read as 50.
+        const QLocale desktop;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        auto *status = window->findChild<QLabel *>(QStringLiteral("lblBusStatus"));
+        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12,000"));
         qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0.050"));
-        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0.020"));
+        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0,020"));
         qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(2);
+        qobject_cast<QSpinBox *>(find("spinBusReadings"))->setValue(3); // what two seconds give on a loaded machine
+        QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
+        QCOMPARE(status->text(), QStringLiteral("Эталон, допуск и σ: числа с разделителем «,», допуск и σ не меньше нуля."));
+        qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0,050"));
         QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(find("btnBusReport")->isEnabled(), kFindTimeoutMs);
         const QStringList verdicts = [&] {
@@ -94,8 +106,7 @@ private slots:
         }();
         QCOMPARE(verdicts, (QStringList{"годен", "годен", "не годен", "не годен", "годен"}));
         QVERIFY(table->item(2, VerdictColumn)->text().contains(QStringLiteral("нет показаний")));
-        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lblBusStatus"))->text(),
-                 QStringLiteral("Проверено: 5, годных 3, не годных 2."));
+        QCOMPARE(status->text(), QStringLiteral("Проверено: 5, годных 3, не годных 2."));
 
         chosenFile = files.filePath(QStringLiteral("batch.html"));
         QTest::mouseClick(find("btnBusReport"), Qt::LeftButton);
@@ -107,6 +118,16 @@ private slots:
         QFile csv(files.filePath(QStringLiteral("batch.csv")));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().count('\n'), 6);
+        // The table for a spreadsheet: the reading in the desktop's decimal comma, never grouped.
+        chosenFile = files.filePath(QStringLiteral("table.csv"));
+        QTest::mouseClick(find("btnBusSave"), Qt::LeftButton);
+        QFile saved(chosenFile);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = saved.readAll().split('\n');
+        QVERIFY(rows[0].startsWith("\xEF\xBB\xBF" "Адрес;Имя;"));
+        QVERIFY2(QString::fromUtf8(rows[4]).contains(QRegularExpression(QStringLiteral("^4;[^;]*;[^;]*;1234,\\d{3};"))),
+                 rows[4].constData());
+        QLocale::setDefault(desktop);
 
         // The unit opened in the main window: its address, and its readings page polling.
         const QPoint unit2 = table->visualItemRect(table->item(1, ValueColumn)).center();
@@ -165,6 +186,7 @@ private slots:
         qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0.05"));
         qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0.02"));
         qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(1);
+        qobject_cast<QSpinBox *>(find("spinBusReadings"))->setValue(3);
         QTest::mouseClick(find("btnBusProfileTest"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(find("btnBusReport")->isEnabled(), kFindTimeoutMs);
         for (int row = 0; row < 3; ++row)
@@ -189,6 +211,45 @@ private slots:
         QVERIFY(brightness && brightness->code == 0);
         QCOMPARE(brightness->value.toInt(), 2);
         ModalBox::setInterceptor({});
+    }
+
+    // The adapter pulled out during a test: no unit is judged on what it gave before, and the
+    // window says which adapter went.
+    void aLostPortLeavesEveryUnitUntested()
+    {
+        auto sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-2", "--reading", "12"});
+        QVERIFY2(sim->started(), "no indicator-sim");
+        const QString device = sim->devicePath();
+        ConfigWindow config("[PORTS]\nCOM2=" + device.toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
+        config.trigger("mnuBus");
+        const QPointer<QDialog> window = config.window().findChild<QDialog *>(QStringLiteral("frmBus"));
+        QVERIFY(window);
+        const auto find = [&window](const char *name) { return window->findChild<QWidget *>(QString::fromLatin1(name)); };
+        auto *table = window->findChild<QTableWidget *>(QStringLiteral("tblBus"));
+        qobject_cast<QLineEdit *>(find("edtBusAddresses"))->setText(QStringLiteral("1-2"));
+        qobject_cast<QSpinBox *>(find("spinBusAllowance"))->setValue(kLoadedMachineAllowanceMs);
+        QTest::mouseClick(find("btnBusFind"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(find("btnBusTest")->isEnabled(), kFindTimeoutMs);
+        QCOMPARE(table->rowCount(), 2);
+        const QString decimals = QLocale().decimalPoint();
+        qobject_cast<QLineEdit *>(find("edtBusExpected"))->setText(QStringLiteral("12"));
+        qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("0") + decimals + QStringLiteral("05"));
+        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("0") + decimals + QStringLiteral("02"));
+        qobject_cast<QSpinBox *>(find("spinBusSeconds"))->setValue(60);
+        QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
+        QVERIFY(!find("btnBusTest")->isEnabled());
+        QTest::qWait(300); // a few readings each
+        sim.reset();
+        auto *status = window->findChild<QLabel *>(QStringLiteral("lblBusStatus"));
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(),
+                                  QStringLiteral("Ошибка! Адаптер COM2 отключён (%1). Проверка прервана: приборы не проверены.")
+                                      .arg(device),
+                                  kFindTimeoutMs);
+        for (int row = 0; row < 2; ++row)
+            QVERIFY2(table->item(row, VerdictColumn)->text().startsWith(QStringLiteral("не проверен: ")),
+                     qPrintable(table->item(row, VerdictColumn)->text()));
+        QVERIFY(find("btnBusReport")->isEnabled());
+        window->close();
     }
 
     // Closed by the desktop while a poll waits on a slow unit: the poll ends, the port is let

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #include <sys/stat.h>
 
 using namespace Frames;
@@ -381,6 +383,10 @@ private slots:
         QCOMPARE(units.size(), 3);
         QCOMPARE(QJsonDocument::fromJson(units[2].toUtf8()).object().value("address").toInt(), 3);
         QVERIFY(scan.err.contains(QStringLiteral("4 probes")));
+        const Run listed = on(sim.devicePath(), {"scan", "--all", "--addresses", "3,1", "--json"});
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(listed.out.count(u'\n'), 2); // unit 2, between them, answers and is not listed
+        QVERIFY(!listed.out.contains(QStringLiteral("\"address\":2")));
 
         const Run watch = on(sim.devicePath(), {"watch", "--addresses", "2-3", "--csv", "--count", "2", "--interval", "50"});
         QCOMPARE(watch.status, 0);
@@ -391,7 +397,7 @@ private slots:
         QCOMPARE(rows[4].section(u',', 1, 1), QStringLiteral("3"));
 
         const Run test = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-3",
-                                               "--duration", "1"});
+                                               "--duration", "1", "--min-readings", "3"});
         QCOMPARE(test.status, 3);
         const QStringList verdicts = test.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(verdicts.size(), 3);
@@ -399,7 +405,7 @@ private slots:
         QVERIFY(verdicts[2].startsWith(QStringLiteral("address=3 FAIL")));
         QVERIFY(verdicts[2].contains(QStringLiteral("среднее")));
         const Run passing = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-2",
-                                                  "--duration", "1"});
+                                                  "--duration", "1", "--min-readings", "3"});
         QCOMPARE(passing.status, 0);
     }
 
@@ -458,6 +464,31 @@ private slots:
         QVERIFY(peer.requests().isEmpty());
     }
 
+    // The line gone in the middle of a test: no unit has a verdict to give, and the run fails.
+    void aTestWithoutItsPortJudgesNoUnit()
+    {
+        auto sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-2", "--reading", "12"});
+        QVERIFY(sim->started());
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM),
+                  {"--port", sim->devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "test",
+                   "--expect", "12", "--tolerance", "0.05", "--addresses", "1-2", "--duration", "60"});
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("testing 2 unit(s)"), kRunTimeoutMs);
+        sim.reset();
+        QVERIFY(cli.waitForFinished(kRunTimeoutMs));
+        QCOMPARE(cli.exitCode(), 1);
+        const QStringList verdicts = QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(verdicts.size(), 2);
+        for (const QString &verdict : verdicts)
+            QVERIFY2(verdict.contains(QStringLiteral(" UNTESTED ")) && verdict.contains(QStringLiteral("связь с адаптером потеряна")),
+                     qPrintable(verdict));
+        QVERIFY(cli.readAllStandardError().contains("lost during the test"));
+    }
+
     // An adapter unplugged while listening ends the run as a failure, at once.
     void listenEndsWhenThePortGoesAway()
     {
@@ -482,14 +513,19 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("program help") << QStringList{"--help"} << 0 << "Exit status: 0 success";
         QTest::newRow("a command's help") << QStringList{"load", "--help"} << 0 << "--with-line-settings";
+        QTest::newRow("a help's Russian example") << QStringList{"write", "--help"} << 0 << "(port.parity=Нечет)";
         QTest::newRow("no command") << QStringList{} << 2 << "no command given";
         QTest::newRow("an option of another command") << QStringList{"read", "--csv"} << 2 << "--csv is an option of watch";
         QTest::newRow("a speed the device lacks") << QStringList{"--baud", "14400", "read"} << 2 << "--baud takes one of";
         QTest::newRow("a file to save missing") << QStringList{"save"} << 2 << "usage: indicator-cli save FILE";
         QTest::newRow("an option of two other commands") << QStringList{"read", "--addresses", "1-2"} << 2
                                                          << "--addresses is an option of scan watch test";
+        QTest::newRow("a list of addresses with a word in it") << QStringList{"watch", "--addresses", "3,x"} << 2
+                                                               << "--addresses \"3,x\": «x» — не адрес";
         QTest::newRow("a test without its reference") << QStringList{"test", "--tolerance", "0.1"} << 2
                                                       << "test needs --expect and --tolerance";
+        QTest::newRow("one reading for a σ") << QStringList{"test", "--expect", "12", "--tolerance", "1", "--min-readings", "1"}
+                                             << 2 << "--min-readings takes a whole number from 2 to 1000000, not \"1\"";
         QTest::newRow("a negative tolerance") << QStringList{"test", "--expect", "12", "--tolerance", "-1"} << 2
                                               << "--tolerance takes a non-negative number";
         QTest::newRow("listening through a Modbus TCP gateway")

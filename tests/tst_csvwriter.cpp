@@ -2,8 +2,14 @@
 // names and texts a device or a person could have put there to break the table or run a formula.
 #include "csvwriter.h"
 
+#include <QLocale>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextStream>
+
+#include <cmath>
+
+Q_DECLARE_METATYPE(CsvWriter::Dialect)
 
 class TestCsvWriter : public QObject
 {
@@ -32,6 +38,7 @@ private slots:
         QTest::newRow("nothing read") << "" << true << ",1\n";
     }
 
+    // For scripts: RFC 4180.
     void aFieldStaysOneCellAndNeverAFormula()
     {
         QFETCH(QString, field);
@@ -39,7 +46,7 @@ private slots:
         QFETCH(QString, row);
         QString written;
         QTextStream out(&written);
-        CsvWriter csv(out);
+        CsvWriter csv(out, CsvWriter::Dialect::Script);
         if (isText)
             csv.text(field);
         else
@@ -47,6 +54,47 @@ private slots:
         csv.value(QStringLiteral("1"));
         csv.endRow();
         QCOMPARE(written, row);
+    }
+
+    // A file as a Russian desktop's spreadsheet, and a script, read it: the same rows.
+    void theTwoDialectsBytes_data()
+    {
+        QTest::addColumn<CsvWriter::Dialect>("dialect");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("for a spreadsheet") << CsvWriter::Dialect::Spreadsheet
+                                           << QByteArray("\xEF\xBB\xBF"
+                                                         "имя;value\n"
+                                                         "'=1+2;-1234,500\n"
+                                                         "\"a;b\";a,b\n"
+                                                         ";12,25\n");
+        QTest::newRow("for a script") << CsvWriter::Dialect::Script
+                                      << QByteArray("имя,value\n"
+                                                    "'=1+2,-1234.500\n"
+                                                    "\"a;b\",\"a,b\"\n"
+                                                    ",12.25\n");
+    }
+
+    void theTwoDialectsBytes()
+    {
+        QFETCH(CsvWriter::Dialect, dialect);
+        QFETCH(QByteArray, bytes);
+        const QLocale desktop;
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        const auto restore = qScopeGuard([&desktop] { QLocale::setDefault(desktop); });
+        QByteArray written;
+        QTextStream out(&written);
+        CsvWriter csv(out, dialect);
+        csv.startFile();
+        csv.text(QStringLiteral("имя")).text(QStringLiteral("value"));
+        csv.endRow();
+        // Beyond a thousand, where a Russian desktop would group digits with a no-break space.
+        csv.text(QStringLiteral("=1+2")).number(-1234.5, 'f', 3);
+        csv.endRow();
+        csv.text(QStringLiteral("a;b")).text(QStringLiteral("a,b"));
+        csv.endRow();
+        csv.number(std::nan("")).number(12.25);
+        csv.endRow();
+        QCOMPARE(written, bytes);
     }
 };
 

@@ -5,7 +5,9 @@
 #include "trendseries.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -170,6 +172,35 @@ private slots:
         QCOMPARE(series.statistics(kStartMs, kStartMs + 500).count, qint64(2));
     }
 
+    // A failed poll in the bucket being folded, and one in the next: while the hour moves over
+    // them, every gap stays at its own poll, before the newer points, so that neither the plot
+    // nor a saved CSV ever goes back in time.
+    void theFoldKeepsTimeOrder()
+    {
+        const qint64 failures[] = {kStartMs + 4000, kStartMs + TrendSeries::kBucketMs + 500};
+        TrendSeries series;
+        const qint64 end = kStartMs + TrendSeries::kFullDetailMs + 2 * TrendSeries::kBucketMs;
+        for (qint64 ms = kStartMs; ms <= end; ms += kPollMs) {
+            if (std::find(std::begin(failures), std::end(failures), ms) != std::end(failures))
+                series.addFailure(ms);
+            else
+                series.addValue(ms, double(ms / kPollMs % 7));
+            if (ms < kStartMs + TrendSeries::kFullDetailMs)
+                continue;
+            const QList<TrendSeries::Point> drawn = series.points(series.firstMs(), ms);
+            const auto back = std::adjacent_find(drawn.begin(), drawn.end(),
+                                                 [](const auto &a, const auto &b) { return a.ms > b.ms; });
+            QVERIFY2(back == drawn.end(), qPrintable(QStringLiteral("at %1 ms: %2 before %3")
+                                                         .arg(ms - kStartMs)
+                                                         .arg(back->ms - kStartMs)
+                                                         .arg((back + 1)->ms - kStartMs)));
+        }
+        const QList<TrendSeries::Point> drawn = series.points(series.firstMs(), end);
+        for (qint64 failure : failures)
+            QVERIFY(std::any_of(drawn.begin(), drawn.end(),
+                                [&](const auto &p) { return p.ms == failure && std::isnan(p.value); }));
+    }
+
     // The clock set back by an hour: the polls after it stay in order, at the last time seen.
     void aClockSetBackKeepsTheSeriesInOrder()
     {
@@ -184,25 +215,33 @@ private slots:
     }
 
     // The header says what is logged; each row is in the file as soon as it is written, which is
-    // all that a crash of the program leaves; the display text cannot run as a formula.
+    // all that a crash of the program leaves; the display text cannot run as a formula. The log
+    // is for a spreadsheet: a Russian desktop's decimal comma in the value, the device's own text
+    // as it came.
     void theLogIsInTheFileRowByRow()
     {
+        const QLocale desktop;
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        const auto restore = qScopeGuard([&desktop] { QLocale::setDefault(desktop); });
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("log.csv"));
         PollLog log;
         QVERIFY(log.open(path, {{QStringLiteral("address"), QStringLiteral("7")},
                                 {QStringLiteral("poll_interval_ms"), QStringLiteral("100")}}));
-        QCOMPARE(linesOf(path), QStringList({"address,7", "poll_interval_ms,100",
-                                             "time,value,display,self_diag,eeprom_errors,result,message"}));
+        QFile raw(path);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        QCOMPARE(raw.read(3), QByteArray("\xEF\xBB\xBF")); // the byte-order mark, which fromUtf8 reads past
+        QCOMPARE(linesOf(path), QStringList({"address;7", "poll_interval_ms;100",
+                                             "time;value;display;self_diag;eeprom_errors;result;message"}));
         const QDateTime time = QDateTime::fromMSecsSinceEpoch(kStartMs).toOffsetFromUtc(3 * 3600);
         log.append({time, -12.34, QStringLiteral("-12.34"), 5, 0, 0});
         log.append({time.addMSecs(100), std::nullopt, QString(), std::nullopt, std::nullopt, -6});
         log.append({time.addMSecs(200), std::nullopt, QStringLiteral("=1+2"), 0, 0, 0});
         const QStringList lines = linesOf(path); // the file still open, as a killed program leaves it
         QCOMPARE(lines.size(), 6);
-        QCOMPARE(lines[3], QStringLiteral("2027-01-15T11:00:00.000+03:00,-12.34,-12.34,5,0,0,"));
-        QCOMPARE(lines[4], QStringLiteral("2027-01-15T11:00:00.100+03:00,,,,,-6,Ошибка! Нет овета!"));
-        QCOMPARE(lines[5], QStringLiteral("2027-01-15T11:00:00.200+03:00,,'=1+2,0,0,0,"));
+        QCOMPARE(lines[3], QStringLiteral("2027-01-15T11:00:00.000+03:00;-12,34;-12.34;5;0;0;"));
+        QCOMPARE(lines[4], QStringLiteral("2027-01-15T11:00:00.100+03:00;;;;;-6;Ошибка! Нет овета!"));
+        QCOMPARE(lines[5], QStringLiteral("2027-01-15T11:00:00.200+03:00;;'=1+2;0;0;0;"));
         log.close();
         QCOMPARE(linesOf(path).size(), 6);
     }

@@ -109,9 +109,9 @@ private slots:
         QVERIFY(TrendPanel::saveCsv(series, kStartMs + 100, kStartMs + 200, path, &reason));
         const QStringList lines = linesOf(path);
         QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0], QStringLiteral("time,value"));
-        QVERIFY(lines[1].contains(QStringLiteral(".100")) && lines[1].endsWith(u','));
-        QVERIFY(lines[2].endsWith(QStringLiteral(",3")));
+        QCOMPARE(lines[0], QStringLiteral("time;value")); // after the byte-order mark
+        QVERIFY(lines[1].contains(QStringLiteral(".100")) && lines[1].endsWith(u';'));
+        QVERIFY(lines[2].endsWith(QStringLiteral(";3")));
         QVERIFY(!TrendPanel::saveCsv(series, kStartMs, kStartMs, dir.filePath(QStringLiteral("no/such/part.csv")), &reason));
         QVERIFY(!reason.isEmpty());
     }
@@ -199,11 +199,11 @@ private slots:
 
         const QStringList lines = linesOf(logPath);
         QVERIFY2(lines.size() >= 8 + 5, qPrintable(lines.join(u'\n')));
-        QCOMPARE(lines[1], QStringLiteral("address,1"));
-        QVERIFY(lines.contains(QStringLiteral("poll_interval_ms,100")));
-        QVERIFY(lines.contains(QStringLiteral("time,value,display,self_diag,eeprom_errors,result,message")));
+        QCOMPARE(lines[1], QStringLiteral("address;1"));
+        QVERIFY(lines.contains(QStringLiteral("poll_interval_ms;100")));
+        QVERIFY(lines.contains(QStringLiteral("time;value;display;self_diag;eeprom_errors;result;message")));
         QVERIFY2(lines.last().contains(QRegularExpression(QStringLiteral(
-                     "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}([+-]\\d\\d:\\d\\d|Z),-?[0-9.]+,"))),
+                     "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}([+-]\\d\\d:\\d\\d|Z);-?[0-9]+([.,][0-9]+)?;"))),
                  qPrintable(lines.last()));
 
         // The device goes silent, its line still there: failed polls, gaps in the line and a

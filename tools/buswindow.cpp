@@ -1,9 +1,11 @@
 #include "buswindow.h"
 
+#include "addresslist.h"
 #include "blocking.h"
 #include "catalogue.h"
 #include "controls.h"
 #include "glyphs.h"
+#include "handlers.h"
 #include "modalbox.h"
 #include "profilereader.h"
 #include "profilewriter.h"
@@ -19,7 +21,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QPushButton>
@@ -39,9 +40,11 @@ namespace {
 constexpr QSize kWindowSize(1260, 620);
 constexpr int kAgeRefreshMs = 1000;
 constexpr int kRowPadding = 6;
-// A few seconds give a σ worth the name: at 1.2 s a round, 5 s are four readings a unit of 30.
+// Enough for the readings of a few units; thirty go round in 1.2 s, and their twenty readings
+// each take 25 s.
 constexpr int kDefaultTestSeconds = 5;
 constexpr int kLongestTestSeconds = 600;
+constexpr int kMostMinReadings = 10000;
 constexpr int kLargestAllowanceMs = 1000; // as the search's
 // A silent unit's row, and its lamps' "not available".
 const QColor kSilentColour(128, 128, 128);
@@ -94,6 +97,7 @@ BusWindow::BusWindow(const Setup &setup, Session &session, QWidget *parent)
       m_tolerance(new QLineEdit(this)),
       m_sigma(new QLineEdit(this)),
       m_seconds(new QSpinBox(this)),
+      m_minReadings(new QSpinBox(this)),
       m_test(new QPushButton(QStringLiteral("Проверить все"), this)),
       m_profileTest(new QPushButton(QStringLiteral("Записать профиль во все и проверить…"), this)),
       m_saveReport(new QPushButton(QStringLiteral("Сохранить отчёт…"), this)),
@@ -131,6 +135,7 @@ void BusWindow::buildForm()
     m_tolerance->setObjectName(QStringLiteral("edtBusTolerance"));
     m_sigma->setObjectName(QStringLiteral("edtBusSigma"));
     m_seconds->setObjectName(QStringLiteral("spinBusSeconds"));
+    m_minReadings->setObjectName(QStringLiteral("spinBusReadings"));
     m_test->setObjectName(QStringLiteral("btnBusTest"));
     m_profileTest->setObjectName(QStringLiteral("btnBusProfileTest"));
     m_saveReport->setObjectName(QStringLiteral("btnBusReport"));
@@ -156,11 +161,16 @@ void BusWindow::buildForm()
         m_table->setColumnWidth(column, width);
     m_table->horizontalHeader()->setStretchLastSection(true);
 
-    m_expected->setPlaceholderText(QStringLiteral("12.000"));
-    m_tolerance->setPlaceholderText(QStringLiteral("0.050"));
-    m_sigma->setPlaceholderText(QStringLiteral("0.020"));
+    // Examples in the desktop's own way of writing numbers, which is the way they are read.
+    m_expected->setPlaceholderText(RegionalNumber::text(12.0, 3));
+    m_tolerance->setPlaceholderText(RegionalNumber::text(0.05, 3));
+    m_sigma->setPlaceholderText(RegionalNumber::text(0.02, 3));
     m_seconds->setRange(1, kLongestTestSeconds);
     m_seconds->setValue(kDefaultTestSeconds);
+    // Two at least: σ needs two readings.
+    m_minReadings->setRange(2, kMostMinReadings);
+    m_minReadings->setValue(BenchTest::kDefaultMinReadings);
+    m_minReadings->setToolTip(QStringLiteral("Прибор, давший меньше показаний за проверку, не годен"));
 
     auto *find = new QHBoxLayout;
     find->addWidget(new QLabel(QStringLiteral("Линия: %1.").arg(m_setup.lineCaption), this));
@@ -177,7 +187,8 @@ void BusWindow::buildForm()
     const std::pair<const char *, QWidget *> fields[] = {{"Эталон:", m_expected},
                                                          {"Допуск ±:", m_tolerance},
                                                          {"σ не более:", m_sigma},
-                                                         {"Время, с:", m_seconds}};
+                                                         {"Время, с:", m_seconds},
+                                                         {"Показаний не менее:", m_minReadings}};
     for (const auto &[caption, field] : fields) {
         test->addWidget(new QLabel(QString::fromUtf8(caption), this));
         test->addWidget(field);
@@ -202,6 +213,7 @@ void BusWindow::buildForm()
 
 void BusWindow::connectControls()
 {
+    connect(&m_session, &Session::portLost, this, &BusWindow::portLost);
     connect(m_find, &QPushButton::clicked, this, &BusWindow::startFinding);
     connect(m_test, &QPushButton::clicked, this, [this] {
         m_profileName.clear();
@@ -218,33 +230,14 @@ void BusWindow::connectControls()
     connect(m_testTimer, &QTimer::timeout, this, &BusWindow::endTest);
 }
 
-std::optional<std::pair<int, int>> BusWindow::addressRange(const QString &text)
-{
-    int first = kLastAddress + 1;
-    int last = kFirstAddress - 1;
-    for (const QString &part : text.split(u',', Qt::SkipEmptyParts)) {
-        const QStringList ends = part.split(u'-');
-        bool firstOk = false;
-        bool lastOk = false;
-        const int from = ends.first().trimmed().toInt(&firstOk);
-        const int to = ends.last().trimmed().toInt(&lastOk);
-        if (ends.size() > 2 || !firstOk || !lastOk || from > to || from < kFirstAddress || to > kLastAddress)
-            return std::nullopt;
-        first = std::min(first, from);
-        last = std::max(last, to);
-    }
-    if (first > last)
-        return std::nullopt;
-    return std::pair(first, last);
-}
-
 // The sweep at the one setting of the left panel; the port goes from the poller to the sweep
 // and back.
 void BusWindow::startFinding()
 {
-    const std::optional<std::pair<int, int>> range = addressRange(m_addresses->text());
-    if (!range) {
-        showStatus(QStringLiteral("Адреса: от 1 до 247, например 1-30."), true);
+    QString why;
+    const QList<quint8> addresses = AddressList::parse(m_addresses->text(), &why);
+    if (addresses.isEmpty()) {
+        showStatus(QStringLiteral("Адреса: %1.").arg(why), true);
         return;
     }
     stopPolling();
@@ -253,8 +246,12 @@ void BusWindow::startFinding()
     m_found.clear();
     Plan plan;
     plan.likely = m_setup.setting;
-    plan.likelyAddress = range->first;
-    std::tie(plan.firstAddress, plan.lastAddress) = *range;
+    // The sweep goes over a span; the units between the addresses listed are not shown.
+    const auto [first, last] = std::minmax_element(addresses.begin(), addresses.end());
+    plan.likelyAddress = *first;
+    plan.firstAddress = *first;
+    plan.lastAddress = *last;
+    m_listed = addresses;
     plan.allowanceMs = m_allowance->value();
     m_sweep = std::make_unique<Sweep>(addressesOnly(plan), m_session.lineOwner(), m_setup.line);
     m_progress->setRange(0, int(m_sweep->total()));
@@ -272,7 +269,7 @@ void BusWindow::probeNext()
 
 void BusWindow::probed(const std::optional<Sweep::Step> &step)
 {
-    if (step && step->found && step->found->indicator)
+    if (step && step->found && step->found->indicator && m_listed.contains(step->found->address))
         addUnit(*step->found);
     if (!m_sweep->finished()) {
         m_progress->setValue(int(m_sweep->sent()));
@@ -354,6 +351,10 @@ void BusWindow::readUnitsOfMeasure()
                 m_poller = std::make_unique<Bus::Poller>(m_session);
                 m_poller->setUnits(m_found);
                 connect(m_poller.get(), &Bus::Poller::unitPolled, this, &BusWindow::showUnit);
+                connect(m_poller.get(), &Bus::Poller::unitPolled, this, [this](int row) {
+                    if (m_run && row >= 0 && row < m_poller->units().size())
+                        m_run->record(m_poller->units()[row]);
+                });
                 m_poller->start();
                 m_ageTimer->start(kAgeRefreshMs);
                 updateButtons();
@@ -390,7 +391,7 @@ void BusWindow::showUnit(int row)
         item->setText(text);
         item->setToolTip(text);
     };
-    set(ValueColumn, unit.value && std::isfinite(*unit.value) ? QLocale().toString(*unit.value, 'f', 3) : QStringLiteral("—"));
+    set(ValueColumn, unit.value && std::isfinite(*unit.value) ? RegionalNumber::text(*unit.value, 3) : QStringLiteral("—"));
     set(UnitColumn, unit.unit);
     set(DisplayColumn, unit.text);
     set(SelfDiagColumn, flagsText(unit.selfDiag, selfDiag));
@@ -415,20 +416,19 @@ void BusWindow::showAges()
     const QList<Bus::Unit> &units = m_poller->units();
     for (int row = 0; row < units.size() && row < m_table->rowCount(); ++row) {
         const std::optional<qint64> at = units[row].polledAtMs;
-        m_table->item(row, AgeColumn)->setText(at ? QString::number((m_poller->now() - *at) / 1000.0, 'f', 1) : QString());
+        m_table->item(row, AgeColumn)->setText(at ? RegionalNumber::text((m_poller->now() - *at) / 1000.0, 1) : QString());
     }
 }
 
 std::optional<double> BusWindow::number(QLineEdit *edit) const
 {
-    const QString text = edit->text().trimmed();
-    bool ok = false;
-    double value = QLocale().toDouble(text, &ok);
-    if (!ok)
-        value = QLocale::c().toDouble(text, &ok);
-    if (!ok || !std::isfinite(value))
+    // Never with a group separator: on a German desktop "0.050" would be 50, and pass every unit.
+    try {
+        const double value = RegionalNumber::read(edit->text());
+        return std::isfinite(value) ? std::optional(value) : std::nullopt;
+    } catch (const NumberConversionError &) {
         return std::nullopt;
-    return value;
+    }
 }
 
 std::optional<BenchTest::Limits> BusWindow::limitsFromForm()
@@ -437,14 +437,16 @@ std::optional<BenchTest::Limits> BusWindow::limitsFromForm()
     const std::optional<double> tolerance = number(m_tolerance);
     const std::optional<double> sigma = number(m_sigma);
     if (!expected || !tolerance || !sigma || *tolerance < 0 || *sigma < 0) {
-        showStatus(QStringLiteral("Эталон, допуск и σ: числа, допуск и σ не меньше нуля."), true);
+        showStatus(QStringLiteral("Эталон, допуск и σ: числа с разделителем «%1», допуск и σ не меньше нуля.")
+                       .arg(RegionalNumber::decimalSeparator()),
+                   true);
         return std::nullopt;
     }
     if (!m_poller) {
         showStatus(QStringLiteral("Нет приборов для проверки: нажмите «Найти»."), true);
         return std::nullopt;
     }
-    return BenchTest::Limits{*expected, *tolerance, *sigma};
+    return BenchTest::Limits{*expected, *tolerance, *sigma, m_minReadings->value()};
 }
 
 void BusWindow::startTest()
@@ -452,11 +454,10 @@ void BusWindow::startTest()
     const std::optional<BenchTest::Limits> limits = limitsFromForm();
     if (!limits)
         return;
-    m_limits = *limits;
     m_report.reset();
     for (int row = 0; row < m_table->rowCount(); ++row)
         m_table->item(row, VerdictColumn)->setText({});
-    m_poller->startSampling();
+    m_run.emplace(m_poller->units(), *limits, m_poller->now());
     m_testTimer->start(m_seconds->value() * 1000);
     showStatus(QStringLiteral("Проверка: %1 с…").arg(m_seconds->value()));
     updateButtons();
@@ -533,20 +534,22 @@ QString BusWindow::writeProfileInto(const Bus::Unit &unit, const Profiles::Devic
 
 void BusWindow::endTest()
 {
-    if (!m_poller)
+    if (!m_poller || !m_run)
         return;
-    m_poller->stopSampling();
+    m_testTimer->stop();
+    m_run->finish(m_poller->now());
     BenchTest::Report report;
     report.when = QDateTime::currentDateTime();
     report.line = m_setup.lineCaption;
-    report.limits = m_limits;
+    report.limits = m_run->limits();
     report.profile = m_profileName;
     const QList<Bus::Unit> &units = m_poller->units();
     for (int row = 0; row < units.size(); ++row) {
         const Bus::Unit &unit = units[row];
-        BenchTest::Judgement judgement = BenchTest::judge(unit.samples, m_limits);
+        BenchTest::Judgement judgement = m_run->judge(unit.address);
         if (const QString failure = m_profileFailures.value(unit.address); !failure.isEmpty()) {
-            judgement.passed = false;
+            if (judgement.verdict == BenchTest::Verdict::Passed)
+                judgement.verdict = BenchTest::Verdict::Failed;
             judgement.reason = QStringLiteral("профиль: %1").arg(failure)
                                + (judgement.reason.isEmpty() ? QString() : QStringLiteral("; ") + judgement.reason);
         }
@@ -557,23 +560,44 @@ void BusWindow::endTest()
             continue;
         QTableWidgetItem *verdict = m_table->item(row, VerdictColumn);
         const BenchTest::Figures &f = judgement.figures;
-        verdict->setText(judgement.passed ? QStringLiteral("годен: %1, σ %2").arg(f.mean, 0, 'f', 4).arg(f.sigma, 0, 'f', 4)
-                                          : QStringLiteral("не годен: %1").arg(judgement.reason));
+        const QString verdictText = BenchTest::verdictText(judgement.verdict);
+        verdict->setText(judgement.passed()
+                             ? QStringLiteral("%1: %2, σ %3").arg(verdictText).arg(f.mean, 0, 'f', 4).arg(f.sigma, 0, 'f', 4)
+                             : QStringLiteral("%1: %2").arg(verdictText, judgement.reason));
         verdict->setToolTip(verdict->text());
-        verdict->setForeground(judgement.passed ? palette().color(QPalette::WindowText) : kFailureColour);
+        verdict->setForeground(judgement.passed() ? palette().color(QPalette::WindowText) : kFailureColour);
     }
     showStatus(QStringLiteral("Проверено: %1, годных %2, не годных %3.")
                    .arg(report.rows.size())
-                   .arg(report.rows.size() - report.failures())
+                   .arg(report.passes())
                    .arg(report.failures()),
                report.failures() > 0);
     m_report = report;
     updateButtons();
 }
 
+// The adapter went: a test under way has no verdict to give, each unit «не проверен», and the
+// polling ends, since every exchange on a port that is gone fails at once.
+void BusWindow::portLost()
+{
+    if (!m_holdsLine)
+        return;
+    const bool testing = m_run && m_testTimer->isActive();
+    if (testing) {
+        m_run->abort(m_poller->now());
+        endTest();
+    }
+    stopPolling();
+    showStatus(QStringLiteral("Ошибка! Адаптер %1 отключён (%2).%3")
+                   .arg(m_setup.portCaption, m_setup.line.portName,
+                        testing ? QStringLiteral(" Проверка прервана: приборы не проверены.") : QString()),
+               true);
+    updateButtons();
+}
+
 void BusWindow::saveTable()
 {
-    ToolFiles::saveTable(this, *m_table, QStringLiteral("приборы.csv"), {AddressColumn, AgeColumn});
+    ToolFiles::saveTable(this, *m_table, QStringLiteral("приборы.csv"), {AddressColumn, ValueColumn, AgeColumn});
 }
 
 // The page to print, and the same rows as CSV beside it under the same name.

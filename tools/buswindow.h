@@ -44,9 +44,6 @@ public:
 
     void done(int result) override;
 
-    // "1-5, 7" as the sweep's first and last address: the smallest and the largest given.
-    static std::optional<std::pair<int, int>> addressRange(const QString &text);
-
 signals:
     void unitChosen(int address);
 
@@ -83,6 +80,7 @@ private:
     void writeProfileAndTest();
     QString writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed);
     void endTest();
+    void portLost();
     void saveTable();
     void saveReport();
     void chooseRow(int row);
@@ -95,9 +93,10 @@ private:
     std::unique_ptr<DeviceSearch::Sweep> m_sweep; // while the addresses are swept
     bool m_holdsLine = false; // the line is open, or opening, for the polling
     Setup m_setup;
+    QList<quint8> m_listed; // the addresses typed, of which the sweep's span shows the units
     QList<Bus::Unit> m_found;
     std::optional<BenchTest::Report> m_report;
-    BenchTest::Limits m_limits;
+    std::optional<BenchTest::Run> m_run; // the test under way, or the last one
     // The profile written before the test, and what went wrong in each unit (by address).
     QString m_profileName;
     QHash<quint8, QString> m_profileFailures;
@@ -112,6 +111,7 @@ private:
     QLineEdit *m_tolerance;
     QLineEdit *m_sigma;
     QSpinBox *m_seconds;
+    QSpinBox *m_minReadings;
     QPushButton *m_test;
     QPushButton *m_profileTest;
     QPushButton *m_saveReport;

@@ -1,5 +1,6 @@
 #include "profilewindows.h"
 
+#include "addresslist.h"
 #include "controls.h"
 #include "modalbox.h"
 #include "session.h"
@@ -15,7 +16,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -414,35 +414,15 @@ bool ProfileCloneWindow::start()
     return true;
 }
 
-std::optional<QList<int>> ProfileCloneWindow::addressList(const QString &text)
-{
-    QList<int> addresses;
-    const Catalogue::Parameter &address = Catalogue::of(prmPortNetAddr);
-    const QRegularExpression item(QStringLiteral("^\\s*(\\d+)\\s*(?:-\\s*(\\d+)\\s*)?$"));
-    for (const QString &part : text.split(u',', Qt::SkipEmptyParts)) {
-        const QRegularExpressionMatch match = item.match(part);
-        if (!match.hasMatch())
-            return std::nullopt;
-        const int first = match.captured(1).toInt();
-        const int last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
-        if (first > last || first < address.lowest || last > address.highest)
-            return std::nullopt;
-        for (int a = first; a <= last; ++a)
-            addresses << a;
-    }
-    if (addresses.isEmpty())
-        return std::nullopt;
-    return addresses;
-}
-
 void ProfileCloneWindow::cloneAll()
 {
-    const std::optional<QList<int>> addresses = addressList(m_addresses->text());
-    if (!addresses) {
-        showStatus(QStringLiteral("Адреса: числа от 1 до 247 и диапазоны через запятую, например 1-5, 7."), true);
+    QString why;
+    const QList<quint8> addresses = AddressList::parse(m_addresses->text(), &why);
+    if (addresses.isEmpty()) {
+        showStatus(QStringLiteral("Адреса: %1.").arg(why), true);
         return;
     }
-    cloneInto(*addresses);
+    cloneInto({addresses.begin(), addresses.end()});
 }
 
 void ProfileCloneWindow::cloneNext()

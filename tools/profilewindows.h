@@ -102,9 +102,6 @@ public:
     ProfileCloneWindow(Session &session, const Profiles::Origin &origin, QWidget *parent);
     bool start();
 
-    // "1-5, 7": the addresses in the order given; none when the text holds anything else.
-    static std::optional<QList<int>> addressList(const QString &text);
-
 private:
     enum Column { AddressColumn, NameColumn, VersionColumn, ResultColumn, TimeColumn, ColumnCount };
 

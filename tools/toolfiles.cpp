@@ -46,7 +46,8 @@ void saveTable(QWidget *parent, const QTableWidget &table, const QString &fileNa
     QSaveFile file(dialog.selectedFiles().constFirst());
     if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         QTextStream out(&file);
-        CsvWriter csv(out);
+        CsvWriter csv(out, CsvWriter::Dialect::Spreadsheet);
+        csv.startFile();
         for (int column = 0; column < table.columnCount(); ++column)
             csv.text(table.horizontalHeaderItem(column)->text());
         csv.endRow();

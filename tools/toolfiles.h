@@ -19,8 +19,10 @@ QString folderForFiles();
 // A profile file chosen by the user, loaded; none when cancelled or unreadable (said so).
 std::optional<Profiles::DeviceProfile> chooseProfile(QWidget *parent, QString *path);
 
-// A window's table saved as CSV where the user chooses (fileName suggested), the headers first.
-// The columns named in numberColumns go as numbers, the rest as text, a device's name among it.
+// A window's table saved as CSV for a spreadsheet where the user chooses (fileName suggested),
+// the headers first. The columns named in numberColumns go as numbers, as the window shows them
+// (the desktop's decimal separator, no group separator), the rest as text, a device's name
+// among it.
 // A file that cannot be written is said so.
 void saveTable(QWidget *parent, const QTableWidget &table, const QString &fileName, const QList<int> &numberColumns);
 

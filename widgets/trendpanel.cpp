@@ -329,15 +329,15 @@ bool TrendPanel::saveCsv(const TrendSeries &series, qint64 from, qint64 to, cons
         return false;
     }
     QTextStream out(&file);
-    out.setEncoding(QStringConverter::Utf8);
-    CsvWriter csv(out);
+    CsvWriter csv(out, CsvWriter::Dialect::Spreadsheet);
+    csv.startFile();
     csv.text(QStringLiteral("time")).text(QStringLiteral("value"));
     csv.endRow();
     for (const TrendSeries::Point &point : series.points(from, to)) {
         if (point.ms < from || point.ms > to)
             continue;
         csv.value(PollLog::timeText(QDateTime::fromMSecsSinceEpoch(point.ms)))
-            .value(std::isnan(point.value) ? QString() : QString::number(point.value, 'g', 12));
+            .number(point.value);
         csv.endRow();
     }
     if (!file.commit()) {
