@@ -8,10 +8,12 @@
 #include "profilereader.h"
 #include "session.h"
 #include "support/configwindow.h"
+#include "support/platformclick.h"
 #include "support/simprocess.h"
 
 #include <QAction>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -271,6 +273,30 @@ private slots:
         // A timer is served while an exchange waits; a close from it lands in the middle of a poll.
         QTimer::singleShot(30, window, [window] { window->close(); });
         QTRY_VERIFY(!window);
+        QVERIFY(config.start());
+    }
+
+    // Five units polled at 1200 baud, one of them silent: «Закрыть» acts at once, whatever the
+    // poll under way is waiting for, and the main window may start on the port.
+    void closeActsAtOnceWhileTheUnitsArePolled()
+    {
+        constexpr qint64 kActsWithinMs = 500; // the aim is 100 ms; a loaded machine gets room
+        SimProcess sim({"--slave", "1-5", "--baud", "1200", "--wire-timing", "--fall-silent", "3=0"});
+        QVERIFY2(sim.started(), "no indicator-sim");
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=0\n");
+        config.trigger("mnuBus");
+        const QPointer<QDialog> window = config.window().findChild<QDialog *>(QStringLiteral("frmBus"));
+        QVERIFY(window);
+        auto *table = window->findChild<QTableWidget *>(QStringLiteral("tblBus"));
+        window->findChild<QLineEdit *>(QStringLiteral("edtBusAddresses"))->setText(QStringLiteral("1-5"));
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("btnBusFind")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(table->rowCount() == 4 && !table->item(3, ResultColumn)->text().isEmpty(),
+                                 kFindTimeoutMs);
+        QElapsedTimer clicked;
+        clicked.start();
+        platformClick(window->findChild<QPushButton *>(QStringLiteral("btnBusClose")));
+        QTRY_VERIFY_WITH_TIMEOUT(!window || !window->isVisible(), 5000);
+        QVERIFY2(clicked.elapsed() < kActsWithinMs, qPrintable(QString::number(clicked.elapsed())));
         QVERIFY(config.start());
     }
 

@@ -15,6 +15,7 @@
 #include "toolkittexts.h"
 #include "support/configwindow.h"
 #include "support/frames.h"
+#include "support/platformclick.h"
 #include "updown.h"
 
 #include <QAccessible>
@@ -22,6 +23,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -528,6 +530,42 @@ private slots:
         config.click("btnPortNetAddrRd");
         QCOMPARE(config.requests(), QList<QByteArray>{readRequest(1, 0x0800, 1)});
         QCOMPARE(config.find<QLineEdit>("edtPortNetAddr")->text(), QStringLiteral("5"));
+    }
+
+    // At 1200 baud with no device answering, the Mode page's read-all holds the line for about
+    // two seconds (eleven reads of 170 ms): a click on the window acts at once all the same.
+    void clicksActAtOnceWhileTheLineIsBusy_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("Стоп") << "sbStop";
+        QTest::newRow("another page") << "sbPort";
+        QTest::newRow("Выход") << "sbExit";
+    }
+
+    void clicksActAtOnceWhileTheLineIsBusy()
+    {
+        // A tenth of a second is the aim; the bound leaves a loaded machine room, and is far
+        // below the read-all that a waiting window would make the click wait for.
+        constexpr qint64 kActsWithinMs = 500;
+        QFETCH(QString, button);
+        ConfigWindow config(ConfigWindow::deviceOnCom2() + "[COMP]\nSpeedNumber=0\n");
+        QVERIFY(config.start());
+        QTest::mouseClick(config.find<QToolButton>("sbMode"), Qt::LeftButton);
+        QTRY_VERIFY(!config.peer().requests().isEmpty());
+        const auto acted = [&] {
+            if (button == QLatin1String("sbStop"))
+                return config.find<QToolButton>("sbStart")->isEnabled();
+            if (button == QLatin1String("sbPort"))
+                return shownPage(config) == "gbPort";
+            return !config.window().isVisible();
+        };
+        QElapsedTimer clicked;
+        clicked.start();
+        platformClick(config.find<QToolButton>(qPrintable(button)));
+        QTRY_VERIFY_WITH_TIMEOUT(acted(), 5000);
+        QVERIFY2(clicked.elapsed() < kActsWithinMs, qPrintable(QString::number(clicked.elapsed())));
+        if (button == QLatin1String("sbExit"))
+            QVERIFY(config.settingsFile().contains("DeviceNumber=")); // written as the window closed
     }
 
     void pageButtonsEnterTheirPageHoweverTheyArePressed_data()
