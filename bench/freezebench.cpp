@@ -2,22 +2,34 @@
 // timer of the window's event loop, while each page is entered and for a second after (the
 // polling pages go on exchanging), at 1200 baud against a device that answers at the pace of
 // the line and against one that never answers, and over TCP to a simulated serial device
-// server.
+// server. Then how long a click takes to act while the line is busy at 1200 baud with a unit
+// that never answers: «Стоп» and another page during the Mode page's read-all, the search's
+// «Отмена» and the bus window's «Закрыть» while they probe and poll, each click delivered
+// through the platform's event queue as a user's is.
 //
-// Usage: indicator-freeze-bench [ROUNDS]   (each page entered ROUNDS times in each case; 3)
+// Usage: indicator-freeze-bench [ROUNDS]   (each page entered, each click made, ROUNDS times; 3)
 #include "mainform.h"
 #include "windowstart.h"
+#include "support/platformclick.h"
 #include "support/simprocess.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <cstdio>
 
 namespace {
@@ -26,6 +38,10 @@ constexpr int kDefaultRounds = 3;
 constexpr int kTickMs = 5;
 constexpr int kAfterEntryMs = 1000;
 constexpr qint64 kTargetMs = 50;
+constexpr qint64 kClickTargetMs = 100;
+// How long the line is left busy before the click, and the longest a click is waited for.
+constexpr int kBusyBeforeClickMs = 300;
+constexpr int kClickGivenUpMs = 10000;
 constexpr const char *kPages[] = {"ActionMode", "ActionPort", "ActionCalibration", "ActionInformation", "ActionData"};
 
 struct Case
@@ -119,6 +135,147 @@ qint64 runCase(const Case &test, int rounds)
     return worstOfCase;
 }
 
+template <typename T = QWidget>
+T *findIn(QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+// Serves events until done() holds, at most timeoutMs; whether it did.
+template <typename Done>
+bool serveUntil(Done done, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Clicks button through the platform's queue; the ms until acted() holds, or -1.
+template <typename Acted>
+qint64 clickTime(QWidget *button, Acted acted)
+{
+    QElapsedTimer clicked;
+    clicked.start();
+    platformClick(button);
+    return serveUntil(acted, kClickGivenUpMs) ? clicked.elapsed() : -1;
+}
+
+// A configurator on the simulator of sim, on a settings file of its own at 1200 baud.
+struct Configurator
+{
+    QTemporaryDir dir;
+    std::unique_ptr<TfrmMain> window;
+
+    bool open(const SimProcess &sim)
+    {
+        const QString settingsPath = dir.filePath(QStringLiteral("indicator-config.ini"));
+        if (!sim.started() || !writeSettings(settingsPath, sim.devicePath(), 0))
+            return false;
+        window = std::make_unique<TfrmMain>(nullptr, settingsPath);
+        window->show();
+        return true;
+    }
+    QAction *action(const char *name) const { return findIn<QAction>(*window, name); }
+};
+
+// «Стоп» or a page during the Mode page's read-all of a unit that never answers.
+qint64 clickDuringReadAll(const char *button)
+{
+    SimProcess sim({QStringLiteral("--baud"), QStringLiteral("1200"), QStringLiteral("--wire-timing"),
+                    QStringLiteral("--silent")});
+    Configurator configurator;
+    if (!configurator.open(sim) || !startWindow(*configurator.window))
+        return -1;
+    TfrmMain &window = *configurator.window;
+    configurator.action("ActionMode")->trigger();
+    serveEvents(kBusyBeforeClickMs);
+    if (QLatin1String(button) == QLatin1String("sbStop"))
+        return clickTime(findIn(window, "sbStop"), [&] { return configurator.action("ActionStart")->isEnabled(); });
+    return clickTime(findIn(window, button), [&] { return findIn(window, "gbPort")->isVisible(); });
+}
+
+// «Отмена» while the search probes a line where nothing answers.
+qint64 cancelSearch()
+{
+    SimProcess sim({QStringLiteral("--baud"), QStringLiteral("1200"), QStringLiteral("--wire-timing"),
+                    QStringLiteral("--silent")});
+    Configurator configurator;
+    if (!configurator.open(sim))
+        return -1;
+    configurator.action("mnuSearch")->trigger();
+    auto *search = findIn<QDialog>(*configurator.window, "frmSearch");
+    if (!search)
+        return -1;
+    findIn<QAbstractButton>(*search, "btnSearchStart")->click();
+    serveEvents(kBusyBeforeClickMs);
+    auto *start = findIn<QAbstractButton>(*search, "btnSearchStart");
+    return clickTime(findIn(*search, "btnSearchCancel"), [start] { return start->isEnabled(); });
+}
+
+// «Закрыть» while the bus window polls five units, one of which never answers.
+qint64 closeBusWindow()
+{
+    SimProcess sim({QStringLiteral("--baud"), QStringLiteral("1200"), QStringLiteral("--wire-timing"),
+                    QStringLiteral("--slave"), QStringLiteral("1-5"), QStringLiteral("--fall-silent"),
+                    QStringLiteral("3=0")});
+    Configurator configurator;
+    if (!configurator.open(sim))
+        return -1;
+    configurator.action("mnuBus")->trigger();
+    QPointer<QDialog> bus = findIn<QDialog>(*configurator.window, "frmBus");
+    if (!bus)
+        return -1;
+    findIn<QLineEdit>(*bus, "edtBusAddresses")->setText(QStringLiteral("1-5"));
+    findIn<QAbstractButton>(*bus, "btnBusFind")->click();
+    auto *table = findIn<QTableWidget>(*bus, "tblBus");
+    // The four units that answer are in the table, and the last has been polled.
+    constexpr int kResultColumn = 8;
+    if (!serveUntil(
+            [table] { return table->rowCount() == 4 && !table->item(3, kResultColumn)->text().isEmpty(); },
+            kClickGivenUpMs))
+        return -1;
+    serveEvents(kBusyBeforeClickMs);
+    return clickTime(findIn(*bus, "btnBusClose"), [&bus] { return !bus || !bus->isVisible(); });
+}
+
+bool printClicks(int rounds)
+{
+    struct Click
+    {
+        const char *name;
+        std::function<qint64()> run;
+    };
+    const Click clicks[] = {
+        {"«Стоп», Mode read-all", [] { return clickDuringReadAll("sbStop"); }},
+        {"a page, Mode read-all", [] { return clickDuringReadAll("sbPort"); }},
+        {"search «Отмена»", cancelSearch},
+        {"bus window «Закрыть»", closeBusWindow},
+    };
+    printf("\ntime until a click has acted, ms, at 1200 baud with a silent unit (target %lld)\n",
+           static_cast<long long>(kClickTargetMs));
+    for (const Click &click : clicks) {
+        qint64 worst = 0;
+        for (int round = 0; round < rounds; ++round) {
+            const qint64 ms = click.run();
+            if (ms < 0) {
+                fprintf(stderr, "%s: the simulator did not start, or the click never acted\n", click.name);
+                return false;
+            }
+            worst = std::max(worst, ms);
+        }
+        // Padded as text, not as bytes: the names are Cyrillic.
+        printf("%s %8lld   %s\n", qPrintable(QString::fromUtf8(click.name).leftJustified(26)),
+               static_cast<long long>(worst), worst <= kClickTargetMs ? "PASS" : "FAIL");
+        fflush(stdout);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -145,5 +302,5 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    return 0;
+    return printClicks(rounds) ? 0 : 1;
 }
