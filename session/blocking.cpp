@@ -24,6 +24,15 @@ std::optional<Outcome> waitFor(Ask ask)
     return outcome;
 }
 
+template <typename Steps>
+void waitForEnd(Steps &steps)
+{
+    QEventLoop waiting;
+    QObject::connect(&steps, &Steps::ended, &waiting, &QEventLoop::quit);
+    steps.start(); // ends no sooner than the loop's first turn
+    waiting.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 } // namespace
 
 bool start(Session &session, const LineSetup &line)
@@ -55,6 +64,16 @@ std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &p
     return waitFor<qint16>([&](QObject *receiver, auto done) {
         return session.writeValue(parameter, value, receiver, done, refusal);
     });
+}
+
+void runToEnd(ProfileReader &reader)
+{
+    waitForEnd(reader);
+}
+
+void runToEnd(ProfileWriter &writer)
+{
+    waitForEnd(writer);
 }
 
 } // namespace Blocking

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "profilereader.h"
+#include "profilewriter.h"
 #include "session.h"
 
 #include <optional>
@@ -15,5 +17,8 @@ std::optional<Session::Reading> readValueAt(Session &session, quint8 address, co
                                             Session::Reporting reporting = Session::Reporting::Reported);
 std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &parameter, const QVariant &value,
                                  QString *refusal = nullptr);
+// Starts the reader or writer and returns once it has ended; its signals are told meanwhile.
+void runToEnd(ProfileReader &reader);
+void runToEnd(ProfileWriter &writer);
 
 } // namespace Blocking
