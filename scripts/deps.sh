@@ -6,8 +6,10 @@ set -euo pipefail
 # dpkg-dev (dpkg-shlibdeps), file (CPack runs it to find the binaries for dpkg-shlibdeps) and
 # desktop-file-utils: the package and its tests. qt6-translations-l10n holds qtbase_ru.qm, the
 # toolkit's own texts in Russian. libqcustomplot-dev draws the live pages' trend (its Qt 6 build).
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-translations-l10n libmodbus-dev libqcustomplot-dev dpkg-dev file
-          desktop-file-utils "$@")
+# qt6-base-private-dev: QWindowSystemInterface, through which the window tests click as the
+# platform does.
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev qt6-serialport-dev qt6-translations-l10n libmodbus-dev
+          libqcustomplot-dev dpkg-dev file desktop-file-utils "$@")
 
 missing=()
 for package in "${packages[@]}"; do
