@@ -183,7 +183,7 @@ bool ProfileWriter::backUp()
 
 void ProfileWriter::start()
 {
-    const bool writing = !finished() && backUp();
+    const bool writing = !finished() && (!m_backupPath.isEmpty() || backUp()); // one backup, before the first write
     QMetaObject::invokeMethod(
         this,
         [this, writing] {
