@@ -354,7 +354,7 @@ bool Cli::connect(const Line &line)
 std::optional<DeviceProfile> Cli::readDevice(const Line &line)
 {
     ProfileReader reader(m_session, line.origin);
-    reader.readAll();
+    Blocking::runToEnd(reader);
     for (const ProfileReader::Failure &failure : reader.failures()) {
         if (failure.code < lrOk)
             failed(failure.parameter->key, failure.code);
@@ -635,21 +635,22 @@ int Cli::load()
 
     int status = ExitStatus::Success;
     QJsonArray results;
-    while (const std::optional<ProfileWriter::Result> result = writer.next()) {
-        const Parameter &parameter = *result->parameter;
+    QObject::connect(&writer, &ProfileWriter::stepDone, [&](const ProfileWriter::Result &result) {
+        const Parameter &parameter = *result.parameter;
         if (m_invocation.json)
             results.append(QJsonObject{{QStringLiteral("key"), parameter.key},
-                                       {QStringLiteral("outcome"), outcomeName(result->outcome)},
-                                       {QStringLiteral("text"), result->text}});
+                                       {QStringLiteral("outcome"), outcomeName(result.outcome)},
+                                       {QStringLiteral("text"), result.text}});
         else
-            printLine(QStringLiteral("%1: %2").arg(change(parameter), result->text));
-        if (result->code < lrOk)
-            status = failed(parameter.key, result->code);
-        else if (result->outcome == ProfileWriter::Outcome::NotSent)
+            printLine(QStringLiteral("%1: %2").arg(change(parameter), result.text));
+        if (result.code < lrOk)
+            status = failed(parameter.key, result.code);
+        else if (result.outcome == ProfileWriter::Outcome::NotSent)
             status = ExitStatus::Failed;
-        else if (result->outcome == ProfileWriter::Outcome::ReadBackDiffers && status == ExitStatus::Success)
+        else if (result.outcome == ProfileWriter::Outcome::ReadBackDiffers && status == ExitStatus::Success)
             status = ExitStatus::Differs;
-    }
+    });
+    Blocking::runToEnd(writer);
     if (!writer.backupError().isEmpty()) {
         note(QStringLiteral("нет копии настроек прибора, поэтому ничего не записано: %1").arg(writer.backupError()));
         return ExitStatus::Failed;

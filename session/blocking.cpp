@@ -24,6 +24,15 @@ std::optional<Outcome> waitFor(Ask ask)
     return outcome;
 }
 
+template <typename Steps>
+void waitForEnd(Steps &steps)
+{
+    QEventLoop waiting;
+    QObject::connect(&steps, &Steps::ended, &waiting, &QEventLoop::quit);
+    steps.start(); // ends no sooner than the loop's first turn
+    waiting.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 } // namespace
 
 bool start(Session &session, const LineSetup &line)
@@ -61,6 +70,16 @@ std::optional<DeviceSearch::Sweep::Step> next(DeviceSearch::Sweep &sweep)
 {
     return waitFor<std::optional<DeviceSearch::Sweep::Step>>([&](QObject *, auto done) { return sweep.next(done); })
         .value_or(std::nullopt);
+}
+
+void runToEnd(ProfileReader &reader)
+{
+    waitForEnd(reader);
+}
+
+void runToEnd(ProfileWriter &writer)
+{
+    waitForEnd(writer);
 }
 
 } // namespace Blocking

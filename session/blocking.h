@@ -1,6 +1,8 @@
 #pragma once
 
 #include "devicesearch.h"
+#include "profilereader.h"
+#include "profilewriter.h"
 #include "session.h"
 
 #include <optional>
@@ -16,6 +18,9 @@ std::optional<Session::Reading> readValueAt(Session &session, quint8 address, co
                                             Session::Reporting reporting = Session::Reporting::Reported);
 std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &parameter, const QVariant &value,
                                  QString *refusal = nullptr);
+// Starts the reader or writer and returns once it has ended; its signals are told meanwhile.
+void runToEnd(ProfileReader &reader);
+void runToEnd(ProfileWriter &writer);
 
 // The search's next step; none once it has finished or its port failed.
 std::optional<DeviceSearch::Sweep::Step> next(DeviceSearch::Sweep &sweep);

@@ -1,28 +1,31 @@
 #pragma once
 
 #include "profile.h"
+#include "session.h"
 
 #include <QList>
+#include <QObject>
 #include <QVariant>
 
-#include <optional>
-
-class Session;
-
-// Reads a device's settings into a profile, one parameter an exchange, so that a window can show
-// its progress and stay responsive between two of them:
+// Reads a device's settings into a profile, one parameter an exchange, each read queued on the
+// session when the one before has its reply, so that a window shows its progress and never
+// waits for the line:
 //
-//     ProfileReader reader(session, origin);
-//     while (const auto step = reader.next())
-//         progress->setValue(int(reader.done()));
-//     if (!reader.complete())
-//         ... name reader.failures(); no file
+//     auto *reader = new ProfileReader(session, origin, this);
+//     connect(reader, &ProfileReader::stepDone, ... progress->setValue(int(reader->done())));
+//     connect(reader, &ProfileReader::ended, ... if (!reader->complete()) name reader->failures(); no file);
+//     reader->start();
 //
-// Each read goes through the session and reports its outcome there, as the pages' reads do. A
-// read that fails gives no value. Silence or a lost port ends the reading at once: the device
-// is not there, and every parameter not yet read counts as failed with that result.
-class ProfileReader
+// The reads go to the device at origin.address. Each goes through the session and reports its
+// outcome there, as the pages' reads do. A read that fails gives no value. Silence or a lost
+// port ends the reading at once: the device is not there, and every parameter not yet read
+// counts as failed with that result. The reader is the receiver of its own requests: cancel()
+// forgets them, and a reader that has gone hears no more of them. One that a receiver of its
+// signals is done with goes by deleteLater(), as the signal is still being told.
+class ProfileReader : public QObject
 {
+    Q_OBJECT
+
 public:
     struct Failure
     {
@@ -38,12 +41,13 @@ public:
     };
 
     // origin: the line settings and address the session reads at, for the profile to name.
-    ProfileReader(Session &session, const Profiles::Origin &origin);
+    ProfileReader(Session &session, const Profiles::Origin &origin, QObject *parent = nullptr);
 
-    // Reads the next parameter of Profiles::readParameters(); nothing once all are done.
-    std::optional<Step> next();
-    // Reads what is left.
-    void readAll();
+    // Queues the first read of Profiles::readParameters(); each reply queues the next. Every
+    // step is told by stepDone and the end by ended, never before start() has returned.
+    void start();
+    // Forgets the read queued or under way: nothing more is read or told.
+    void cancel();
 
     bool finished() const { return m_next >= total(); }
     qsizetype done() const { return m_next; }
@@ -55,12 +59,20 @@ public:
     // What has been read so far, stamped now; missing values where reads failed.
     Profiles::DeviceProfile profile() const;
 
+signals:
+    void stepDone(const ProfileReader::Step &step);
+    void ended();
+
 private:
+    void readNext();
+    void take(const Catalogue::Parameter &parameter, const Session::Reading &reading);
+    Step kept(const Catalogue::Parameter &parameter, const Session::Reading &reading);
     void failTheRest(qint16 code);
 
     Session &m_session;
     Profiles::Origin m_origin;
     qsizetype m_next = 0;
+    bool m_cancelled = false;
     QMap<QString, QVariant> m_values;
     Profiles::Identity m_identity;
     QList<Failure> m_failures;

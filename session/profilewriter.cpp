@@ -1,9 +1,7 @@
 #include "profilewriter.h"
 
-#include "blocking.h"
 #include "moderules.h"
 #include "resultcodes.h"
-#include "session.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -106,8 +104,9 @@ QList<const Parameter *> ProfileWriter::writeOrder(const DeviceProfile &target, 
 }
 
 ProfileWriter::ProfileWriter(Session &session, const DeviceProfile &target, const DeviceProfile &current,
-                             const Options &options)
-    : m_session(session), m_target(target), m_current(current), m_options(options),
+                             const Options &options, QObject *parent)
+    : QObject(parent),
+      m_session(session), m_target(target), m_current(current), m_options(options),
       m_refused(refusals(target, options.waiveDisplayRules)),
       m_identityDifferences(Profiles::identityDifferences(current.identity, target.identity))
 {
@@ -182,55 +181,95 @@ bool ProfileWriter::backUp()
     return true;
 }
 
-std::optional<ProfileWriter::Result> ProfileWriter::next()
+void ProfileWriter::start()
 {
-    if (finished())
-        return std::nullopt;
-    if (m_backupPath.isEmpty() && !backUp())
-        return std::nullopt;
-    const Result result = writeOne(*m_plan[done()]);
-    m_results.append(result);
-    return result;
+    const bool writing = !finished() && (!m_backupPath.isEmpty() || backUp()); // one backup, before the first write
+    QMetaObject::invokeMethod(
+        this,
+        [this, writing] {
+            if (m_cancelled)
+                return;
+            if (writing)
+                writeNext();
+            else
+                emit ended();
+        },
+        Qt::QueuedConnection);
 }
 
-void ProfileWriter::writeAll()
+void ProfileWriter::cancel()
 {
-    while (next()) {
+    m_cancelled = true;
+    m_session.cancel(this);
+}
+
+quint8 ProfileWriter::address() const
+{
+    return quint8(m_current.origin.address & 0xFF);
+}
+
+void ProfileWriter::writeNext()
+{
+    if (done() >= total()) {
+        emit ended();
+        return;
     }
-}
-
-ProfileWriter::Result ProfileWriter::writeOne(const Parameter &parameter)
-{
+    const Parameter &parameter = *m_plan[done()];
     Result result{&parameter, m_current.values.value(parameter.key), m_target.values.value(parameter.key),
                   Outcome::Confirmed, lrOk, {}, {}};
     if (m_lineFailed) {
         result.outcome = Outcome::NotSent;
         result.text = QStringLiteral("не записано: линия не отвечает");
-        return result;
+        record(result);
+        return;
     }
-    const qint16 written = Blocking::writeValue(m_session, parameter, result.value).value_or(lrNotConnected);
-    if (written < lrOk) {
-        m_lineFailed = LineFailed(written);
+    const bool asked = m_session.writeValueAt(address(), parameter, result.value, this,
+                                              [this, result](qint16 code) { written(result, code); });
+    if (!asked)
+        written(result, lrNotConnected);
+}
+
+void ProfileWriter::written(Result result, qint16 code)
+{
+    if (code < lrOk) {
+        m_lineFailed = LineFailed(code);
         result.outcome = Outcome::Refused;
-        result.code = written;
-        result.text = QStringLiteral("не записано: %1").arg(ResultText(written));
-        return result;
+        result.code = code;
+        result.text = QStringLiteral("не записано: %1").arg(ResultText(code));
+        record(result);
+        return;
     }
-    const std::optional<Session::Reading> reading = Blocking::readValue(m_session, parameter);
-    const qint16 read = reading ? reading->code : qint16(lrNotConnected);
-    if (read < lrOk) {
-        m_lineFailed = LineFailed(read);
+    const bool asked = m_session.readValueAt(address(), *result.parameter, this,
+                                             [this, result](const Session::Reading &reading) { readBack(result, reading); });
+    if (!asked)
+        readBack(result, {lrNotConnected, {}});
+}
+
+void ProfileWriter::readBack(Result result, const Session::Reading &reading)
+{
+    if (reading.code < lrOk) {
+        m_lineFailed = LineFailed(reading.code);
         result.outcome = Outcome::NotVerified;
-        result.code = read;
-        result.text = QStringLiteral("записано, но не прочитано: %1").arg(ResultText(read));
-        return result;
+        result.code = reading.code;
+        result.text = QStringLiteral("записано, но не прочитано: %1").arg(ResultText(reading.code));
+        record(result);
+        return;
     }
-    result.readBack = reading->value;
-    if (!Catalogue::sameValue(parameter, result.readBack, result.value)) {
+    result.readBack = reading.value;
+    if (!Catalogue::sameValue(*result.parameter, result.readBack, result.value)) {
         result.outcome = Outcome::ReadBackDiffers;
-        result.text = QStringLiteral("записано, но прочитано другое: %1").arg(Catalogue::valueText(parameter, result.readBack));
-        return result;
+        result.text = QStringLiteral("записано, но прочитано другое: %1")
+                          .arg(Catalogue::valueText(*result.parameter, result.readBack));
+    } else {
+        result.text = QStringLiteral("записано и подтверждено");
     }
-    result.text = QStringLiteral("записано и подтверждено");
-    return result;
+    record(result);
+}
+
+void ProfileWriter::record(const Result &result)
+{
+    m_results.append(result);
+    emit stepDone(result);
+    if (!m_cancelled)
+        writeNext();
 }

@@ -1,25 +1,25 @@
 #pragma once
 
 #include "profile.h"
+#include "session.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
-#include <optional>
-
-class Session;
-
-// Writes a profile into a device safely, one parameter at a time, so that a window can show its
-// progress between two exchanges:
+// Writes a profile into a device safely, one parameter at a time, each exchange queued on the
+// session from the reply of the one before, so that a window shows its progress and never waits
+// for the line:
 //
-//     ProfileReader reader(session, origin);          // the device as it is now
-//     reader.readAll();
-//     ProfileWriter writer(session, file, reader.profile());
-//     if (!writer.refused().isEmpty()) ... name them; nothing is written
-//     if (!writer.identityDifferences().isEmpty()) ... ask, then writer.confirmIdentity()
-//     while (const auto result = writer.next()) ... a row per parameter
+//     reader: ProfileReader at the device's address, to its end      // the device as it is now
+//     auto *writer = new ProfileWriter(session, file, reader->profile(), options, this);
+//     if (!writer->refused().isEmpty()) ... name them; nothing is written
+//     if (!writer->identityDifferences().isEmpty()) ... ask, then writer->confirmIdentity()
+//     connect(writer, &ProfileWriter::stepDone, ... a row per parameter);
+//     connect(writer, &ProfileWriter::ended, ... writer->summary());
+//     writer->start();
 //
 // Every value of the file is judged first, by the catalogue and by the Mode rules between the
 // values (ModeRules); one that the window would refuse makes the writer write nothing at all. A profile of a device of
@@ -31,9 +31,14 @@ class Session;
 // the ordered range may hold; then the ordered range, bottom before top unless the new bottom is
 // above the present top; then the set point, which the range bounds; then the other settings in
 // catalogue order, and the line settings last, as they take effect only when the device
-// restarts. Each written value is read back and compared.
-class ProfileWriter
+// restarts. Each written value is read back and compared. The writes and read-backs go to the
+// address the device was read at (current.origin.address). The writer is the receiver of its own
+// requests: cancel() forgets them, and a writer that has gone hears no more of them. One that a
+// receiver of its signals is done with goes by deleteLater(), as the signal is still being told.
+class ProfileWriter : public QObject
 {
+    Q_OBJECT
+
 public:
     struct Options
     {
@@ -84,7 +89,7 @@ public:
 
     // current: the device as read just before, complete (ProfileReader::complete()).
     ProfileWriter(Session &session, const Profiles::DeviceProfile &target, const Profiles::DeviceProfile &current,
-                  const Options &options);
+                  const Options &options, QObject *parent = nullptr);
     // With the default options: only the differing values, no line settings.
     ProfileWriter(Session &session, const Profiles::DeviceProfile &target, const Profiles::DeviceProfile &current);
 
@@ -99,10 +104,13 @@ public:
     // The line settings that differ but stay as they are without withLineSettings.
     QList<const Catalogue::Parameter *> leftOut() const;
 
-    // The first call saves the backup. Nothing when not ready, when the backup failed, or once
-    // every planned parameter has its result.
-    std::optional<Result> next();
-    void writeAll();
+    // Saves the backup and queues the first write; each write's reply queues its read-back, and
+    // each read-back the next write. Every result is told by stepDone and the end by ended,
+    // never before start() has returned. When not ready, when the backup fails, or with nothing
+    // planned, only ended comes.
+    void start();
+    // Forgets the exchange queued or under way: nothing more is written or told.
+    void cancel();
     bool finished() const;
     qsizetype done() const { return m_results.size(); }
     qsizetype total() const { return m_plan.size(); }
@@ -116,9 +124,17 @@ public:
     // confirmed, or the first thing that went wrong.
     QString summary() const;
 
+signals:
+    void stepDone(const ProfileWriter::Result &result);
+    void ended();
+
 private:
     bool backUp();
-    Result writeOne(const Catalogue::Parameter &parameter);
+    quint8 address() const;
+    void writeNext();
+    void written(Result result, qint16 code);
+    void readBack(Result result, const Session::Reading &reading);
+    void record(const Result &result);
 
     Session &m_session;
     Profiles::DeviceProfile m_target;
@@ -131,5 +147,6 @@ private:
     QString m_backupPath;
     QString m_backupError;
     bool m_lineFailed = false;
+    bool m_cancelled = false;
     QList<Result> m_results;
 };

@@ -158,7 +158,7 @@ private slots:
             QVERIFY(Blocking::start(session, line));
             session.setDeviceNumber(1);
             ProfileReader reader(session, {QStringLiteral("COM2"), 4, 0, 0, 1});
-            reader.readAll();
+            Blocking::runToEnd(reader);
             QVERIFY(reader.complete());
             Profiles::DeviceProfile profile = reader.profile();
             profile.values.insert(QStringLiteral("mode.brightness"), 2);

@@ -13,6 +13,7 @@
 #include "support/simprocess.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,7 +78,7 @@ private:
     static DeviceProfile readWhole(Session &session)
     {
         ProfileReader reader(session, {QStringLiteral("COM1"), 4, 0, 0, 1}); // as connect() opens it
-        reader.readAll();
+        Blocking::runToEnd(reader);
         if (!reader.complete())
             qFatal("the device could not be read whole");
         return reader.profile();
@@ -136,7 +137,7 @@ private slots:
         waived.waiveDisplayRules = true;
         ProfileWriter writer(*session, *loaded, readWhole(*session), waived);
         QCOMPARE(keys(writer.plan()), QStringLiteral("mode.decimal_point mode.top_range mode.dead_space mode.unit"));
-        writer.writeAll();
+        Blocking::runToEnd(writer);
         QVERIFY(writer.allConfirmed());
         QCOMPARE(Profiles::compare(readWhole(*session), *loaded).differing(), 0);
     }
@@ -165,7 +166,7 @@ private slots:
 
         m_requests.clear();
         ProfileWriter writer(*session, *edited, device, options());
-        writer.writeAll();
+        Blocking::runToEnd(writer);
         QVERIFY(writer.allConfirmed());
         QCOMPARE(writer.results().size(), 1);
         QCOMPARE(m_requests, (QList<QByteArray>{writeRequest(1, 0x0A02, {0x0000, 0x42BF}), readRequest(1, 0x0A02, 2)}));
@@ -206,7 +207,8 @@ private slots:
         QCOMPARE(ProfileWriter::refusals(target).first().key, key);
         ProfileWriter writer(*session, target, madeUp(), options());
         QVERIFY(!writer.ready());
-        QVERIFY(!writer.next());
+        Blocking::runToEnd(writer);
+        QVERIFY(writer.results().isEmpty());
         QVERIFY(peer.settle(2000));
         QCOMPARE(peer.requests(), QList<QByteArray>());
         QCOMPARE(backups(), QStringList());
@@ -265,7 +267,7 @@ private slots:
 
         ProfileWriter writer(*session, target, madeUp(), options());
         QVERIFY(writer.ready());
-        writer.writeAll();
+        Blocking::runToEnd(writer);
         QVERIFY(peer.settle(2000));
         QCOMPARE(peer.requests(), (QList<QByteArray>{writeRequest(1, 0x0A0D, {2}), writeRequest(1, 0x0A12, {1}),
                                                      readRequest(1, 0x0A12, 1)}));
@@ -289,7 +291,7 @@ private slots:
         target.values[QStringLiteral("mode.brightness")] = 2;
 
         ProfileWriter writer(*session, target, device, options());
-        writer.writeAll();
+        Blocking::runToEnd(writer);
         QCOMPARE(writer.results().size(), 2);
         const ProfileWriter::Result &misstored = writer.results()[0];
         QCOMPARE(misstored.parameter->key, QStringLiteral("mode.top_range"));
@@ -323,14 +325,15 @@ private slots:
         ProfileWriter writer(*session, target, madeUp(), options());
         QCOMPARE(writer.identityDifferences(), differences);
         if (!differences.isEmpty()) {
-            QVERIFY(!writer.next());
+            Blocking::runToEnd(writer);
+            QVERIFY(writer.results().isEmpty());
             QVERIFY(peer.settle(2000));
             QCOMPARE(peer.requests(), QList<QByteArray>());
             writer.confirmIdentity();
         }
         peer.queueReply(writeEcho(1, 0x0A12, 1));
         peer.queueReply(readReply(1, {1}));
-        writer.writeAll();
+        Blocking::runToEnd(writer);
         QVERIFY(writer.allConfirmed());
     }
 
@@ -378,14 +381,33 @@ private slots:
         QCOMPARE(keys(ProfileWriter::writeOrder(madeUp(file), madeUp(now), options)), order);
     }
 
+    // A reading given up midway: the read under way is the last to reach the line, and neither
+    // its outcome nor the end of the reading is told.
+    void aCancelledReadingTellsNothingMore()
+    {
+        PtyPeer peer; // silent: a reading not given up would go on to tell of the silence
+        auto session = connect(peer.devicePath());
+        ProfileReader reader(*session, {QStringLiteral("COM1"), 4, 0, 0, 1});
+        QSignalSpy steps(&reader, &ProfileReader::stepDone);
+        QSignalSpy ended(&reader, &ProfileReader::ended);
+        reader.start();
+        QTRY_VERIFY(session->hasPending(&reader));
+        reader.cancel();
+        QTRY_VERIFY(session->isIdle());
+        QVERIFY(peer.settle(2000));
+        QVERIFY(peer.requests().size() <= 1);
+        QCOMPARE(steps.count(), 0);
+        QCOMPARE(ended.count(), 0);
+    }
+
     // Reads that the device refuses are named, the others still made; such a profile is no file.
     void aReadThatFailsLeavesNoFile()
     {
         SimProcess sim({QStringLiteral("--exception-every"), QStringLiteral("5")});
         QVERIFY(sim.started());
         auto session = connect(sim.devicePath());
-        ProfileReader reader(*session, {});
-        reader.readAll();
+        ProfileReader reader(*session, {QStringLiteral("COM1"), 4, 0, 0, 1});
+        Blocking::runToEnd(reader);
         QVERIFY(reader.finished() && !reader.complete());
         QStringList failed;
         for (const ProfileReader::Failure &failure : reader.failures())

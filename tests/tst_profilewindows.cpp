@@ -3,10 +3,13 @@
 #include "modalbox.h"
 #include "profilewindows.h"
 #include "support/configwindow.h"
+#include "support/frames.h"
+#include "support/platformclick.h"
 #include "support/simprocess.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QJsonDocument>
@@ -21,6 +24,9 @@
 namespace {
 
 constexpr int kWindowWorkMs = 20000; // a reading is 16 exchanges, a write two per value
+// A click that acts at once takes well under 100 ms; this leaves a loaded machine its margin,
+// and is still far below what a click held back until the line is free would wait.
+constexpr qint64 kActsAtOnceMs = 500;
 
 } // namespace
 
@@ -95,16 +101,9 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(status("frmProfileCompare"), expectedStatus, kWindowWorkMs);
     }
 
-private slots:
-    void init()
+    // Every file dialog chooses chosenFile; questions are answered by answerYes.
+    void interceptBoxes()
     {
-        sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-5"}); // five units for cloning
-        QVERIFY2(sim->started(), "indicator-sim did not come up");
-        config = std::make_unique<ConfigWindow>("[PORTS]\nCOM2=" + sim->devicePath().toLocal8Bit()
-                                                + "\n[COMP]\nSpeedNumber=4\n");
-        chosenFile = profilePath();
-        answerYes = false;
-        boxes.clear();
         ModalBox::setInterceptor([this](QDialog &dialog) {
             if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
                 files->selectFile(chosenFile);
@@ -116,6 +115,19 @@ private slots:
             }
             return int(QDialog::Accepted);
         });
+    }
+
+private slots:
+    void init()
+    {
+        sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-5"}); // five units for cloning
+        QVERIFY2(sim->started(), "indicator-sim did not come up");
+        config = std::make_unique<ConfigWindow>("[PORTS]\nCOM2=" + sim->devicePath().toLocal8Bit()
+                                                + "\n[COMP]\nSpeedNumber=4\n");
+        chosenFile = profilePath();
+        answerYes = false;
+        boxes.clear();
+        interceptBoxes();
         QVERIFY(config->start());
         qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit()); // the backups
     }
@@ -245,6 +257,35 @@ private slots:
         const QList<QByteArray> lines = csv.readAll().split('\n');
         QCOMPARE(lines.size(), 8); // header, six units, the last line's end
         QVERIFY(lines.at(1).startsWith("1;"));
+    }
+
+    // A unit that does not answer keeps the line busy for a minute, each address of the list
+    // waiting out its time-out in turn. «Закрыть» acts at once all the same, and what the line
+    // brings after it reaches neither the window nor the error area.
+    void closingTheCloneWindowActsAtOnceWhileTheLineIsBusy()
+    {
+        saveProfile();
+        config = std::make_unique<ConfigWindow>(); // a silent unit behind COM2
+        interceptBoxes();
+        QVERIFY(config->start());
+        config->trigger("mnuProfileClone");
+        inWindow<QLineEdit>("frmProfileClone", "edtCloneAddresses")->setText(QStringLiteral("1-247"));
+        inWindow<QPushButton>("frmProfileClone", "btnCloneAll")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(config->peer().requests().size() >= 2, kWindowWorkMs); // the second unit's turn
+        const QString error = config->errorText();
+        const qsizetype asked = config->peer().requests().size();
+
+        QElapsedTimer clock;
+        clock.start();
+        platformClick(inWindow<QPushButton>("frmProfileClone", "btnProfileClose"));
+        QTRY_VERIFY(!config->window().findChild<QWidget *>(QStringLiteral("frmProfileClone")));
+        QVERIFY2(clock.elapsed() < kActsAtOnceMs, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+
+        const QByteArray last = config->peer().requests().constLast(); // a read; answered now, too late
+        config->peer().writeNow(Frames::readReply(quint8(last.at(0)), QList<quint16>(last.at(5), 0)));
+        QTRY_VERIFY(config->window().session().isIdle());
+        QVERIFY(config->requests().size() <= asked + 1); // at most the one under way when the click came
+        QCOMPARE(config->errorText(), error);
     }
 };
 

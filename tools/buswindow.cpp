@@ -513,7 +513,7 @@ QString BusWindow::writeProfileInto(const Bus::Unit &unit, const Profiles::Devic
     const Profiles::Origin origin{m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity,
                                   m_setup.line.stopBits, unit.address};
     ProfileReader reader(*session, origin);
-    reader.readAll();
+    Blocking::runToEnd(reader);
     if (!reader.complete())
         return QStringLiteral("не прочитан: %1").arg(reader.failures().isEmpty() ? QString() : reader.failures().constFirst().text);
     const Profiles::DeviceProfile current = reader.profile();
@@ -528,7 +528,7 @@ QString BusWindow::writeProfileInto(const Bus::Unit &unit, const Profiles::Devic
     }
     ProfileWriter writer(*session, profile, current);
     writer.confirmIdentity(); // the name is written with the rest
-    writer.writeAll();
+    Blocking::runToEnd(writer);
     return writer.allConfirmed() ? QString() : writer.summary();
 }
 

@@ -17,7 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -82,6 +81,19 @@ QString failedReading(const ProfileReader &reader)
     return QStringLiteral("Не прочитано (%1): %2.").arg(reader.failures().constFirst().text, captions.join(QStringLiteral(", ")));
 }
 
+// The reader or writer held in place of the one before. The clone window starts a unit's
+// reading from the end of the last one's, inside the old reader's signal: the old one goes
+// once that is over, its exchanges forgotten at once.
+template <typename Steps>
+void replace(Steps *&held, Steps *fresh)
+{
+    if (held) {
+        held->cancel();
+        held->deleteLater();
+    }
+    held = fresh;
+}
+
 } // namespace
 
 // ---- The common part ----
@@ -103,13 +115,15 @@ ProfileWindow::ProfileWindow(Session &session, const Profiles::Origin &origin, Q
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void ProfileWindow::runSteps(const std::function<bool()> &step, const std::function<void()> &done)
+// A reply that comes after the window closed finds nobody: the window is going, and what it
+// asked of the line is forgotten now rather than when it is deleted.
+void ProfileWindow::done(int result)
 {
-    if (!step()) {
-        done();
-        return;
-    }
-    QTimer::singleShot(0, this, [this, step, done] { runSteps(step, done); });
+    if (m_reader)
+        m_reader->cancel();
+    if (m_writer)
+        m_writer->cancel();
+    QDialog::done(result);
 }
 
 std::optional<Profiles::DeviceProfile> ProfileWindow::chooseProfile(QString *path)
@@ -119,16 +133,27 @@ std::optional<Profiles::DeviceProfile> ProfileWindow::chooseProfile(QString *pat
 
 void ProfileWindow::readDevice(const std::function<void(const ProfileReader &)> &done)
 {
-    m_reader = std::make_unique<ProfileReader>(m_session, m_origin);
+    replace(m_reader, new ProfileReader(m_session, m_origin, this));
     m_progress->setRange(0, int(m_reader->total()));
     m_progress->setValue(0);
     showStatus(QStringLiteral("Чтение прибора…"));
-    const auto step = [this] {
-        const bool more = m_reader->next().has_value();
-        m_progress->setValue(int(m_reader->done()));
-        return more;
-    };
-    runSteps(step, [this, done] { done(*m_reader); });
+    ProfileReader *reader = m_reader;
+    connect(reader, &ProfileReader::stepDone, this, [this, reader] { m_progress->setValue(int(reader->done())); });
+    connect(reader, &ProfileReader::ended, this, [reader, done] { done(*reader); });
+    reader->start();
+}
+
+void ProfileWindow::writeDevice(ProfileWriter *writer, const std::function<void(const ProfileWriter::Result &)> &stepDone,
+                                const std::function<void()> &ended)
+{
+    m_progress->setRange(0, int(writer->total()));
+    m_progress->setValue(0);
+    connect(writer, &ProfileWriter::stepDone, this, [this, writer, stepDone](const ProfileWriter::Result &result) {
+        stepDone(result);
+        m_progress->setValue(int(writer->done()));
+    });
+    connect(writer, &ProfileWriter::ended, this, ended);
+    writer->start();
 }
 
 void ProfileWindow::showStatus(const QString &text, bool failure)
@@ -282,7 +307,7 @@ void ProfileCompareWindow::writeDifferences()
             return;
         options.waiveDisplayRules = true;
     }
-    m_writer = std::make_unique<ProfileWriter>(m_session, m_file, *m_device, options);
+    replace(m_writer, new ProfileWriter(m_session, m_file, *m_device, options, this));
     if (!m_writer->refused().isEmpty()) {
         ModalBox::warning(this, QStringLiteral("Ничего не записано: файл содержит значения, которые прибору не передать.\n")
                                     + refusalLines(m_writer->refused()));
@@ -297,17 +322,9 @@ void ProfileCompareWindow::writeDifferences()
     }
     m_write->setEnabled(false);
     m_lineSettings->setEnabled(false);
-    m_progress->setRange(0, int(m_writer->total()));
-    m_progress->setValue(0);
     showStatus(QStringLiteral("Запись…"));
-    const auto step = [this] {
-        const std::optional<ProfileWriter::Result> result = m_writer->next();
-        if (result)
-            showResult(*result);
-        m_progress->setValue(int(m_writer->done()));
-        return result.has_value();
-    };
-    runSteps(step, [this] { finishWriting(); });
+    writeDevice(m_writer, [this](const ProfileWriter::Result &result) { showResult(result); },
+                [this] { finishWriting(); });
 }
 
 void ProfileCompareWindow::showResult(const ProfileWriter::Result &result)
@@ -344,7 +361,6 @@ int ProfileCompareWindow::rowOf(const Catalogue::Parameter *parameter) const
 
 ProfileCloneWindow::ProfileCloneWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
     : ProfileWindow(session, origin, parent),
-      m_ownAddress(session.deviceNumber()),
       m_addresses(new QLineEdit(this)),
       m_lineSettings(new QCheckBox(QStringLiteral("и параметры линии: вступят в силу после перезапуска прибора"), this)),
       m_all(new QPushButton(QStringLiteral("Записать во все"), this)),
@@ -393,7 +409,6 @@ ProfileCloneWindow::ProfileCloneWindow(Session &session, const Profiles::Origin 
     connect(m_all, &QPushButton::clicked, this, &ProfileCloneWindow::cloneAll);
     connect(m_next, &QPushButton::clicked, this, &ProfileCloneWindow::cloneNext);
     connect(m_saveTable, &QPushButton::clicked, this, &ProfileCloneWindow::saveTable);
-    connect(this, &QDialog::finished, this, [this] { m_session.setDeviceNumber(m_ownAddress); });
 }
 
 bool ProfileCloneWindow::start()
@@ -434,14 +449,12 @@ void ProfileCloneWindow::cloneNext()
 void ProfileCloneWindow::cloneInto(QList<int> addresses)
 {
     if (addresses.isEmpty()) {
-        m_session.setDeviceNumber(m_ownAddress);
         setBusy(false);
         showStatus(QStringLiteral("Готово: приборов %1.").arg(m_table->rowCount()));
         return;
     }
     setBusy(true);
     m_unitAddress = addresses.takeFirst();
-    m_session.setDeviceNumber(quint16(m_unitAddress));
     m_origin.address = quint16(m_unitAddress);
     m_unitClock.start();
     readDevice([this, addresses](const ProfileReader &reader) {
@@ -459,7 +472,7 @@ void ProfileCloneWindow::writeUnit(const ProfileReader &reader, const std::funct
     }
     ProfileWriter::Options options;
     options.withLineSettings = m_lineSettings->isChecked();
-    m_writer = std::make_unique<ProfileWriter>(m_session, m_file, current, options);
+    replace(m_writer, new ProfileWriter(m_session, m_file, current, options, this));
     // The name is written with the rest; a unit of another firmware is asked for once a run.
     if (current.identity.version != m_file.identity.version && !m_otherVersionsAllowed) {
         m_otherVersionsAllowed = ModalBox::question(
@@ -474,14 +487,8 @@ void ProfileCloneWindow::writeUnit(const ProfileReader &reader, const std::funct
         }
     }
     m_writer->confirmIdentity();
-    m_progress->setRange(0, int(m_writer->total()));
     showStatus(QStringLiteral("Запись в прибор по адресу %1…").arg(m_unitAddress));
-    const auto step = [this] {
-        const bool more = m_writer->next().has_value();
-        m_progress->setValue(int(m_writer->done()));
-        return more;
-    };
-    runSteps(step, [this, current, next] {
+    writeDevice(m_writer, [](const ProfileWriter::Result &) {}, [this, current, next] {
         const QString result = m_writer->summary();
         const bool failed = !m_writer->backupError().isEmpty() || !m_writer->allConfirmed();
         Profiles::Identity identity = current.identity;

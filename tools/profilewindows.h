@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -20,9 +19,10 @@ class QTableWidget;
 class Session;
 
 // The windows that keep a device's settings in a file and put them back, on the connection's
-// session: each exchange one step, with the window repainting between two, and every exchange
-// shown by the monitor as any other. origin: the connection's line settings and address, for
-// the files to name.
+// session: each exchange queued from the reply of the one before, so that a click acts at once
+// while the line is busy, and every exchange shown by the monitor as any other. Closing the
+// window forgets its exchanges at once. origin: the connection's line settings and address, for
+// the files to name and the reads and writes to go to.
 class ProfileWindow : public QDialog
 {
     Q_OBJECT
@@ -30,18 +30,22 @@ class ProfileWindow : public QDialog
 public:
     ProfileWindow(Session &session, const Profiles::Origin &origin, QWidget *parent);
 
+    void done(int result) override;
+
 protected:
-    // Runs step until it returns false, one step per turn of the event loop, then done.
-    void runSteps(const std::function<bool()> &step, const std::function<void()> &done);
     // A profile file chosen by the user, loaded; none when cancelled or unreadable (said so).
     std::optional<Profiles::DeviceProfile> chooseProfile(QString *path);
-    // Reads the device as it is now into reader, the progress bar following.
+    // Reads the device at m_origin as it is now, the progress bar following; then done.
     void readDevice(const std::function<void(const ProfileReader &)> &done);
+    // Writes what writer plans, the progress bar following, each result to stepDone; then ended.
+    void writeDevice(ProfileWriter *writer, const std::function<void(const ProfileWriter::Result &)> &stepDone,
+                     const std::function<void()> &ended);
     void showStatus(const QString &text, bool failure = false);
 
     Session &m_session;
     Profiles::Origin m_origin;
-    std::unique_ptr<ProfileReader> m_reader;
+    ProfileReader *m_reader = nullptr; // the last reading, a child
+    ProfileWriter *m_writer = nullptr; // the last writing, a child
     QLabel *m_status;
     QProgressBar *m_progress;
     QPushButton *m_close;
@@ -85,7 +89,6 @@ private:
     Profiles::DeviceProfile m_file;
     QString m_filePath;
     std::optional<Profiles::DeviceProfile> m_device;
-    std::unique_ptr<ProfileWriter> m_writer;
     QLabel *m_identity;
     QTableWidget *m_table;
     QCheckBox *m_lineSettings;
@@ -114,11 +117,9 @@ private:
     void setBusy(bool busy);
 
     Profiles::DeviceProfile m_file;
-    quint16 m_ownAddress = 0; // the session's, given back after the last unit
     int m_unitAddress = 0;
     QElapsedTimer m_unitClock;
     bool m_otherVersionsAllowed = false;
-    std::unique_ptr<ProfileWriter> m_writer;
     QLineEdit *m_addresses;
     QCheckBox *m_lineSettings;
     QPushButton *m_all;
