@@ -1,7 +1,6 @@
 #include "buswindow.h"
 
 #include "addresslist.h"
-#include "blocking.h"
 #include "catalogue.h"
 #include "controls.h"
 #include "glyphs.h"
@@ -22,7 +21,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QScopeGuard>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSpinBox>
@@ -373,6 +371,11 @@ void BusWindow::stopPolling()
         m_found = m_poller->units();
     }
     m_poller.reset();
+    for (QObject *profileStep : std::initializer_list<QObject *>{m_profileReader, m_profileWriter}) {
+        if (profileStep)
+            m_session.cancel(profileStep);
+    }
+    m_profileUnits.clear();
     m_session.cancel(this);
     if (m_holdsLine)
         m_session.stop();
@@ -484,52 +487,74 @@ void BusWindow::writeProfileAndTest()
     m_profileTest->setEnabled(false);
     m_test->setEnabled(false);
     m_find->setEnabled(false);
-    bool otherVersionsAllowed = false;
-    const QList<Bus::Unit> units = m_poller->units();
-    for (int row = 0; row < units.size(); ++row) {
-        showStatus(QStringLiteral("Запись профиля в прибор по адресу %1…").arg(units[row].address));
-        const QString failure = writeProfileInto(units[row], *profile, &otherVersionsAllowed);
-        if (!m_poller)
-            return; // the window closed meanwhile
-        m_profileFailures.insert(units[row].address, failure);
-        if (row < m_table->rowCount()) {
-            QTableWidgetItem *verdict = m_table->item(row, VerdictColumn);
-            verdict->setText(failure.isEmpty() ? QStringLiteral("профиль записан") : QStringLiteral("профиль: %1").arg(failure));
-            verdict->setForeground(failure.isEmpty() ? palette().color(QPalette::WindowText) : kFailureColour);
+    m_profile = *profile;
+    m_profileUnits = m_poller->units();
+    m_profileRow = 0;
+    m_otherVersionsAllowed = false;
+    writeProfileIntoNext();
+}
+
+// Unit after unit: its settings read as they are, then the profile written where it differs
+// and read back; once the last is done, the test of them all.
+void BusWindow::writeProfileIntoNext()
+{
+    if (m_profileRow >= m_profileUnits.size()) {
+        m_poller->start();
+        m_ageTimer->start(kAgeRefreshMs);
+        startTest();
+        return;
+    }
+    const Bus::Unit &unit = m_profileUnits[m_profileRow];
+    showStatus(QStringLiteral("Запись профиля в прибор по адресу %1…").arg(unit.address));
+    const Profiles::Origin origin{m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity,
+                                  m_setup.line.stopBits, unit.address};
+    m_profileReader = new ProfileReader(m_session, origin, this);
+    connect(m_profileReader, &ProfileReader::ended, this, [this, reader = m_profileReader.data()] {
+        reader->deleteLater();
+        profileRead(*reader);
+    });
+    m_profileReader->start();
+}
+
+void BusWindow::profileRead(const ProfileReader &reader)
+{
+    if (!reader.complete()) {
+        profileWritten(QStringLiteral("не прочитан: %1")
+                           .arg(reader.failures().isEmpty() ? QString() : reader.failures().constFirst().text));
+        return;
+    }
+    const Profiles::DeviceProfile current = reader.profile();
+    if (current.identity.version != m_profile.identity.version && !m_otherVersionsAllowed) {
+        m_otherVersionsAllowed = ModalBox::question(
+            this, QStringLiteral("Прибор по адресу %1 с версией программы «%2», профиль снят с версии «%3».\n\n"
+                                 "Записывать профиль в приборы другой версии?")
+                      .arg(m_profileUnits[m_profileRow].address)
+                      .arg(current.identity.version, m_profile.identity.version));
+        if (!m_otherVersionsAllowed) {
+            profileWritten(QStringLiteral("другая версия программы: не записано"));
+            return;
         }
     }
-    m_poller->start();
-    m_ageTimer->start(kAgeRefreshMs);
-    startTest();
+    m_profileWriter = new ProfileWriter(m_session, m_profile, current, ProfileWriter::Options(), this);
+    m_profileWriter->confirmIdentity(); // the name is written with the rest
+    connect(m_profileWriter, &ProfileWriter::ended, this, [this, writer = m_profileWriter.data()] {
+        writer->deleteLater();
+        profileWritten(writer->allConfirmed() ? QString() : writer->summary());
+    });
+    m_profileWriter->start();
 }
 
 // Empty when the unit holds the profile now; otherwise what went wrong.
-QString BusWindow::writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed)
+void BusWindow::profileWritten(const QString &failure)
 {
-    Session *session = &m_session;
-    const quint16 windowsAddress = session->deviceNumber();
-    session->setDeviceNumber(unit.address);
-    const auto restore = qScopeGuard([session, windowsAddress] { session->setDeviceNumber(windowsAddress); });
-    const Profiles::Origin origin{m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity,
-                                  m_setup.line.stopBits, unit.address};
-    ProfileReader reader(*session, origin);
-    Blocking::runToEnd(reader);
-    if (!reader.complete())
-        return QStringLiteral("не прочитан: %1").arg(reader.failures().isEmpty() ? QString() : reader.failures().constFirst().text);
-    const Profiles::DeviceProfile current = reader.profile();
-    if (current.identity.version != profile.identity.version && !*otherVersionsAllowed) {
-        *otherVersionsAllowed = ModalBox::question(
-            this, QStringLiteral("Прибор по адресу %1 с версией программы «%2», профиль снят с версии «%3».\n\n"
-                                 "Записывать профиль в приборы другой версии?")
-                      .arg(unit.address)
-                      .arg(current.identity.version, profile.identity.version));
-        if (!*otherVersionsAllowed)
-            return QStringLiteral("другая версия программы: не записано");
+    const int row = m_profileRow++;
+    m_profileFailures.insert(m_profileUnits[row].address, failure);
+    if (row < m_table->rowCount()) {
+        QTableWidgetItem *verdict = m_table->item(row, VerdictColumn);
+        verdict->setText(failure.isEmpty() ? QStringLiteral("профиль записан") : QStringLiteral("профиль: %1").arg(failure));
+        verdict->setForeground(failure.isEmpty() ? palette().color(QPalette::WindowText) : kFailureColour);
     }
-    ProfileWriter writer(*session, profile, current);
-    writer.confirmIdentity(); // the name is written with the rest
-    Blocking::runToEnd(writer);
-    return writer.allConfirmed() ? QString() : writer.summary();
+    writeProfileIntoNext();
 }
 
 void BusWindow::endTest()

@@ -4,10 +4,13 @@
 #include "buspoller.h"
 #include "devicesearch.h"
 #include "profile.h"
+#include "profilereader.h"
+#include "profilewriter.h"
 #include "session.h"
 
 #include <QDialog>
 #include <QHash>
+#include <QPointer>
 
 #include <memory>
 #include <optional>
@@ -78,7 +81,9 @@ private:
     std::optional<BenchTest::Limits> limitsFromForm();
     void startTest();
     void writeProfileAndTest();
-    QString writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed);
+    void writeProfileIntoNext();
+    void profileRead(const ProfileReader &reader);
+    void profileWritten(const QString &failure);
     void endTest();
     void portLost();
     void saveTable();
@@ -100,6 +105,14 @@ private:
     // The profile written before the test, and what went wrong in each unit (by address).
     QString m_profileName;
     QHash<quint8, QString> m_profileFailures;
+    // While the profile goes into the units: the profile, the units in turn, and the reading
+    // or writing of the one whose turn it is.
+    Profiles::DeviceProfile m_profile;
+    QList<Bus::Unit> m_profileUnits;
+    int m_profileRow = 0;
+    bool m_otherVersionsAllowed = false;
+    QPointer<ProfileReader> m_profileReader;
+    QPointer<ProfileWriter> m_profileWriter;
 
     QLineEdit *m_addresses;
     QSpinBox *m_allowance;

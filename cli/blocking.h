@@ -7,8 +7,9 @@
 
 #include <optional>
 
-// The session's procedures for a caller that has nothing to do until the reply is in: each
-// returns once its exchange is over, serving the thread's events but user input meanwhile.
+// The session's procedures for a caller that has nothing to do until the reply is in, as the
+// command line has: each returns once its exchange is over, serving the thread's events but user
+// input meanwhile. A window never calls them: it hands its request in and goes on.
 namespace Blocking {
 
 bool start(Session &session, const LineSetup &line);
