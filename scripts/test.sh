@@ -13,6 +13,12 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 scripts/deps.sh
+# A compiler cache, where the machine has one, serves a second build of the same sources, in
+# this folder or in another clone of it.
+if command -v ccache >/dev/null; then
+    options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR="$PWD"
+fi
 cmake -S . -B "$build" "${options[@]}"
 cmake --build "$build" -j"$(nproc)"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
