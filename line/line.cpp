@@ -12,7 +12,7 @@ struct Line::Shared
     std::atomic<quint64> abandonedBelow{0};
 };
 
-// One entry of the queue: what to do on the line, and whom to tell.
+// One job handed to the link thread: whom to tell of its outcome, and whether it still counts.
 struct Line::Job
 {
     enum class Kind { Open, Request, Close };
@@ -20,19 +20,25 @@ struct Line::Job
     quint64 sequence = 0;
     const QObject *owner = nullptr; // compared only, never followed
     QPointer<QObject> receiver;
-    LineSetup setup;
-    LineRequest request;
     Opened opened;
     Replied replied;
+    // Set here when the job no longer counts; the link thread leaves it out if it has not begun.
+    std::shared_ptr<std::atomic<bool>> leftOut = std::make_shared<std::atomic<bool>>(false);
     bool cancelled = false;
+
+    void cancel()
+    {
+        cancelled = true;
+        *leftOut = true;
+    }
 };
 
 Line::Line(QObject *parent) : QObject(parent), m_shared(std::make_shared<Shared>()) {}
 
+// The link thread ends once the close has run; what it still sends back finds no Line.
 Line::~Line()
 {
     close();
-    // The link thread ends once the close has run; what it still sends back finds no Line.
 }
 
 void Line::open(const LineSetup &setup, QObject *receiver, Opened opened)
@@ -41,23 +47,36 @@ void Line::open(const LineSetup &setup, QObject *receiver, Opened opened)
     job.kind = Job::Kind::Open;
     job.owner = receiver;
     job.receiver = receiver;
-    job.setup = setup;
     job.opened = std::move(opened);
     m_setup = setup;
-    enqueue(std::move(job));
+    const QPointer<Line> self(this);
+    enqueue(std::move(job), [self, setup](Shared &shared, quint64) -> Outcome {
+        const LineOpened opened = openOn(shared, setup);
+        if (shared.adapter)
+            shared.adapter->setObserver([self](const ExchangeRecord &record) {
+                QMetaObject::invokeMethod(
+                    self.data(),
+                    [self, record] {
+                        if (self)
+                            self->relay(record);
+                    },
+                    Qt::QueuedConnection);
+            });
+        return opened;
+    });
 }
 
 void Line::close()
 {
-    dropQueue();
-    if (m_current) {
-        m_current->cancelled = true;
-        m_shared->abandonedBelow = m_nextSequence;
-    }
+    dropAll();
+    m_shared->abandonedBelow = m_nextSequence;
     m_open = false;
     Job job;
     job.kind = Job::Kind::Close;
-    enqueue(std::move(job));
+    enqueue(std::move(job), [](Shared &shared, quint64) -> Outcome {
+        closeOn(shared);
+        return {};
+    });
 }
 
 void Line::request(const LineRequest &request, QObject *receiver, Replied replied)
@@ -65,92 +84,66 @@ void Line::request(const LineRequest &request, QObject *receiver, Replied replie
     Job job;
     job.owner = receiver;
     job.receiver = receiver;
-    job.request = request;
     job.replied = std::move(replied);
-    enqueue(std::move(job));
+    enqueue(std::move(job), [request](Shared &shared, quint64 sequence) -> Outcome {
+        return exchangeOn(shared, request, sequence);
+    });
 }
 
 void Line::cancel(const QObject *receiver)
 {
-    std::erase_if(m_queue, [receiver](const Job &job) { return job.owner == receiver; });
-    if (m_current && m_current->owner == receiver)
-        m_current->cancelled = true;
+    for (Job &job : m_pending) {
+        if (job.owner == receiver)
+            job.cancel();
+    }
 }
 
 bool Line::hasPending(const QObject *receiver) const
 {
-    if (m_current && !m_current->cancelled && m_current->owner == receiver)
-        return true;
-    return std::any_of(m_queue.begin(), m_queue.end(), [receiver](const Job &job) { return job.owner == receiver; });
+    return std::any_of(m_pending.begin(), m_pending.end(),
+                       [receiver](const Job &job) { return !job.cancelled && job.owner == receiver; });
 }
 
-void Line::enqueue(Job job)
+// The link thread runs its jobs in the order they were posted, so the outcomes come back in the
+// order of m_pending. A job left out, or given up by a close after it, never touches the line;
+// a close always runs.
+void Line::enqueue(Job job, Work work)
 {
     job.sequence = m_nextSequence++;
-    m_queue.push_back(std::move(job));
-    sendNext();
-}
-
-// One job on the link thread at a time; its outcome comes back as a queued call, which hands
-// the next one over.
-void Line::sendNext()
-{
-    if (m_current || m_queue.empty())
-        return;
-    m_current = std::make_unique<Job>(std::move(m_queue.front()));
-    m_queue.pop_front();
-    const Job &job = *m_current;
-    const std::shared_ptr<Shared> shared = m_shared;
     const QPointer<Line> self(this);
-    // Queued to this thread, where a Line destroyed meanwhile drops it.
-    const auto answer = [self, sequence = job.sequence](std::function<void()> deliver) {
+    const bool mayBeLeftOut = job.kind != Job::Kind::Close;
+    m_link.post([self, shared = m_shared, sequence = job.sequence, leftOut = job.leftOut, mayBeLeftOut,
+                 work = std::move(work)] {
+        const bool skipped = mayBeLeftOut && (*leftOut || sequence < shared->abandonedBelow);
+        Outcome outcome = skipped ? Outcome() : work(*shared, sequence);
         QMetaObject::invokeMethod(
             self.data(),
-            [self, sequence, deliver = std::move(deliver)] {
+            [self, sequence, outcome = std::move(outcome)] {
                 if (self)
-                    self->finish(sequence, deliver);
+                    self->finish(sequence, outcome);
             },
             Qt::QueuedConnection);
-    };
-    switch (job.kind) {
-    case Job::Kind::Open:
-        m_link.post([self, shared, setup = job.setup, answer] {
-            const LineOpened opened = openOn(*shared, setup);
-            if (shared->adapter)
-                shared->adapter->setObserver([self](const ExchangeRecord &record) {
-                    QMetaObject::invokeMethod(
-                        self.data(),
-                        [self, record] {
-                            if (self)
-                                self->relay(record);
-                        },
-                        Qt::QueuedConnection);
-                });
-            answer([self, opened] { self->openFinished(opened); });
-        });
-        break;
-    case Job::Kind::Request:
-        m_link.post([self, shared, request = job.request, sequence = job.sequence, answer] {
-            const LineReply reply = exchangeOn(*shared, request, sequence);
-            answer([self, reply] { self->requestFinished(reply); });
-        });
-        break;
-    case Job::Kind::Close:
-        m_link.post([shared, answer] {
-            closeOn(*shared);
-            answer([] {});
-        });
-        break;
-    }
+    });
+    m_pending.push_back(std::move(job));
 }
 
-void Line::finish(quint64 sequence, const std::function<void()> &deliver)
+// Taken off the list before its asker hears of it, so that the asker may queue, cancel or close.
+void Line::finish(quint64 sequence, const Outcome &outcome)
 {
-    if (!m_current || m_current->sequence != sequence)
+    if (m_pending.empty() || m_pending.front().sequence != sequence)
         return;
-    deliver();
-    m_current.reset();
-    sendNext();
+    const Job job = std::move(m_pending.front());
+    m_pending.pop_front();
+    if (const auto *opened = std::get_if<LineOpened>(&outcome))
+        openFinished(job, *opened);
+    else if (const auto *reply = std::get_if<LineReply>(&outcome))
+        requestFinished(job, *reply);
+}
+
+void Line::dropAll()
+{
+    for (Job &job : m_pending)
+        job.cancel();
 }
 
 bool Line::heard(const Job &job)
@@ -158,34 +151,29 @@ bool Line::heard(const Job &job)
     return job.receiver && !job.cancelled;
 }
 
-void Line::openFinished(const LineOpened &opened)
+void Line::openFinished(const Job &job, const LineOpened &opened)
 {
     m_open = opened.opened;
     m_lossReported = false;
-    if (heard(*m_current) && m_current->opened)
-        m_current->opened(opened);
+    if (heard(job) && job.opened)
+        job.opened(opened);
 }
 
 // A lost port has closed itself on the link thread: what was queued behind the reply that found
 // it would only fail in turn.
-void Line::requestFinished(const LineReply &reply)
+void Line::requestFinished(const Job &job, const LineReply &reply)
 {
     const bool lostNow = reply.portLost && m_open;
     if (lostNow) {
         m_open = false;
-        dropQueue();
+        dropAll();
     }
-    if (heard(*m_current) && m_current->replied)
-        m_current->replied(reply);
+    if (heard(job) && job.replied)
+        job.replied(reply);
     if (lostNow && !m_lossReported) {
         m_lossReported = true;
         QMetaObject::invokeMethod(this, &Line::portLost, Qt::QueuedConnection);
     }
-}
-
-void Line::dropQueue()
-{
-    m_queue.clear();
 }
 
 void Line::relay(const ExchangeRecord &record)

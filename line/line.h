@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class CAdapter;
 
@@ -21,11 +22,12 @@ class CAdapter;
 // the reply comes back later as a call on the asker's thread, bound to a receiver: a receiver
 // that is gone, or that cancelled, never hears of it. Nothing here waits for the line.
 //
-// The queue holds opens, requests and closes in the order given; one at a time is under way on
-// the link thread. cancel() drops a receiver's requests at once, and lets the exchange under
-// way end on the line, so that its late reply cannot be taken for the next one's; close()
-// drops everything and cuts the exchange under way short, since the port it would answer on is
-// closing.
+// Opens, requests and closes go to the link thread as they are given and run there one at a
+// time, in that order, back to back; their outcomes come back in the same order. cancel() marks
+// a receiver's requests so that the link thread leaves out those not yet begun, and lets the
+// exchange under way end on the line, so that its late reply cannot be taken for the next one's;
+// close() does the same to everyone's and cuts the exchange under way short, since the port it
+// would answer on is closing.
 class Line : public QObject
 {
     Q_OBJECT
@@ -57,7 +59,7 @@ public:
     // Receiver has requests queued or under way.
     bool hasPending(const QObject *receiver) const;
     // Nothing is queued or under way.
-    bool isIdle() const { return !m_current && m_queue.empty(); }
+    bool isIdle() const { return m_pending.empty(); }
 
     // Hears of every exchange that reaches the line, abandoned ones included, on this thread.
     void setObserver(ExchangeObserver observer) { m_observer = std::move(observer); }
@@ -70,14 +72,18 @@ signals:
 private:
     struct Job;
     struct Shared;
+    // What a job brings back: nothing (a close, or a job left out), an open's or a request's outcome.
+    using Outcome = std::variant<std::monostate, LineOpened, LineReply>;
+    using Work = std::function<Outcome(Shared &shared, quint64 sequence)>;
 
-    void enqueue(Job job);
-    void sendNext();
-    void finish(quint64 sequence, const std::function<void()> &deliver);
+    // Hands job to the link thread, where work runs unless the job was left out meanwhile, and
+    // what work returns runs back here once it is over.
+    void enqueue(Job job, Work work);
+    void finish(quint64 sequence, const Outcome &outcome);
+    void dropAll();
     static bool heard(const Job &job);
-    void openFinished(const LineOpened &opened);
-    void requestFinished(const LineReply &reply);
-    void dropQueue();
+    void openFinished(const Job &job, const LineOpened &opened);
+    void requestFinished(const Job &job, const LineReply &reply);
     void relay(const ExchangeRecord &record);
 
     // On the link thread.
@@ -86,8 +92,7 @@ private:
     static void closeOn(Shared &shared);
 
     std::shared_ptr<Shared> m_shared; // the adapter and what the link thread looks at
-    std::deque<Job> m_queue;
-    std::unique_ptr<Job> m_current; // handed to the link thread, its reply not yet back
+    std::deque<Job> m_pending;        // handed to the link thread, their outcomes not yet back
     quint64 m_nextSequence = 1;
     bool m_open = false;
     bool m_lossReported = false;

@@ -128,7 +128,7 @@ Answer classify(qint16 resultCode, quint16 value, quint8 address)
 }
 
 Sweep::Sweep(const Plan &plan, Line &line, const LineSetup &port)
-    : m_line(line), m_port(port), m_allowanceMs(plan.allowanceMs)
+    : m_line(&line), m_port(port), m_allowanceMs(plan.allowanceMs)
 {
     const CAdapter::PipeAbilities pipe = CAdapter::abilitiesOf(port.portName);
     m_probes = probeOrder(pipe.setsLine ? plan : addressesOnly(plan));
@@ -150,9 +150,11 @@ Sweep::~Sweep()
 
 void Sweep::stop()
 {
-    m_line.cancel(this);
-    if (!m_stopped && m_openSetting)
-        m_line.close();
+    if (m_line) {
+        m_line->cancel(this);
+        if (!m_stopped && m_openAsked)
+            m_line->close();
+    }
     m_openSetting.reset();
     m_stopped = true;
     m_remainingMs = 0;
@@ -168,7 +170,7 @@ std::optional<Probe> Sweep::upcoming() const
 // The port is opened again only when the probe's setting differs from the one it has.
 bool Sweep::next(StepDone done)
 {
-    if (finished())
+    if (finished() || !m_line)
         return false;
     const Probe upcoming = m_probes[m_next];
     if (m_openSetting == upcoming.setting) {
@@ -178,7 +180,8 @@ bool Sweep::next(StepDone done)
     LineSetup setup = m_port;
     setup.speedNumber = upcoming.setting.speedNumber;
     setup.parity = upcoming.setting.parity;
-    m_line.open(setup, this, [this, upcoming, done](const LineOpened &opened) {
+    m_openAsked = true;
+    m_line->open(setup, this, [this, upcoming, done](const LineOpened &opened) {
         if (!opened.opened) {
             fail(Failure::PortNotOpened, done);
             return;
@@ -193,7 +196,7 @@ void Sweep::probe(const Probe &probe, const StepDone &done)
 {
     const TParamInfo &probed = probedRegister();
     const int budget = probeBudgetMs(probe.setting.speedNumber, m_allowanceMs);
-    m_line.request(LineRequest::read(probe.address, probed.Register, probed.Bytes / 2, budget), this,
+    m_line->request(LineRequest::read(probe.address, probed.Register, probed.Bytes / 2, budget), this,
                    [this, probe, done](const LineReply &reply) {
                        const quint16 value = reply.registers.value(0);
                        Step step{probe, classify(reply.code, value, probe.address), std::nullopt};
@@ -219,11 +222,11 @@ void Sweep::readIdentity(Step step, const StepDone &done)
     };
     LineRequest name = textRead(prmInformationDevName);
     name.slave = step.probe.address;
-    m_line.request(name, this, [this, step, done, textRead, text](const LineReply &nameReply) mutable {
+    m_line->request(name, this, [this, step, done, textRead, text](const LineReply &nameReply) mutable {
         step.found = Found{step.probe.setting, step.probe.address, true, text(prmInformationDevName, nameReply), {}};
         LineRequest version = textRead(prmInformationProgVer);
         version.slave = step.probe.address;
-        m_line.request(version, this, [this, step, done, text](const LineReply &versionReply) mutable {
+        m_line->request(version, this, [this, step, done, text](const LineReply &versionReply) mutable {
             step.found->version = text(prmInformationProgVer, versionReply);
             stepDone(step, done);
         });

@@ -4,6 +4,7 @@
 #include "linesetup.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <QList>
 #include <QString>
@@ -138,7 +139,9 @@ private:
     void fail(Failure failure, const StepDone &done);
     void countNoise(const LineSetting &setting);
 
-    Line &m_line;
+    // The window's line, which may go before a sweep that goes later, by deleteLater().
+    QPointer<Line> m_line;
+    bool m_openAsked = false; // an open went to the line: the search closes it at its end
     LineSetup m_port;
     QList<Probe> m_probes;
     qsizetype m_next = 0;

@@ -92,10 +92,11 @@ private slots:
     // reply cannot be taken for the next one's, and its receiver never hears of it.
     void cancelForgetsTheReceiversRequestsAndLeavesOthersAlone()
     {
-        ScriptedPipe device;
+        constexpr int kReplyAfterMs = 50; // within the read's 100 ms
+        PtyPeer device;
         Line line;
         QVERIFY(openOn(line, device.devicePath()));
-        device.queueReply(readReply(1, {1}), 20);
+        device.queueReply(readReply(1, {1}), kReplyAfterMs);
         device.queueReply(readReply(2, {2}));
         Heard leaving;
         Heard staying;
@@ -103,6 +104,7 @@ private slots:
         line.request(LineRequest::read(1, 0x0801, 1), &leaving, leaving.record());
         line.request(LineRequest::read(2, 0x0800, 1), &staying, staying.record());
         QVERIFY(line.hasPending(&leaving));
+        QTRY_VERIFY_WITH_TIMEOUT(device.requests().size() == 1, kWaitMs); // the first under way
         line.cancel(&leaving);
         QVERIFY(!line.hasPending(&leaving));
         QTRY_VERIFY_WITH_TIMEOUT(line.isIdle(), kWaitMs);
