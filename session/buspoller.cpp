@@ -16,7 +16,7 @@ void RoundRobin::setAddresses(const QList<quint8> &addresses)
 {
     m_turns.clear();
     for (quint8 address : addresses)
-        m_turns.append({address, 0, 0});
+        m_turns.append({address, 0, 0, std::nullopt});
     m_next = 0;
 }
 
@@ -28,17 +28,59 @@ QList<quint8> RoundRobin::addresses() const
     return addresses;
 }
 
+void RoundRobin::setSilent(quint8 address)
+{
+    if (Turn *turn = find(address)) {
+        turn->misses = kMissesBeforeSilent;
+        turn->retryAtMs = 0;
+    }
+}
+
 std::optional<quint8> RoundRobin::next(qint64 nowMs)
 {
+    if (!m_startMs)
+        m_startMs = nowMs;
+    // The budget has room for one retry at a time, and it goes to the silent unit that has
+    // waited longest past its due time: taken in the round's order, twenty-nine silent units
+    // behind one that answers would have the budget spent on the first few of them for good.
+    std::optional<qsizetype> firstInLine;
+    if (budgetAllowsAtMs() <= nowMs) {
+        for (qsizetype at = 0; at < m_turns.size(); ++at) {
+            const Turn &turn = m_turns[at];
+            if (silent(turn) && turn.retryAtMs <= nowMs && !turn.retryStartedMs
+                && (!firstInLine || turn.retryAtMs < m_turns[*firstInLine].retryAtMs))
+                firstInLine = at;
+        }
+    }
     for (qsizetype tried = 0; tried < m_turns.size(); ++tried) {
         const qsizetype at = (m_next + tried) % m_turns.size();
-        const Turn &turn = m_turns[at];
-        if (!silent(turn) || turn.retryAtMs <= nowMs) {
+        Turn &turn = m_turns[at];
+        if (!silent(turn) || at == firstInLine) {
+            if (silent(turn))
+                turn.retryStartedMs = nowMs;
             m_next = (at + 1) % m_turns.size();
             return turn.address;
         }
     }
     return std::nullopt;
+}
+
+// A retry may start while the retries so far and one more like the last stay within the
+// budget's share of the time since the start: with 1 s spent and retries of 105 ms, the next
+// may start once 11.05 s have passed.
+qint64 RoundRobin::budgetAllowsAtMs() const
+{
+    const qint64 startMs = m_startMs.value_or(0);
+    return startMs + (m_retryMs + m_lastRetryCostMs) * 100 / kRetryBudgetPercent;
+}
+
+void RoundRobin::ended(Turn &turn, qint64 nowMs)
+{
+    if (!turn.retryStartedMs)
+        return;
+    m_lastRetryCostMs = std::max<qint64>(nowMs - *turn.retryStartedMs, 0);
+    m_retryMs += m_lastRetryCostMs;
+    turn.retryStartedMs.reset();
 }
 
 RoundRobin::Turn *RoundRobin::find(quint8 address)
@@ -47,10 +89,12 @@ RoundRobin::Turn *RoundRobin::find(quint8 address)
     return found == m_turns.end() ? nullptr : &*found;
 }
 
-void RoundRobin::answered(quint8 address)
+void RoundRobin::answered(quint8 address, qint64 nowMs)
 {
-    if (Turn *turn = find(address))
+    if (Turn *turn = find(address)) {
+        ended(*turn, nowMs);
         turn->misses = 0;
+    }
 }
 
 void RoundRobin::missed(quint8 address, qint64 nowMs)
@@ -58,6 +102,7 @@ void RoundRobin::missed(quint8 address, qint64 nowMs)
     Turn *turn = find(address);
     if (!turn)
         return;
+    ended(*turn, nowMs);
     ++turn->misses;
     if (!silent(*turn))
         return;
@@ -80,6 +125,8 @@ std::optional<qint64> RoundRobin::nextDueMs() const
             return std::nullopt;
         due = std::min(due.value_or(turn.retryAtMs), turn.retryAtMs);
     }
+    if (due)
+        due = std::max(*due, budgetAllowsAtMs());
     return due;
 }
 
@@ -105,6 +152,11 @@ void Poller::setUnits(const QList<Unit> &units)
     for (const Unit &unit : units)
         addresses << unit.address;
     m_turns.setAddresses(addresses);
+    m_readApart.clear();
+    for (const Unit &unit : units) {
+        if (unit.silent)
+            m_turns.setSilent(unit.address);
+    }
 }
 
 void Poller::setClock(Clock clock)
@@ -147,10 +199,30 @@ int Poller::rowOf(quint8 address) const
 
 namespace {
 
-// The reads of a unit's poll, in the order they go out.
+// The values of a unit's poll, in the order its separate reads go out.
 const std::array<TParamId, 4> kPolledValues{prmDataCur, prmDataTxt, prmSelfDiag, prmEEPROMErr};
 
+// The unit refuses the one read, where another that does not answer is only silent: an
+// exception, or a reply that is no whole answer to it.
+bool refusesTogether(const LineReply &reply, quint16 count)
+{
+    return reply.code == lrDeviceError || reply.code == lrWrongReply || reply.code == lrIncomplete
+        || (reply.code >= lrOk && reply.registers.size() < count);
+}
+
 } // namespace
+
+RegisterSpan polledRegisters()
+{
+    quint16 first = 0xFFFF;
+    int end = 0;
+    for (TParamId id : kPolledValues) {
+        const Catalogue::Parameter &parameter = Catalogue::of(id);
+        first = std::min(first, parameter.firstRegister());
+        end = std::max(end, parameter.firstRegister() + parameter.registerCount());
+    }
+    return {first, quint16(end - first)};
+}
 
 // A poll under way: the unit as it was, and what its reads have brought so far.
 struct Poll
@@ -170,11 +242,44 @@ bool Poller::pollNext()
     auto poll = std::make_shared<Poll>();
     poll->unit = m_units[row];
     poll->unit.lastCode = lrOk;
-    readNext(poll);
+    if (m_readApart.contains(*address))
+        readNext(poll);
+    else
+        readTogether(poll);
     return true;
 }
 
-// The reads in turn; once the line has said nothing, the rest would only wait as long again.
+// Every value of the poll from one reply; a unit that refuses it is read apart at once, in this
+// poll already.
+void Poller::readTogether(std::shared_ptr<Poll> poll)
+{
+    if (!m_session.isConnected()) {
+        poll->unit.lastCode = lrNotConnected;
+        pollDone(*poll);
+        return;
+    }
+    static const RegisterSpan span = polledRegisters();
+    const LineRequest request = LineRequest::read(poll->unit.address, span.first, span.count);
+    m_session.lineOwner().request(request, this, [this, poll](const LineReply &reply) {
+        if (refusesTogether(reply, span.count)) {
+            m_readApart.insert(poll->unit.address);
+            readNext(poll);
+            return;
+        }
+        if (reply.code < lrOk) {
+            poll->unit.lastCode = reply.code;
+        } else {
+            poll->answered = true;
+            for (std::size_t k = 0; k < kPolledValues.size(); ++k) {
+                const Catalogue::Parameter &parameter = Catalogue::of(kPolledValues[k]);
+                poll->values[k] = Catalogue::decode(parameter, reply.registers.data() + (parameter.firstRegister() - span.first));
+            }
+        }
+        pollDone(*poll);
+    });
+}
+
+// The reads apart, in turn; once the line has said nothing, the rest would only wait as long again.
 void Poller::readNext(std::shared_ptr<Poll> poll)
 {
     if (poll->next == kPolledValues.size() || LineFailed(poll->unit.lastCode)) {
@@ -215,7 +320,7 @@ void Poller::pollDone(const Poll &poll)
     const int row = rowOf(unit.address);
     if (row >= 0) {
         if (poll.answered)
-            m_turns.answered(unit.address);
+            m_turns.answered(unit.address, m_clock());
         else
             m_turns.missed(unit.address, m_clock());
         unit.silent = m_turns.isSilent(unit.address);
