@@ -1,6 +1,6 @@
 // Many units on one line without a window: whose turn it is, how a silent unit is backed off and
 // kept within the retries' budget, the poll's one read and a unit that refuses it, the bench
-// test's verdicts, the report's rows, and the poller against the simulator.
+// test's verdicts and its end, the report's rows, and the poller against the simulator.
 #include "benchtest.h"
 #include "blocking.h"
 #include "buspoller.h"
@@ -263,6 +263,48 @@ private slots:
         QCOMPARE(polled.value, std::optional<double>(12.5));
         QCOMPARE(polled.text, QStringLiteral("12.50"));
         QCOMPARE(polled.selfDiag, std::optional<quint16>(0));
+    }
+
+    // The test lasts its time, and on past it while a unit that answers lacks its readings,
+    // until it has them or the longest time has passed; a silent unit holds no one up.
+    void theTestGoesOnUntilEachUnitHasItsReadings_data()
+    {
+        QTest::addColumn<QList<qint64>>("secondUnitReadsAt");
+        QTest::addColumn<bool>("secondSilent");
+        QTest::addColumn<qint64>("endsAtMs");
+        QTest::addColumn<QString>("secondsReason"); // a part of it; empty when it passes
+        // Three readings needed; 10 s at least, 30 s at most; unit 1 has its three by 1 s.
+        QTest::newRow("both have them in time") << QList<qint64>{0, 500, 1000} << false << qint64(10000) << "";
+        QTest::newRow("the third reading past the time") << QList<qint64>{0, 500, 12500} << false << qint64(12500) << "";
+        QTest::newRow("short at the longest time") << QList<qint64>{0, 500} << false << qint64(30000)
+                                                   << "мало показаний: 2 из 3";
+        QTest::newRow("silent, holding no one up") << QList<qint64>{} << true << qint64(10000) << "нет показаний";
+    }
+
+    void theTestGoesOnUntilEachUnitHasItsReadings()
+    {
+        QFETCH(QList<qint64>, secondUnitReadsAt);
+        QFETCH(bool, secondSilent);
+        QFETCH(qint64, endsAtMs);
+        QFETCH(QString, secondsReason);
+        QList<Bus::Unit> units{unitPolled(1, -1, 12.0), unitPolled(2, -1, 12.0)};
+        units[1].silent = secondSilent;
+        BenchTest::Run run(units, {12.0, 0.5, 0.5, 3, 10000, 30000}, 0);
+        for (qint64 ms : {0, 500, 1000})
+            run.record(unitPolled(1, ms, 12.0));
+        // The poller's clock in steps of 500 ms: the end is the first step the test may end at.
+        std::optional<qint64> endedMs;
+        for (qint64 ms = 0; ms <= 40000 && !endedMs; ms += 500) {
+            if (secondUnitReadsAt.contains(ms))
+                run.record(unitPolled(2, ms, 12.0));
+            if (run.isOver(ms, units))
+                endedMs = ms;
+        }
+        QCOMPARE(endedMs, std::optional<qint64>(endsAtMs));
+        run.finish(*endedMs);
+        QVERIFY(run.judge(1).passed());
+        const BenchTest::Judgement second = run.judge(2);
+        QVERIFY2(secondsReason.isEmpty() ? second.reason.isEmpty() : second.reason.contains(secondsReason), qPrintable(second.reason));
     }
 
     void verdicts_data()

@@ -77,6 +77,9 @@ private:
     void showAges();
     std::optional<BenchTest::Limits> limitsFromForm();
     void startTest();
+    void recordForTest(int row);
+    void showProgress(int row);
+    void endTestWhenOver();
     void writeProfileAndTest();
     QString writeProfileInto(const Bus::Unit &unit, const Profiles::DeviceProfile &profile, bool *otherVersionsAllowed);
     void endTest();
@@ -111,6 +114,7 @@ private:
     QLineEdit *m_tolerance;
     QLineEdit *m_sigma;
     QSpinBox *m_seconds;
+    QSpinBox *m_longest;
     QSpinBox *m_minReadings;
     QPushButton *m_test;
     QPushButton *m_profileTest;
