@@ -16,7 +16,7 @@ void RoundRobin::setAddresses(const QList<quint8> &addresses)
 {
     m_turns.clear();
     for (quint8 address : addresses)
-        m_turns.append({address, 0, 0, std::nullopt});
+        m_turns.append({address, 0, 0, std::nullopt, false});
     m_next = 0;
 }
 
@@ -38,16 +38,14 @@ void RoundRobin::setSilent(quint8 address)
 
 std::optional<quint8> RoundRobin::next(qint64 nowMs)
 {
-    if (!m_startMs)
-        m_startMs = nowMs;
     // The budget has room for one retry at a time, and it goes to the silent unit that has
     // waited longest past its due time: taken in the round's order, twenty-nine silent units
     // behind one that answers would have the budget spent on the first few of them for good.
     std::optional<qsizetype> firstInLine;
-    if (budgetAllowsAtMs() <= nowMs) {
+    if (retryFits()) {
         for (qsizetype at = 0; at < m_turns.size(); ++at) {
             const Turn &turn = m_turns[at];
-            if (silent(turn) && turn.retryAtMs <= nowMs && !turn.retryStartedMs
+            if (silent(turn) && turn.retryAtMs <= nowMs && !turn.startedMs
                 && (!firstInLine || turn.retryAtMs < m_turns[*firstInLine].retryAtMs))
                 firstInLine = at;
         }
@@ -56,8 +54,8 @@ std::optional<quint8> RoundRobin::next(qint64 nowMs)
         const qsizetype at = (m_next + tried) % m_turns.size();
         Turn &turn = m_turns[at];
         if (!silent(turn) || at == firstInLine) {
-            if (silent(turn))
-                turn.retryStartedMs = nowMs;
+            turn.startedMs = nowMs;
+            turn.retrying = silent(turn);
             m_next = (at + 1) % m_turns.size();
             return turn.address;
         }
@@ -65,22 +63,35 @@ std::optional<quint8> RoundRobin::next(qint64 nowMs)
     return std::nullopt;
 }
 
-// A retry may start while the retries so far and one more like the last stay within the
-// budget's share of the time since the start: with 1 s spent and retries of 105 ms, the next
-// may start once 11.05 s have passed.
-qint64 RoundRobin::budgetAllowsAtMs() const
+bool RoundRobin::someAnswer() const
 {
-    const qint64 startMs = m_startMs.value_or(0);
-    return startMs + (m_retryMs + m_lastRetryCostMs) * 100 / kRetryBudgetPercent;
+    return std::any_of(m_turns.begin(), m_turns.end(), [](const Turn &turn) { return !silent(turn); });
 }
 
+// A retry fits while the retries so far and one more like the last stay within the budget's
+// share of the line's time with it: one retry of 105 ms in 2 s of the line, a second would make
+// 210 ms of 2.105 s, 10 %; it waits until the line's time is 4.095 s, and then makes 5 %.
+bool RoundRobin::retryFits() const
+{
+    if (!someAnswer())
+        return true; // no one's pace to keep
+    return (m_retryMs + m_lastRetryCostMs) * 100 <= (m_lineMs + m_lastRetryCostMs) * kRetryBudgetPercent;
+}
+
+// A poll's time counts for the line while some unit answers; a retry's, for the budget too.
 void RoundRobin::ended(Turn &turn, qint64 nowMs)
 {
-    if (!turn.retryStartedMs)
+    if (!turn.startedMs)
         return;
-    m_lastRetryCostMs = std::max<qint64>(nowMs - *turn.retryStartedMs, 0);
-    m_retryMs += m_lastRetryCostMs;
-    turn.retryStartedMs.reset();
+    const qint64 tookMs = std::max<qint64>(nowMs - *turn.startedMs, 0);
+    turn.startedMs.reset();
+    if (!someAnswer())
+        return;
+    m_lineMs += tookMs;
+    if (turn.retrying) {
+        m_retryMs += tookMs;
+        m_lastRetryCostMs = tookMs;
+    }
 }
 
 RoundRobin::Turn *RoundRobin::find(quint8 address)
@@ -92,8 +103,8 @@ RoundRobin::Turn *RoundRobin::find(quint8 address)
 void RoundRobin::answered(quint8 address, qint64 nowMs)
 {
     if (Turn *turn = find(address)) {
-        ended(*turn, nowMs);
         turn->misses = 0;
+        ended(*turn, nowMs);
     }
 }
 
@@ -102,8 +113,8 @@ void RoundRobin::missed(quint8 address, qint64 nowMs)
     Turn *turn = find(address);
     if (!turn)
         return;
-    ended(*turn, nowMs);
     ++turn->misses;
+    ended(*turn, nowMs);
     if (!silent(*turn))
         return;
     // 1 s after the miss that made it silent, doubling with each miss after it.
@@ -125,8 +136,6 @@ std::optional<qint64> RoundRobin::nextDueMs() const
             return std::nullopt;
         due = std::min(due.value_or(turn.retryAtMs), turn.retryAtMs);
     }
-    if (due)
-        due = std::max(*due, budgetAllowsAtMs());
     return due;
 }
 

@@ -23,16 +23,20 @@ namespace Bus {
 inline constexpr int kMissesBeforeSilent = 2;
 inline constexpr qint64 kFirstRetryMs = 1000;
 inline constexpr qint64 kLongestRetryMs = 16000;
-// The retries of silent units together take at most this share of the line's time, so that the
-// units that answer keep their pace. Ten empty addresses, each retry waiting out its time-out
-// of about 105 ms at 19200 baud: backed off alone, the ten fall due together a second after
-// they fell silent and hold the line for a whole second, again two seconds later, and so on;
-// within the budget they take at most 1 s of every 10.
-inline constexpr int kRetryBudgetPercent = 10;
+// While some unit answers, the retries of silent units together take at most this share of the
+// line's time, so that the units that answer keep their pace. Ten empty addresses, each retry
+// waiting out its time-out of about 105 ms at 19200 baud: backed off alone, the ten fall due
+// together a second after they fell silent and hold the line for a whole second, again two
+// seconds later, and so on. A tenth would be the most they may take; at a tenth, twenty units
+// among them would give 90 % of their readings at best, and the budget, spent a whole retry
+// at a time, would leave them under it half the time. At a twentieth they give 95 %, and each
+// empty address is still tried every 21 s (ten retries of 105 ms in 5 % of the line).
+inline constexpr int kRetryBudgetPercent = 5;
 
 // Whose turn it is. The units go in the order given, round and round; a silent unit keeps its
-// place but is skipped until its retry comes due and the retries' budget has room for it. Times
-// are the caller's clock in ms; the line's time is counted from the first next().
+// place but is skipped until its retry comes due and, while some unit answers, the retries'
+// budget has room for it. Times are the caller's clock in ms; the line's time is that of the
+// polls made while some unit answers, the waits of a line where none does not counted.
 class RoundRobin
 {
 public:
@@ -48,10 +52,9 @@ public:
     void answered(quint8 address, qint64 nowMs);
     void missed(quint8 address, qint64 nowMs);
     bool isSilent(quint8 address) const;
-    // When the earliest silent unit may be tried again, its back-off and the budget both
-    // considered; none while some unit answers.
+    // When the earliest silent unit is due again; none while some unit answers.
     std::optional<qint64> nextDueMs() const;
-    // The line's time taken by retries of silent units so far.
+    // The line's time taken by retries of silent units while some unit answered, so far.
     qint64 retryMs() const { return m_retryMs; }
 
 private:
@@ -60,17 +63,18 @@ private:
         quint8 address = 0;
         int misses = 0;
         qint64 retryAtMs = 0;
-        std::optional<qint64> retryStartedMs; // its retry under way
+        std::optional<qint64> startedMs; // its poll under way
+        bool retrying = false;           // that poll is a retry of a silent unit
     };
     static bool silent(const Turn &turn) { return turn.misses >= kMissesBeforeSilent; }
     Turn *find(quint8 address);
     void ended(Turn &turn, qint64 nowMs);
-    // The earliest time a retry fits the budget, reckoned with the cost of the last one.
-    qint64 budgetAllowsAtMs() const;
+    bool someAnswer() const;
+    bool retryFits() const;
 
     QList<Turn> m_turns;
     qsizetype m_next = 0;
-    std::optional<qint64> m_startMs;
+    qint64 m_lineMs = 0;
     qint64 m_retryMs = 0;
     qint64 m_lastRetryCostMs = 0;
 };
