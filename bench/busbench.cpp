@@ -12,8 +12,8 @@
 //
 // The readings: twenty units polled for 10 s as indicator-cli test polls them, each address
 // first asked its name and firmware, once at the twenty addresses alone and once at thirty
-// addresses of which every third is empty. The retries of the empty ones take at most a tenth
-// of the line: the target is at least 90 % of the readings without them.
+// addresses of which every third is empty. The retries of the empty ones take at most a
+// twentieth of the line: the target is at least 90 % of the readings without them.
 //
 // Usage: indicator-bus-bench [ROUNDS] [UNITS] [LAST_ADDRESS]   (5, 30, 247)
 #include "blocking.h"
