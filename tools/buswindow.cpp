@@ -459,8 +459,6 @@ void BusWindow::startTest()
     if (!limits)
         return;
     m_report.reset();
-    for (int row = 0; row < m_table->rowCount(); ++row)
-        m_table->item(row, VerdictColumn)->setText({});
     m_run.emplace(m_poller->units(), *limits, m_poller->now());
     m_testTimer->start(kTestCheckMs);
     for (int row = 0; row < m_table->rowCount(); ++row)
