@@ -8,6 +8,7 @@
 #include "portdevices.h"
 #include "serverwatch.h"
 #include "session.h"
+#include "trendpanel.h"
 #include "updown.h"
 #include "ui_mainform.h"
 
@@ -75,6 +76,15 @@ bool TfrmMain::UpDownDevNumberChangingEx(int proposed)
     return true;
 }
 
+// DeviceNumber changes at every keystroke and every step of the spinner, and the pages' next
+// exchanges go there at once; a trend would draw each unit on the way into one line. It follows
+// the address settled on: the edit done, the spinner let go of, or the connection started.
+void TfrmMain::trendsFollowDevice()
+{
+    for (TrendPanel *trend : findChildren<TrendPanel *>())
+        trend->follow(m_session->deviceNumber());
+}
+
 quint16 TfrmMain::DeviceNumber() const
 {
     return m_session->deviceNumber();
@@ -121,6 +131,7 @@ void TfrmMain::connectTo(const QString &portName)
         }
         m_stablePort = PortDevices::stableName(line.portName);
         enableConnectedActions(true);
+        trendsFollowDevice();
 
         // The page chosen before the connection is entered again, its values read or its polling started.
         reenterPage();

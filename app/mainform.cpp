@@ -17,6 +17,7 @@
 #include "serverwatch.h"
 #include "session.h"
 #include "settingsfile.h"
+#include "updown.h"
 #include "ui_mainform.h"
 
 #include <QButtonGroup>
@@ -207,6 +208,8 @@ void TfrmMain::connectSignals()
     ui->UpDownDevNumber->setBuddy(ui->edtDevNumber);
     ui->UpDownDevNumber->setCheck([this](int proposed) { return UpDownDevNumberChangingEx(proposed); });
     connect(ui->edtDevNumber, &QLineEdit::textChanged, this, &TfrmMain::edtDevNumberChange);
+    connect(ui->edtDevNumber, &QLineEdit::editingFinished, this, &TfrmMain::trendsFollowDevice);
+    connect(ui->UpDownDevNumber, &UpDown::stepsEnded, this, &TfrmMain::trendsFollowDevice);
 }
 
 // A settings file that is none, or not one of ours, leaves the window on its defaults and the

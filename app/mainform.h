@@ -77,6 +77,8 @@ private:
     void cmbStopBitChange(int index);
     void edtDevNumberChange(const QString &text);
     bool UpDownDevNumberChangingEx(int proposed);
+    // The live pages' trends take the unit of DeviceNumber as theirs, once its edit is done.
+    void trendsFollowDevice();
     QString portDevice(quint8 portNumber, const QStringList &systemPorts) const;
     void showPortDevices(const QStringList &systemPorts);
 

@@ -1,5 +1,7 @@
 #include "blocking.h"
 
+#include "resultcodes.h"
+
 #include <QEventLoop>
 
 namespace Blocking {
@@ -64,6 +66,21 @@ std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &p
     return waitFor<qint16>([&](QObject *receiver, auto done) {
         return session.writeValue(parameter, value, receiver, done, refusal);
     });
+}
+
+Bus::Unit identified(Session &session, quint8 address)
+{
+    Bus::Unit unit;
+    unit.address = address;
+    unit.silent = true;
+    for (auto [id, text] : {std::pair{prmInformationDevName, &unit.name}, std::pair{prmInformationProgVer, &unit.version}}) {
+        const std::optional<Session::Reading> reading = readValueAt(session, address, Catalogue::of(id), Session::Reporting::Gathered);
+        if (reading && reading->code >= lrOk) {
+            *text = reading->value.toString();
+            unit.silent = false;
+        }
+    }
+    return unit;
 }
 
 std::optional<DeviceSearch::Sweep::Step> next(DeviceSearch::Sweep &sweep)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "buspoller.h"
 #include "devicesearch.h"
 #include "profilereader.h"
 #include "profilewriter.h"
@@ -22,6 +23,11 @@ std::optional<qint16> writeValue(Session &session, const Catalogue::Parameter &p
 // Starts the reader or writer and returns once it has ended; its signals are told meanwhile.
 void runToEnd(ProfileReader &reader);
 void runToEnd(ProfileWriter &writer);
+
+// A unit of the line as a test takes it before its polls: its name and firmware, and silent
+// when it answered neither, so that an empty address is retried within the poller's budget from
+// the start rather than given two turns of its own.
+Bus::Unit identified(Session &session, quint8 address);
 
 // The search's next step; none once it has finished or its port failed.
 std::optional<DeviceSearch::Sweep::Step> next(DeviceSearch::Sweep &sweep);

@@ -52,7 +52,8 @@ constexpr Option kOptions[] = {
     {"--interval", "MS", "watch", "milliseconds from one poll to the next (1000)"},
     {"--count", "N", "watch", "stop after N polls (none: until Ctrl+C)"},
     {"--csv", nullptr, "watch", "one CSV row per poll, after a header"},
-    {"--duration", "S", "listen test", "stop after S seconds (listen: until Ctrl+C; test: 5)"},
+    {"--duration", "S", "listen test", "stop after S seconds (listen: until Ctrl+C; test: at least, 15)"},
+    {"--max-duration", "S", "test", "go on past --duration until each answering unit has its readings, S seconds at most (120)"},
     {"--expect", "X", "test", "the reading every unit should give"},
     {"--tolerance", "X", "test", "how far a unit's mean may lie from it, either way"},
     {"--sigma", "X", "test", "the largest standard deviation of a unit's readings (a third of the tolerance)"},
@@ -124,15 +125,17 @@ constexpr Command kCommands[] = {
      "until Ctrl+C or the count. With --addresses, each unit in turn, a line per unit and an\n"
      "address column.\n",
      0, 0},
-    {"test", "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--addresses LIST]",
+    {"test", "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--max-duration S] [--addresses LIST]",
      "judge units against one reference signal",
-     "Polls the units in turn for the duration and judges each: it answered through the whole\n"
-     "test (at most a tenth of its time without an answer, counted from its last reading before\n"
-     "a poll it did not answer), gave at least --min-readings readings, set no self-diagnostic or\n"
-     "EEPROM flag, its mean lies within the tolerance of the expected value and the sample\n"
-     "standard deviation of its readings, of two at least, is at or below --sigma. A line (or a\n"
-     "JSON object) per unit with its figures and verdict. Exit status 3 when any unit fails; 1\n"
-     "when the port is lost during the test, every unit then untested.\n",
+     "Polls the units in turn for the duration, and past it until each unit that answers has\n"
+     "--min-readings readings, for --max-duration at most; a silent unit holds no one up. Then\n"
+     "judges each: it answered through the whole test (at most a tenth of its time without an\n"
+     "answer, counted from its last reading before a poll it did not answer), gave at least\n"
+     "--min-readings readings, set no self-diagnostic or EEPROM flag, its mean lies within the\n"
+     "tolerance of the expected value and the sample standard deviation of its readings, of two\n"
+     "at least, is at or below --sigma. A line (or a JSON object) per unit with its figures and\n"
+     "verdict. Exit status 3 when any unit fails; 1 when the port is lost during the test, every\n"
+     "unit then untested.\n",
      0, 0},
     {"listen", "listen [--duration S]", "hear a line that another master drives, sending nothing",
      "Opens the port only to hear it, and sends nothing: a master already polls the line. Prints\n"
@@ -267,6 +270,12 @@ public:
                 return fail(QStringLiteral("--duration takes seconds from 1 to %1, not \"%2\"")
                                 .arg(kLongestDurationS).arg(value));
             i.durationS = *duration;
+        } else if (name == QLatin1String("--max-duration")) {
+            const auto longest = wholeNumber(value, 1, kLongestDurationS);
+            if (!longest)
+                return fail(QStringLiteral("--max-duration takes seconds from 1 to %1, not \"%2\"")
+                                .arg(kLongestDurationS).arg(value));
+            i.longestS = *longest;
         }
         return true;
     }

@@ -36,6 +36,7 @@ struct Invocation
     std::optional<double> tolerance;
     std::optional<double> sigmaLimit;
     std::optional<int> minReadings;
+    std::optional<qint64> longestS; // --max-duration
     QList<quint8> speeds;   // empty: every one
     QList<quint8> parities; // empty: every one
     // watch

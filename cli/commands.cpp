@@ -859,13 +859,16 @@ QList<quint8> Cli::polledAddresses(const Line &line) const
 
 int Cli::test()
 {
-    constexpr qint64 kDefaultTestS = 5;
     constexpr double kSigmaShareOfTolerance = 1.0 / 3.0;
     if (!m_invocation.expected || !m_invocation.tolerance)
         return usage(QStringLiteral("test needs --expect and --tolerance"));
     const BenchTest::Limits limits{*m_invocation.expected, *m_invocation.tolerance,
                                    m_invocation.sigmaLimit.value_or(*m_invocation.tolerance * kSigmaShareOfTolerance),
-                                   m_invocation.minReadings.value_or(BenchTest::kDefaultMinReadings)};
+                                   m_invocation.minReadings.value_or(BenchTest::kDefaultMinReadings),
+                                   (m_invocation.durationS > 0 ? m_invocation.durationS : BenchTest::kDefaultDurationS) * 1000,
+                                   m_invocation.longestS.value_or(BenchTest::kDefaultLongestS) * 1000};
+    if (limits.longestMs < limits.durationMs)
+        return usage(QStringLiteral("--max-duration must be at least --duration"));
     const std::optional<Line> line = this->line();
     if (!line)
         return ExitStatus::Usage;
@@ -874,35 +877,34 @@ int Cli::test()
     stopOnSignals();
 
     QList<Bus::Unit> units;
-    for (quint8 address : polledAddresses(*line)) {
-        Bus::Unit unit;
-        unit.address = address;
-        for (auto [id, text] : {std::pair{prmInformationDevName, &unit.name}, std::pair{prmInformationProgVer, &unit.version}}) {
-            const std::optional<Session::Reading> reading =
-                Blocking::readValueAt(m_session, address, Catalogue::of(id), Session::Reporting::Gathered);
-            if (reading && reading->code >= lrOk)
-                *text = reading->value.toString();
-        }
-        units << unit;
-    }
-    const qint64 durationMs = (m_invocation.durationS > 0 ? m_invocation.durationS : kDefaultTestS) * 1000;
-    note(QStringLiteral("testing %1 unit(s) on %2 for %3 s against %4 ± %5, sigma at most %6, at least %7 readings")
-             .arg(units.size()).arg(line->shownName).arg(durationMs / 1000)
+    for (quint8 address : polledAddresses(*line))
+        units << Blocking::identified(m_session, address);
+    note(QStringLiteral("testing %1 unit(s) on %2 for %3 s (on until each has its readings, %4 s at most) against %5 ± %6, "
+                        "sigma at most %7, at least %8 readings")
+             .arg(units.size()).arg(line->shownName).arg(limits.durationMs / 1000).arg(limits.longestMs / 1000)
              .arg(limits.expected).arg(limits.tolerance).arg(limits.sigmaLimit).arg(limits.minReadings));
     Bus::Poller poller(m_session);
     poller.setUnits(units);
     BenchTest::Run run(units, limits, poller.now());
     QEventLoop loop;
-    QObject::connect(&poller, &Bus::Poller::unitPolled, &loop, [&](int row) { run.record(poller.units()[row]); });
+    const auto endWhenOver = [&] {
+        if (run.isOver(poller.now(), poller.units()))
+            loop.quit();
+    };
+    QObject::connect(&poller, &Bus::Poller::unitPolled, &loop, [&](int row) {
+        run.record(poller.units()[row]);
+        endWhenOver();
+    });
     QObject::connect(&m_session, &Session::portLost, &loop, [&] {
         run.abort(poller.now());
         loop.quit();
     });
-    QTimer::singleShot(durationMs, &loop, &QEventLoop::quit);
+    // Also while every unit is silent and no poll comes to end it.
     QTimer stopCheck;
-    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&loop] {
+    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&] {
         if (stopRequested)
             loop.quit();
+        endWhenOver();
     });
     stopCheck.start(kStopCheckMs);
     poller.start();

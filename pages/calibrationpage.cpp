@@ -31,6 +31,7 @@ void CalibrationPage::TimerClbrRd()
 {
     PollLog::Poll poll;
     poll.time = QDateTime::currentDateTime();
+    poll.address = m_session.deviceNumber();
     read(binding(prmDataTxt), [this, poll](qint16 code) mutable {
         poll.result = code;
         if (code >= lrOk) {

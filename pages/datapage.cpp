@@ -115,7 +115,7 @@ void DataPage::setUpCells()
 }
 
 // Three reads, each on its own, queued at once and so all from the one device the poll began
-// with: the display text, then the two flag words. Once the last reply is in, the error area
+// with, the address the trend is told: the display text, then the two flag words. Once the last reply is in, the error area
 // shows this poll's failures, and the trend takes the poll, stamped with the time it began.
 void DataPage::TimerDataTxtRd()
 {
@@ -134,6 +134,7 @@ void DataPage::TimerDataTxtRd()
     };
     auto gathered = std::make_shared<Gathered>();
     gathered->poll.time = QDateTime::currentDateTime();
+    gathered->poll.address = m_session.deviceNumber();
     const auto readGathered = [this](TParamId id, Session::ReadDone done) {
         return m_session.readValue(Catalogue::of(id), this, std::move(done), Session::Reporting::Gathered);
     };

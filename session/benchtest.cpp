@@ -67,6 +67,15 @@ void Run::record(const Bus::Unit &polled)
     trace.unanswered = false;
 }
 
+bool Run::isOver(qint64 nowMs, const QList<Bus::Unit> &units) const
+{
+    const qint64 elapsedMs = nowMs - m_startMs;
+    if (m_endMs || elapsedMs >= std::max(m_limits.longestMs, m_limits.durationMs))
+        return true;
+    return elapsedMs >= m_limits.durationMs
+        && std::all_of(units.begin(), units.end(), [this](const Bus::Unit &unit) { return unit.silent || hasMinReadings(unit.address); });
+}
+
 void Run::finish(qint64 endMs)
 {
     if (m_endMs)

@@ -21,12 +21,21 @@ inline constexpr int kDefaultMinReadings = 20;
 // and then is the line's, a unit that stops answering is the unit's.
 inline constexpr int kLargestSilentPercent = 10;
 
+// Long enough for a healthy line of thirty units to give twenty readings each within the time
+// given: at 19200 baud they go round in 0.6 s, twenty rounds in 12 s.
+inline constexpr int kDefaultDurationS = 15;
+// The test goes on past its time until every unit that answers has its readings, but not past
+// this: at 1200 baud thirty units take 16 times as long as at 19200, 9.6 s a round.
+inline constexpr int kDefaultLongestS = 120;
+
 struct Limits
 {
     double expected = 0.0;  // what every unit should read
     double tolerance = 0.0; // how far its mean may lie from it, either way
     double sigmaLimit = 0.0; // the largest standard deviation of its readings
     int minReadings = kDefaultMinReadings;
+    qint64 durationMs = kDefaultDurationS * 1000; // the test lasts at least this
+    qint64 longestMs = kDefaultLongestS * 1000;   // and at most this, or durationMs when that is longer
 };
 
 struct Figures
@@ -77,6 +86,9 @@ public:
     // A unit after its poll: a reading when it brought a number, else a poll unanswered.
     // Nothing is recorded once the test has ended.
     void record(const Bus::Unit &polled);
+    // Whether the test may end now: its time has passed and every unit of the poller's that is
+    // not silent has its readings, or its longest time has passed. A silent unit holds no one up.
+    bool isOver(qint64 nowMs, const QList<Bus::Unit> &units) const;
     void finish(qint64 endMs);
     // The port went during the test: it ends there, and no unit can be judged, each is
     // «не проверен». A port lost after the test leaves its verdicts as they are.

@@ -104,6 +104,20 @@ void PollLog::append(const Poll &poll)
     }
 }
 
+void PollLog::noteAddress(quint16 address)
+{
+    if (!isOpen())
+        return;
+    CsvWriter csv(m_out, CsvWriter::Dialect::Spreadsheet);
+    csv.text(QStringLiteral("address")).value(QString::number(address));
+    csv.endRow();
+    m_unsynced = true;
+    if (!written()) {
+        close();
+        emit failed(m_error);
+    }
+}
+
 // What the system holds of the file goes to the disk; written rows survive a crash already. A
 // disk still busy with the last sync is asked again at the next tick.
 void PollLog::sync()

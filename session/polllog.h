@@ -34,6 +34,7 @@ public:
         std::optional<quint16> selfDiag;
         std::optional<quint16> eepromErrors;
         qint16 result = 0; // the poll's first failure, or 0
+        quint16 address = 0; // the unit all of its reads went to
     };
 
     explicit PollLog(QObject *parent = nullptr);
@@ -43,6 +44,8 @@ public:
     // "key;value") and the row of column names. False when the file cannot be written: errorString() says why.
     bool open(const QString &path, const QList<std::pair<QString, QString>> &about);
     void append(const Poll &poll);
+    // The polls from here on are of another unit: a row as the first lines name the address.
+    void noteAddress(quint16 address);
     void close();
     bool isOpen() const { return m_file.isOpen(); }
     QString fileName() const { return m_file.fileName(); }

@@ -1,10 +1,14 @@
-// Many units on one line without a window: whose turn it is and how a silent unit is backed
-// off, the bench test's verdicts, the report's rows, and the poller against the simulator.
+// Many units on one line without a window: whose turn it is, how a silent unit is backed off and
+// kept within the retries' budget, the poll's one read and a unit that refuses it, the bench
+// test's verdicts and its end, the report's rows, and the poller against the simulator.
 #include "benchtest.h"
 #include "blocking.h"
 #include "buspoller.h"
+#include "catalogue.h"
 #include "resultcodes.h"
 #include "session.h"
+#include "support/frames.h"
+#include "support/scriptedpipe.h"
 #include "support/simprocess.h"
 
 #include <QLocale>
@@ -102,13 +106,14 @@ private slots:
         robin.missed(1, 1100);
         QCOMPARE(turns(robin, 3099, 3), (QList<int>{7, 3, 7}));
         QCOMPARE(turns(robin, 3100, 3), (QList<int>{3, 1, 7}));
+        robin.missed(1, 3100); // the retry, unanswered at once
         for (int i = 0; i < 10; ++i)
             robin.missed(1, 10000);
         QCOMPARE(turns(robin, 10000 + Bus::kLongestRetryMs - 1, 2), (QList<int>{3, 7}));
         QCOMPARE(turns(robin, 10000 + Bus::kLongestRetryMs, 3), (QList<int>{3, 1, 7}));
 
         // An answer puts it back into every round.
-        robin.answered(1);
+        robin.answered(1, 26000);
         QVERIFY(!robin.isSilent(1));
         QCOMPARE(turns(robin, 0, 3), (QList<int>{3, 1, 7}));
     }
@@ -132,6 +137,176 @@ private slots:
 
         Bus::RoundRobin none;
         QCOMPARE(none.next(0), std::nullopt);
+    }
+
+    // A line played on a virtual clock for two minutes: a poll that is answered takes answerMs,
+    // one that is not waits out missMs. The retries never take more than their share of the time
+    // so far, the units that answer lose at most that share and the two misses that make each
+    // empty address silent, and every empty address is still tried again.
+    void silentAddressesTakeTheirShareOfTheLineAtMost_data()
+    {
+        QTest::addColumn<int>("units");
+        QTest::addColumn<QList<int>>("empty");
+        QTest::addColumn<int>("answerMs");
+        QTest::addColumn<int>("missMs");
+        const QList<int> everyThird{3, 6, 9, 12, 15, 18, 21, 24, 27, 30};
+        QList<int> allButOne;
+        for (int address = 2; address <= 30; ++address)
+            allButOne << address;
+        // One read a poll at 19200 baud, 18.9 ms on the wire; a time-out of 100 ms and the request.
+        QTest::newRow("ten empty among twenty") << 30 << everyThird << 19 << 105;
+        QTest::newRow("one empty among twenty-nine") << 30 << QList<int>{15} << 19 << 105;
+        QTest::newRow("one unit among twenty-nine empty") << 30 << allButOne << 19 << 105;
+        QTest::newRow("at 1200 baud") << 30 << everyThird << 303 << 370;
+        QTest::newRow("no unit answers") << 3 << QList<int>{1, 2, 3} << 19 << 105;
+    }
+
+    void silentAddressesTakeTheirShareOfTheLineAtMost()
+    {
+        QFETCH(int, units);
+        QFETCH(QList<int>, empty);
+        QFETCH(int, answerMs);
+        QFETCH(int, missMs);
+        // Long enough for each of twenty-nine empty addresses to be tried again: one retry of
+        // 105 ms every 2.1 s of the line is 61 s for them all.
+        constexpr qint64 kPlayedMs = 120000;
+        Bus::RoundRobin robin;
+        QList<quint8> addresses;
+        for (int address = 1; address <= units; ++address)
+            addresses << quint8(address);
+        robin.setAddresses(addresses);
+        QHash<int, int> polls;
+        qint64 nowMs = 0;
+        while (nowMs < kPlayedMs) {
+            const std::optional<quint8> next = robin.next(nowMs);
+            if (!next) {
+                const std::optional<qint64> due = robin.nextDueMs();
+                QVERIFY(due && *due > nowMs);
+                nowMs = *due;
+                continue;
+            }
+            ++polls[*next];
+            if (empty.contains(*next)) {
+                nowMs += missMs;
+                robin.missed(*next, nowMs);
+            } else {
+                nowMs += answerMs;
+                robin.answered(*next, nowMs);
+            }
+            QVERIFY2(robin.retryMs() * 100 <= nowMs * Bus::kRetryBudgetPercent,
+                     qPrintable(QStringLiteral("%1 ms of retries at %2 ms").arg(robin.retryMs()).arg(nowMs)));
+        }
+        const qsizetype answering = units - empty.size();
+        const qint64 firstMissesMs = empty.size() * Bus::kMissesBeforeSilent * missMs;
+        for (int address = 1; address <= units; ++address) {
+            if (empty.contains(address)) {
+                QVERIFY2(polls.value(address) > Bus::kMissesBeforeSilent, qPrintable(QString::number(address)));
+                continue;
+            }
+            const double pace = (double(kPlayedMs) * (100 - Bus::kRetryBudgetPercent) / 100.0 - double(firstMissesMs))
+                                / double(answering * answerMs);
+            QVERIFY2(polls.value(address) >= int(pace) - 1,
+                     qPrintable(QStringLiteral("unit %1: %2 polls, %3 at the pace").arg(address).arg(polls.value(address)).arg(pace)));
+        }
+    }
+
+    // The poll's one read of registers 0x0000-0x0009, played on a scripted pipe for two polls of
+    // one unit. A unit that refuses it (exception 02, or a reply that is not one to it) is read
+    // with four requests in that poll already, and from then on; silence or noise is no refusal.
+    void aUnitThatRefusesTheOneReadIsReadApart_data()
+    {
+        using namespace Frames;
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QList<QByteArray>>("requests");
+        QList<quint16> block(10, 0);
+        Catalogue::encode(Catalogue::of(prmDataCur), 12.5, block.data());
+        Catalogue::encode(Catalogue::of(prmDataTxt), QStringLiteral("12.50"), block.data() + 7);
+        const QByteArray together = readReply(1, block);
+        const QList<QByteArray> apart{readReply(1, block.mid(0, 2)), readReply(1, block.mid(7, 3)), readReply(1, {0}),
+                                      readReply(1, {0})};
+        const QByteArray askTogether = readRequest(1, 0x0000, 10);
+        const QList<QByteArray> askApart{readRequest(1, 0x0000, 2), readRequest(1, 0x0007, 3), readRequest(1, 0x0005, 1),
+                                         readRequest(1, 0x0006, 1)};
+        QTest::newRow("it answers") << QList<QByteArray>{together, together} << QList<QByteArray>{askTogether, askTogether};
+        QTest::newRow("exception 02") << QList<QByteArray>{withCrc(hex("018302"))} + apart + apart
+                                      << QList<QByteArray>{askTogether} + askApart + askApart;
+        QTest::newRow("a reply of two registers") << QList<QByteArray>{readReply(1, {0, 0})} + apart + apart
+                                                  << QList<QByteArray>{askTogether} + askApart + askApart;
+        QTest::newRow("silent once") << QList<QByteArray>{{}, together} << QList<QByteArray>{askTogether, askTogether};
+        QTest::newRow("a corrupt reply") << QList<QByteArray>{withBadCrc(together.chopped(2)), together}
+                                         << QList<QByteArray>{askTogether, askTogether};
+    }
+
+    void aUnitThatRefusesTheOneReadIsReadApart()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QList<QByteArray>, requests);
+        ScriptedPipe device;
+        for (const QByteArray &reply : replies)
+            device.queueReply(reply.isEmpty() ? ScriptedPipe::Reply{} : ScriptedPipe::Reply{{0, reply}});
+        Session session;
+        LineSetup line;
+        line.speedNumber = 4;
+        line.portName = device.devicePath();
+        QVERIFY(Blocking::start(session, line));
+        Bus::Poller poller(session);
+        Bus::Unit unit;
+        unit.address = 1;
+        poller.setUnits({unit});
+        int polls = 0;
+        connect(&poller, &Bus::Poller::unitPolled, this, [&] {
+            if (++polls == 2)
+                poller.stop();
+        });
+        poller.start();
+        QTRY_COMPARE(polls, 2);
+        QCOMPARE(device.requests(), requests);
+        const Bus::Unit &polled = poller.units().constFirst();
+        QCOMPARE(polled.value, std::optional<double>(12.5));
+        QCOMPARE(polled.text, QStringLiteral("12.50"));
+        QCOMPARE(polled.selfDiag, std::optional<quint16>(0));
+    }
+
+    // The test lasts its time, and on past it while a unit that answers lacks its readings,
+    // until it has them or the longest time has passed; a silent unit holds no one up.
+    void theTestGoesOnUntilEachUnitHasItsReadings_data()
+    {
+        QTest::addColumn<QList<qint64>>("secondUnitReadsAt");
+        QTest::addColumn<bool>("secondSilent");
+        QTest::addColumn<qint64>("endsAtMs");
+        QTest::addColumn<QString>("secondsReason"); // a part of it; empty when it passes
+        // Three readings needed; 10 s at least, 30 s at most; unit 1 has its three by 1 s.
+        QTest::newRow("both have them in time") << QList<qint64>{0, 500, 1000} << false << qint64(10000) << "";
+        QTest::newRow("the third reading past the time") << QList<qint64>{0, 500, 12500} << false << qint64(12500) << "";
+        QTest::newRow("short at the longest time") << QList<qint64>{0, 500} << false << qint64(30000)
+                                                   << "мало показаний: 2 из 3";
+        QTest::newRow("silent, holding no one up") << QList<qint64>{} << true << qint64(10000) << "нет показаний";
+    }
+
+    void theTestGoesOnUntilEachUnitHasItsReadings()
+    {
+        QFETCH(QList<qint64>, secondUnitReadsAt);
+        QFETCH(bool, secondSilent);
+        QFETCH(qint64, endsAtMs);
+        QFETCH(QString, secondsReason);
+        QList<Bus::Unit> units{unitPolled(1, -1, 12.0), unitPolled(2, -1, 12.0)};
+        units[1].silent = secondSilent;
+        BenchTest::Run run(units, {12.0, 0.5, 0.5, 3, 10000, 30000}, 0);
+        for (qint64 ms : {0, 500, 1000})
+            run.record(unitPolled(1, ms, 12.0));
+        // The poller's clock in steps of 500 ms: the end is the first step the test may end at.
+        std::optional<qint64> endedMs;
+        for (qint64 ms = 0; ms <= 40000 && !endedMs; ms += 500) {
+            if (secondUnitReadsAt.contains(ms))
+                run.record(unitPolled(2, ms, 12.0));
+            if (run.isOver(ms, units))
+                endedMs = ms;
+        }
+        QCOMPARE(endedMs, std::optional<qint64>(endsAtMs));
+        run.finish(*endedMs);
+        QVERIFY(run.judge(1).passed());
+        const BenchTest::Judgement second = run.judge(2);
+        QVERIFY2(secondsReason.isEmpty() ? second.reason.isEmpty() : second.reason.contains(secondsReason), qPrintable(second.reason));
     }
 
     void verdicts_data()

@@ -241,6 +241,9 @@ private slots:
         QTest::mouseClick(find("btnBusTest"), Qt::LeftButton);
         QVERIFY(!find("btnBusTest")->isEnabled());
         QTest::qWait(300); // a few readings each
+        // How far each unit is: its readings so far of the twenty it needs.
+        QTRY_VERIFY2(QRegularExpression(QStringLiteral("^([1-9]\\d*)/20$")).match(table->item(1, VerdictColumn)->text()).hasMatch(),
+                     qPrintable(table->item(1, VerdictColumn)->text()));
         sim.reset();
         auto *status = window->findChild<QLabel *>(QStringLiteral("lblBusStatus"));
         QTRY_COMPARE_WITH_TIMEOUT(status->text(),

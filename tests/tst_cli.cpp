@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -407,6 +408,19 @@ private slots:
         const Run passing = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-2",
                                                   "--duration", "1", "--min-readings", "3"});
         QCOMPARE(passing.status, 0);
+        // More readings than a second gives: the test goes on until units 1 and 2 have them, and
+        // the empty address 9 holds it up no longer than the time given.
+        const Run longer = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-2,9",
+                                                 "--duration", "1", "--min-readings", "300"});
+        QCOMPARE(longer.status, 3);
+        const QStringList judged = longer.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(judged.size(), 3);
+        for (int unit = 0; unit < 2; ++unit) {
+            const QRegularExpressionMatch samples = QRegularExpression(QStringLiteral(" pass samples=(\\d+) ")).match(judged[unit]);
+            QVERIFY2(samples.hasMatch() && samples.captured(1).toInt() >= 300, qPrintable(judged[unit]));
+        }
+        QVERIFY2(judged[2].startsWith(QStringLiteral("address=9 FAIL")) && judged[2].contains(QStringLiteral("нет показаний")),
+                 qPrintable(judged[2]));
     }
 
     // A name put on a device with a line feed or an escape sequence: each line of text stays one
@@ -526,6 +540,9 @@ private slots:
                                                       << "test needs --expect and --tolerance";
         QTest::newRow("one reading for a σ") << QStringList{"test", "--expect", "12", "--tolerance", "1", "--min-readings", "1"}
                                              << 2 << "--min-readings takes a whole number from 2 to 1000000, not \"1\"";
+        QTest::newRow("a limit shorter than the time") << QStringList{"test", "--expect", "12", "--tolerance", "1", "--duration",
+                                                                      "30", "--max-duration", "20"}
+                                                       << 2 << "--max-duration must be at least --duration";
         QTest::newRow("a negative tolerance") << QStringList{"test", "--expect", "12", "--tolerance", "-1"} << 2
                                               << "--tolerance takes a non-negative number";
         QTest::newRow("listening through a Modbus TCP gateway")

@@ -11,10 +11,12 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <cmath>
 #include <csignal>
@@ -221,6 +223,62 @@ private slots:
         if (page->trend()->view())
             QVERIFY(page->trend()->view()->shownSpan().second >= series.lastMs() - 1);
         ModalBox::setInterceptor({});
+    }
+
+    // The address changed while the page polls: the pages' reads go to each address on the way
+    // at once, the trend keeps its unit until the edit is done or the spinner let go of, and then
+    // starts a new trace, the log saying from which row on it is the new unit's.
+    void theTrendFollowsTheAddressSettledOn()
+    {
+        SimProcess sim({"--slave", "1,11-12", "--reading", "12", "--reading-at", "12=7.5", "--reading-at", "11=3.5"});
+        QVERIFY2(sim.started(), "indicator-sim did not come up");
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath(QStringLiteral("log.csv"));
+        ModalBox::setInterceptor([&logPath](QDialog &dialog) {
+            if (auto *files = qobject_cast<QFileDialog *>(&dialog))
+                files->selectFile(logPath);
+            return int(QDialog::Accepted);
+        });
+        const auto restore = qScopeGuard([] { ModalBox::setInterceptor({}); });
+        QVERIFY(config.start());
+        config.click("sbData");
+        auto *page = config.window().findChild<DataPage *>();
+        const TrendSeries &series = page->trend()->series();
+        const auto meanOfAll = [&series] { return series.statistics(series.firstMs(), series.lastMs()).mean; };
+        page->findChild<QPushButton *>(QStringLiteral("btnTrendLog"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(series.statistics(series.firstMs(), series.lastMs()).count >= 3, kWaitMs);
+
+        auto *address = config.find<QLineEdit>("edtDevNumber");
+        auto *display = config.find<QLineEdit>("edtDataCur");
+        address->selectAll();
+        QTest::keyClicks(address, QStringLiteral("12"));
+        QTRY_COMPARE_WITH_TIMEOUT(display->text().trimmed(), QStringLiteral("7.5"), kWaitMs); // polled at once
+        const qint64 typed = series.polls();
+        QTest::qWait(300);
+        QCOMPARE(series.polls(), typed); // but not into unit 1's trace
+        QCOMPARE(meanOfAll(), 12.0);
+
+        QTest::keyClick(address, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(series.statistics(series.firstMs(), series.lastMs()).count >= 3, kWaitMs);
+        QCOMPARE(meanOfAll(), 7.5);
+
+        auto *down = config.find<QWidget>("UpDownDevNumber")->findChild<QToolButton *>(QStringLiteral("downArrow"));
+        QTest::mouseClick(down, Qt::LeftButton);
+        QCOMPARE(address->text(), QStringLiteral("11"));
+        QTRY_COMPARE_WITH_TIMEOUT(meanOfAll(), 3.5, kWaitMs); // once the arrow is up
+        QTRY_VERIFY_WITH_TIMEOUT(series.statistics(series.firstMs(), series.lastMs()).count >= 3, kWaitMs);
+
+        page->findChild<QPushButton *>(QStringLiteral("btnTrendLog"))->click();
+        const QStringList lines = linesOf(logPath);
+        const qsizetype to12 = lines.indexOf(QStringLiteral("address;12"));
+        const qsizetype to11 = lines.indexOf(QStringLiteral("address;11"));
+        QVERIFY2(to12 > 1 && to11 > to12, qPrintable(lines.join(u'\n')));
+        const auto valueOf = [](const QString &row) { return row.section(u';', 1, 1); };
+        QCOMPARE(valueOf(lines[to12 - 1]), QStringLiteral("12"));
+        QCOMPARE(valueOf(lines[to12 + 1]), QStringLiteral("7.5"));
+        QCOMPARE(valueOf(lines[to11 - 1]), QStringLiteral("7.5"));
+        QCOMPARE(valueOf(lines[to11 + 1]), QStringLiteral("3.5"));
     }
 };
 

@@ -38,10 +38,10 @@ namespace {
 constexpr QSize kWindowSize(1260, 620);
 constexpr int kAgeRefreshMs = 1000;
 constexpr int kRowPadding = 6;
-// Enough for the readings of a few units; thirty go round in 1.2 s, and their twenty readings
-// each take 25 s.
-constexpr int kDefaultTestSeconds = 5;
 constexpr int kLongestTestSeconds = 600;
+// How often a test under way asks whether it may end, besides after each poll: a line whose
+// units have all gone silent brings no poll to ask.
+constexpr int kTestCheckMs = 250;
 constexpr int kMostMinReadings = 10000;
 constexpr int kLargestAllowanceMs = 1000; // as the search's
 // A silent unit's row, and its lamps' "not available".
@@ -95,6 +95,7 @@ BusWindow::BusWindow(const Setup &setup, Session &session, QWidget *parent)
       m_tolerance(new QLineEdit(this)),
       m_sigma(new QLineEdit(this)),
       m_seconds(new QSpinBox(this)),
+      m_longest(new QSpinBox(this)),
       m_minReadings(new QSpinBox(this)),
       m_test(new QPushButton(QStringLiteral("Проверить все"), this)),
       m_profileTest(new QPushButton(QStringLiteral("Записать профиль во все и проверить…"), this)),
@@ -133,6 +134,7 @@ void BusWindow::buildForm()
     m_tolerance->setObjectName(QStringLiteral("edtBusTolerance"));
     m_sigma->setObjectName(QStringLiteral("edtBusSigma"));
     m_seconds->setObjectName(QStringLiteral("spinBusSeconds"));
+    m_longest->setObjectName(QStringLiteral("spinBusLongest"));
     m_minReadings->setObjectName(QStringLiteral("spinBusReadings"));
     m_test->setObjectName(QStringLiteral("btnBusTest"));
     m_profileTest->setObjectName(QStringLiteral("btnBusProfileTest"));
@@ -164,7 +166,11 @@ void BusWindow::buildForm()
     m_tolerance->setPlaceholderText(RegionalNumber::text(0.05, 3));
     m_sigma->setPlaceholderText(RegionalNumber::text(0.02, 3));
     m_seconds->setRange(1, kLongestTestSeconds);
-    m_seconds->setValue(kDefaultTestSeconds);
+    m_seconds->setValue(BenchTest::kDefaultDurationS);
+    m_longest->setRange(1, kLongestTestSeconds);
+    m_longest->setValue(BenchTest::kDefaultLongestS);
+    m_longest->setToolTip(QStringLiteral("Проверка идёт дольше заданного времени, пока каждый отвечающий прибор не даст "
+                                         "своих показаний, но не дольше этого"));
     // Two at least: σ needs two readings.
     m_minReadings->setRange(2, kMostMinReadings);
     m_minReadings->setValue(BenchTest::kDefaultMinReadings);
@@ -186,6 +192,7 @@ void BusWindow::buildForm()
                                                          {"Допуск ±:", m_tolerance},
                                                          {"σ не более:", m_sigma},
                                                          {"Время, с:", m_seconds},
+                                                         {"Не дольше, с:", m_longest},
                                                          {"Показаний не менее:", m_minReadings}};
     for (const auto &[caption, field] : fields) {
         test->addWidget(new QLabel(QString::fromUtf8(caption), this));
@@ -224,8 +231,7 @@ void BusWindow::connectControls()
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, &BusWindow::chooseRow);
     connect(m_ageTimer, &QTimer::timeout, this, &BusWindow::showAges);
-    m_testTimer->setSingleShot(true);
-    connect(m_testTimer, &QTimer::timeout, this, &BusWindow::endTest);
+    connect(m_testTimer, &QTimer::timeout, this, &BusWindow::endTestWhenOver);
 }
 
 // The sweep at the one setting of the left panel; the port goes from the poller to the sweep
@@ -349,10 +355,7 @@ void BusWindow::readUnitsOfMeasure()
                 m_poller = std::make_unique<Bus::Poller>(m_session);
                 m_poller->setUnits(m_found);
                 connect(m_poller.get(), &Bus::Poller::unitPolled, this, &BusWindow::showUnit);
-                connect(m_poller.get(), &Bus::Poller::unitPolled, this, [this](int row) {
-                    if (m_run && row >= 0 && row < m_poller->units().size())
-                        m_run->record(m_poller->units()[row]);
-                });
+                connect(m_poller.get(), &Bus::Poller::unitPolled, this, &BusWindow::recordForTest);
                 m_poller->start();
                 m_ageTimer->start(kAgeRefreshMs);
                 updateButtons();
@@ -449,7 +452,8 @@ std::optional<BenchTest::Limits> BusWindow::limitsFromForm()
         showStatus(QStringLiteral("Нет приборов для проверки: нажмите «Найти»."), true);
         return std::nullopt;
     }
-    return BenchTest::Limits{*expected, *tolerance, *sigma, m_minReadings->value()};
+    return BenchTest::Limits{*expected, *tolerance, *sigma, m_minReadings->value(), m_seconds->value() * 1000LL,
+                             m_longest->value() * 1000LL};
 }
 
 void BusWindow::startTest()
@@ -458,12 +462,41 @@ void BusWindow::startTest()
     if (!limits)
         return;
     m_report.reset();
-    for (int row = 0; row < m_table->rowCount(); ++row)
-        m_table->item(row, VerdictColumn)->setText({});
     m_run.emplace(m_poller->units(), *limits, m_poller->now());
-    m_testTimer->start(m_seconds->value() * 1000);
-    showStatus(QStringLiteral("Проверка: %1 с…").arg(m_seconds->value()));
+    m_testTimer->start(kTestCheckMs);
+    for (int row = 0; row < m_table->rowCount(); ++row)
+        showProgress(row);
+    showStatus(QStringLiteral("Проверка: %1 с, до %2 с, пока каждый отвечающий прибор не даст %3 показаний…")
+                   .arg(m_seconds->value())
+                   .arg(std::max(m_seconds->value(), m_longest->value()))
+                   .arg(limits->minReadings));
     updateButtons();
+}
+
+// A unit's poll into the test under way, and how far it is.
+void BusWindow::recordForTest(int row)
+{
+    if (!m_run || !m_testTimer->isActive() || row < 0 || row >= m_poller->units().size())
+        return;
+    m_run->record(m_poller->units()[row]);
+    showProgress(row);
+    endTestWhenOver();
+}
+
+// «12/20»: the readings a unit has given the test so far, of those it needs.
+void BusWindow::showProgress(int row)
+{
+    if (!m_run || row >= m_table->rowCount() || row >= m_poller->units().size())
+        return;
+    QTableWidgetItem *verdict = m_table->item(row, VerdictColumn);
+    verdict->setText(QStringLiteral("%1/%2").arg(m_run->readings(m_poller->units()[row].address)).arg(m_run->limits().minReadings));
+    verdict->setForeground(palette().color(QPalette::WindowText));
+}
+
+void BusWindow::endTestWhenOver()
+{
+    if (m_poller && m_run && m_run->isOver(m_poller->now(), m_poller->units()))
+        endTest();
 }
 
 // The clone window's way with each unit: its settings read as they are, then the profile
@@ -676,6 +709,8 @@ void BusWindow::updateButtons()
     const bool testing = m_testTimer->isActive();
     m_find->setEnabled(!finding && !testing);
     m_addresses->setEnabled(!finding && !testing);
+    for (QSpinBox *field : {m_seconds, m_longest, m_minReadings})
+        field->setEnabled(!testing);
     m_allowance->setEnabled(!finding && !testing);
     m_test->setEnabled(!finding && !testing && m_poller);
     m_profileTest->setEnabled(!finding && !testing && m_poller);

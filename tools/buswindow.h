@@ -80,6 +80,9 @@ private:
     void showAges();
     std::optional<BenchTest::Limits> limitsFromForm();
     void startTest();
+    void recordForTest(int row);
+    void showProgress(int row);
+    void endTestWhenOver();
     void writeProfileAndTest();
     void writeProfileIntoNext();
     void profileRead(const ProfileReader &reader);
@@ -124,6 +127,7 @@ private:
     QLineEdit *m_tolerance;
     QLineEdit *m_sigma;
     QSpinBox *m_seconds;
+    QSpinBox *m_longest;
     QSpinBox *m_minReadings;
     QPushButton *m_test;
     QPushButton *m_profileTest;

@@ -220,6 +220,12 @@ void TrendPanel::setUpControls()
 
 void TrendPanel::add(const PollLog::Poll &poll)
 {
+    // While an address is typed or the spinner runs, the pages poll each address on the way
+    // (typing «12» polls unit 1 first); the trend waits for the one settled on.
+    if (!m_unit)
+        m_unit = poll.address;
+    if (poll.address != *m_unit)
+        return;
     const qint64 ms = poll.time.toMSecsSinceEpoch();
     if (!m_series.isEmpty() && ms - m_series.lastMs() > kUnwatchedMs)
         m_series.addGap(m_series.lastMs() + 1);
@@ -232,6 +238,23 @@ void TrendPanel::add(const PollLog::Poll &poll)
     noteFlagChange(ms, "самодиагностика", m_selfDiag, poll.selfDiag);
     noteFlagChange(ms, "EEPROM", m_eepromErrors, poll.eepromErrors);
     m_log.append(poll);
+    if (m_view)
+        m_view->refresh();
+    showFigures();
+}
+
+void TrendPanel::follow(quint16 address)
+{
+    if (m_unit == address)
+        return;
+    const bool another = m_unit.has_value();
+    m_unit = address;
+    if (!another)
+        return;
+    m_series.clear();
+    m_selfDiag.reset();
+    m_eepromErrors.reset();
+    m_log.noteAddress(address);
     if (m_view)
         m_view->refresh();
     showFigures();

@@ -30,8 +30,12 @@ public:
     TrendPanel(About about, QWidget *parent);
     ~TrendPanel() override;
 
-    // One poll of the page: plotted, counted and logged.
+    // One poll of the page: plotted, counted and logged, when it is of the unit followed.
     void add(const PollLog::Poll &poll);
+    // The unit the trend is of, once the address is settled: another one than before starts a
+    // new trace, and a row of the log says from where on it is that unit's. Until the first
+    // call, the unit of the first poll.
+    void follow(quint16 address);
 
     const TrendSeries &series() const { return m_series; }
     TrendView *view() const { return m_view; }
@@ -70,4 +74,5 @@ private:
     QLabel *m_cursor = nullptr;
     std::optional<quint16> m_selfDiag;
     std::optional<quint16> m_eepromErrors;
+    std::optional<quint16> m_unit;
 };

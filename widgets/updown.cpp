@@ -23,6 +23,16 @@ UpDown::UpDown(QWidget *parent)
     m_down->setArrowType(Qt::DownArrow);
     connect(m_up, &QToolButton::clicked, this, [this] { step(+1); });
     connect(m_down, &QToolButton::clicked, this, [this] { step(-1); });
+    // An arrow repeating emits released at every repeat, held down still; and at the last one
+    // before clicked, which steps. Heard after both, and only once the arrow is up.
+    for (QToolButton *button : {m_up, m_down})
+        connect(
+            button, &QToolButton::released, this,
+            [this, button] {
+                if (!button->isDown())
+                    emit stepsEnded();
+            },
+            Qt::QueuedConnection);
 }
 
 void UpDown::setMinimum(int minimum)
@@ -70,10 +80,13 @@ void UpDown::setBuddy(QLineEdit *buddy)
 
 bool UpDown::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_buddy && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Up || key == Qt::Key_Down) {
-            step(key == Qt::Key_Up ? +1 : -1);
+    if (watched == m_buddy && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
+            if (event->type() == QEvent::KeyPress)
+                step(key->key() == Qt::Key_Up ? +1 : -1);
+            else if (!key->isAutoRepeat())
+                emit stepsEnded();
             return true;
         }
     }

@@ -40,6 +40,9 @@ public:
 
 signals:
     void positionChanged(int position);
+    // An arrow let go of, or an Up or Down key released in the buddy: a run of steps, however
+    // long its auto-repeat, has ended where the position is now.
+    void stepsEnded();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
