@@ -143,6 +143,7 @@ private:
     // frame; for Modbus TCP, as the unit put it on the gateway's line. An exception's code goes
     // into LastException.
     qint16 exchange(const QByteArray &rtuRequest, int firstStage, QByteArray &frame);
+    // The exchange's sending and receiving alone.
     qint16 sendAndReceive(const QByteArray &rtuRequest, int firstStage, QByteArray &frame);
     bool send(const QByteArray &request);
     qint16 receiveReply(const QByteArray &request, int firstStage, QByteArray &frame);
