@@ -15,8 +15,9 @@ namespace {
 // What a client's socket holds of its requests before reading stops and TCP holds the client
 // back: many times the longest frame (260 bytes), so that a frame is never cut by it.
 constexpr qint64 kReadBufferBytes = 4096;
-// Replies a client leaves unread: a thousand of the longest read's (7 + 97 bytes); more, and
-// it is let go rather than held in memory.
+// Replies a client leaves unread: nearly a thousand of the longest (103 bytes: the 7-byte
+// header, function, byte count and 47 registers); more, and it is let go rather than held in
+// memory.
 constexpr qint64 kMostUnsentBytes = 100'000;
 // The request's transaction identifier leads its header.
 constexpr int kTransactionOffset = 0;
