@@ -58,6 +58,8 @@ constexpr Option kOptions[] = {
     {"--tolerance", "X", "test", "how far a unit's mean may lie from it, either way"},
     {"--sigma", "X", "test", "the largest standard deviation of a unit's readings (a third of the tolerance)"},
     {"--min-readings", "N", "test", "the fewest readings a unit passes with, 2 or more (20)"},
+    {"--modbus-tcp", "[ADDR:]PORT", "serve", "take Modbus TCP clients at PORT, on 127.0.0.1 unless ADDR is given; 0: a free port"},
+    {"--rtu-tcp", "[ADDR:]PORT", "serve", "take clients of RTU frames over TCP at PORT, as --modbus-tcp"},
 };
 
 struct Command
@@ -147,6 +149,18 @@ constexpr Command kCommands[] = {
      "bytes, decoding), as the window's capture files hold them. On Ctrl+C or after the\n"
      "duration, the requests, replies, time-outs, CRC errors and reply times of each address.\n"
      "--address is not used.\n",
+     0, 0},
+    {"serve", "serve [--modbus-tcp [ADDR:]PORT] [--rtu-tcp [ADDR:]PORT]", "share the line with clients on the network",
+     "Opens the line and serves it to several clients at once, at most 16: as Modbus TCP (a SCADA,\n"
+     "mbpoll -m tcp, the window's modbus-tcp://) and as RTU frames over TCP (the window's tcp://),\n"
+     "either or both. Requests go out one at a time in the order they came, with the line's\n"
+     "time-outs. Reads (0x03) and writes of registers (0x10) go to the line, at most 47 registers\n"
+     "read or 45 written; a Modbus TCP client gets exception 01 for any other function, 03 for\n"
+     "another count, 0A for unit 0 or 248..255, without the line being touched; 06 for a second\n"
+     "request while its first is under way; 0B when the unit does not answer; a unit's own\n"
+     "exception as it gave it. An RTU client hears only the units: silence for all of these but\n"
+     "a unit's exception. A client idle for 60 s is let go. Each client is named on standard\n"
+     "error as it comes and goes; Ctrl+C ends. --address is not used.\n",
      0, 0},
     {"completion", "completion bash", "print the bash completion script", "", 1, 1},
 };
@@ -264,6 +278,12 @@ public:
                 return fail(QStringLiteral("--min-readings takes a whole number from %1 to %2, not \"%3\"")
                                 .arg(kFewestMinReadings).arg(kMostMinReadings).arg(value));
             i.minReadings = int(*readings);
+        } else if (name == QLatin1String("--modbus-tcp") || name == QLatin1String("--rtu-tcp")) {
+            QString why;
+            const std::optional<Endpoint> endpoint = Endpoint::parse(value, &why);
+            if (!endpoint)
+                return fail(QStringLiteral("%1 %2").arg(name, why));
+            (name == QLatin1String("--modbus-tcp") ? i.modbusTcpAt : i.rtuTcpAt) = endpoint;
         } else if (name == QLatin1String("--duration")) {
             const auto duration = wholeNumber(value, 1, kLongestDurationS);
             if (!duration)

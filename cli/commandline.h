@@ -1,5 +1,7 @@
 #pragma once
 
+#include "endpoint.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -45,6 +47,9 @@ struct Invocation
     bool csv = false;
     // listen and test
     qint64 durationS = 0; // 0: until stopped, or the test's own length
+    // serve: where each kind of client is taken
+    std::optional<Endpoint> modbusTcpAt;
+    std::optional<Endpoint> rtuTcpAt;
 };
 
 namespace CommandLine {

@@ -20,6 +20,7 @@
 #include "profilereader.h"
 #include "profilewriter.h"
 #include "resultcodes.h"
+#include "servecommand.h"
 #include "session.h"
 #include "settingsfile.h"
 #include "values.h"
@@ -209,6 +210,8 @@ public:
             return listen();
         if (command == QLatin1String("test"))
             return test();
+        if (command == QLatin1String("serve"))
+            return serve();
         return completion();
     }
 
@@ -231,6 +234,7 @@ private:
     int watch();
     int listen();
     int test();
+    int serve();
     int completion();
     QList<quint8> polledAddresses(const Line &line) const;
 
@@ -1049,6 +1053,15 @@ void Cli::printSummary(const LineListener &listener)
                 .toJson(QJsonDocument::Compact)));
     else
         printLine(QStringLiteral("unframed bytes: %1").arg(listener.unframedBytes()));
+}
+
+int Cli::serve()
+{
+    const std::optional<Line> line = this->line(false);
+    if (!line)
+        return ExitStatus::Usage;
+    stopOnSignals();
+    return serveLine(line->setup, line->shownName, m_invocation, m_err, [] { return stopRequested.load(); });
 }
 
 int Cli::completion()

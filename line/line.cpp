@@ -225,6 +225,7 @@ LineReply Line::exchangeOn(Shared &shared, const LineRequest &request, quint64 s
                                              request.values.data());
     }
     adapter->setInterruption({});
+    reply.exception = adapter->LastException;
     if (reply.code < lrOk && adapter->PortLost()) {
         reply.portLost = true;
         closeOn(shared);

@@ -39,6 +39,9 @@ struct LineReply
 {
     qint16 code = lrNotConnected;
     QList<quint16> registers;
+    // The code of an exception reply (lrDeviceError, or a gateway's lrGatewayNoPath and
+    // lrGatewayNoAnswer), else 0.
+    quint8 exception = 0;
     // The port went away during this exchange: the line has closed itself.
     bool portLost = false;
 };

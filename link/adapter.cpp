@@ -42,7 +42,7 @@ qint16 answerResult(const QByteArray &request, const QByteArray &frame)
         return lrWrongReply;
     if (!Rtu::isException(quint8(frame[1])))
         return lrOk;
-    switch (quint8(frame[2])) {
+    switch (quint8(frame[Rtu::exceptionCodeOffset])) {
     case Mbap::gatewayPathUnavailable:
         return lrGatewayNoPath;
     case Mbap::gatewayTargetFailed:
@@ -163,6 +163,7 @@ qint16 CAdapter::WriteRegisters(quint8 slave, quint16 firstRegister, quint16 cou
 // time-outs or the gaps between the stages of a reply.
 qint16 CAdapter::observed(const std::function<qint16()> &exchange)
 {
+    LastException = 0;
     if (!m_observer)
         return exchange();
     m_record.emplace();
@@ -209,6 +210,14 @@ qint16 CAdapter::writeRegisters(quint8 slave, quint16 firstRegister, quint16 cou
 }
 
 qint16 CAdapter::exchange(const QByteArray &rtuRequest, int firstStage, QByteArray &frame)
+{
+    const qint16 result = sendAndReceive(rtuRequest, firstStage, frame);
+    if (result == lrDeviceError || result == lrGatewayNoPath || result == lrGatewayNoAnswer)
+        LastException = quint8(frame[Rtu::exceptionCodeOffset]);
+    return result;
+}
+
+qint16 CAdapter::sendAndReceive(const QByteArray &rtuRequest, int firstStage, QByteArray &frame)
 {
     if (!m_modbusTcp) {
         if (!send(rtuRequest))

@@ -80,6 +80,9 @@ public:
     // At most Rtu::maxWriteRegisters registers; more are refused with lrBadParameters. The echo
     // must name the request's first register and count, else lrWrongReply.
     qint16 WriteRegisters(quint8 slave, quint16 firstRegister, quint16 count, const quint16 *buffer);
+    // The exception code of the last exchange's reply when it was an exception (lrDeviceError,
+    // lrGatewayNoPath, lrGatewayNoAnswer), else 0: whoever passes the reply on passes the code.
+    quint8 LastException = 0;
 
     // Hears of every exchange that reaches the line, after it has ended; none by default.
     void setObserver(ExchangeObserver observer) { m_observer = std::move(observer); }
@@ -137,8 +140,11 @@ private:
     void setReadTimeouts(int totalMs);
     void discardPendingInput();
     // Sends the RTU request in the pipe's frames and receives the reply into frame as an RTU
-    // frame; for Modbus TCP, as the unit put it on the gateway's line.
+    // frame; for Modbus TCP, as the unit put it on the gateway's line. An exception's code goes
+    // into LastException.
     qint16 exchange(const QByteArray &rtuRequest, int firstStage, QByteArray &frame);
+    // The exchange's sending and receiving alone.
+    qint16 sendAndReceive(const QByteArray &rtuRequest, int firstStage, QByteArray &frame);
     bool send(const QByteArray &request);
     qint16 receiveReply(const QByteArray &request, int firstStage, QByteArray &frame);
     qint16 receiveGatewayReply(const QByteArray &request, const QByteArray &rtuRequest, QByteArray &frame);

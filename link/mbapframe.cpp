@@ -27,13 +27,27 @@ void appendWord(QByteArray &frame, quint16 value)
 
 QByteArray request(quint16 transaction, QByteArrayView rtuRequest)
 {
-    const QByteArrayView unitAndPdu = rtuRequest.first(rtuRequest.size() - Rtu::crcSize);
+    return frame(transaction, rtuRequest.first(rtuRequest.size() - Rtu::crcSize));
+}
+
+QByteArray frame(quint16 transaction, QByteArrayView unitAndPdu)
+{
     QByteArray frame;
     appendWord(frame, transaction);
     appendWord(frame, modbusProtocol);
     appendWord(frame, quint16(unitAndPdu.size()));
     frame.append(unitAndPdu);
     return frame;
+}
+
+int requestSize(QByteArrayView received)
+{
+    if (received.size() < headerSize)
+        return -1;
+    const int length = Rtu::wordAt(received, kLengthOffset);
+    if (Rtu::wordAt(received, kProtocolOffset) != modbusProtocol || length < shortestRequestLength || length > maxLength)
+        return 0;
+    return countedFrom + length;
 }
 
 int replyLength(QByteArrayView request)

@@ -31,6 +31,16 @@ inline constexpr quint8 gatewayTargetFailed = 0x0B;
 // The Modbus TCP request that carries an RTU request: its address becomes the unit identifier,
 // its CRC is left off.
 QByteArray request(quint16 transaction, QByteArrayView rtuRequest);
+// The frame of a unit identifier and PDU: a request, or a server's reply.
+QByteArray frame(quint16 transaction, QByteArrayView unitAndPdu);
+
+// The shortest request: unit and function, length 2.
+inline constexpr int shortestRequestLength = 2;
+// What a server makes of the first bytes a client sent: the size of the whole request frame;
+// 0 when its header rules it out (a protocol other than Modbus, a length below 2 or above 254),
+// so that a length field of 65535 never makes the server wait for 65535 bytes; -1 while the
+// header's 7 bytes have yet to come.
+int requestSize(QByteArrayView received);
 
 // The length field of the reply that answers a request (not an exception): 3 + 2n for a read
 // of n registers, 6 for a write's echo.

@@ -73,6 +73,22 @@ int replyLength(QByteArrayView start)
     return readHeaderSize + quint8(start[2]) + crcSize;
 }
 
+int requestLength(QByteArrayView start)
+{
+    constexpr int readRequestSize = 8; // address, function, first register, count, CRC
+    constexpr int writeByteCountOffset = 6;
+    if (start.size() < 2)
+        return -1;
+    switch (quint8(start[1])) {
+    case fnReadHoldingRegisters:
+        return readRequestSize;
+    case fnWriteMultipleRegisters:
+        return start.size() > writeByteCountOffset ? writeRequestOverhead + quint8(start[writeByteCountOffset]) : -1;
+    default:
+        return 0;
+    }
+}
+
 Mismatch mismatch(QByteArrayView request, QByteArrayView reply)
 {
     // Both requests begin with address, function, first register and count.

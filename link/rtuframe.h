@@ -26,6 +26,10 @@ inline constexpr int maxReadRegisters = maxReadDataBytes / 2;
 inline constexpr int writeReplySize = 8;
 // An exception reply: address, function | 0x80, exception code, CRC.
 inline constexpr int exceptionReplySize = 5;
+inline constexpr int exceptionCodeOffset = 2;
+// A write request: address, function, first register, count and byte count (7 bytes) before
+// its data, and the CRC after it.
+inline constexpr int writeRequestOverhead = 9;
 
 // CRC-16/MODBUS: start 0xFFFF, reflected polynomial 0xA001, no final XOR.
 quint16 crc16(QByteArrayView bytes);
@@ -47,6 +51,11 @@ quint16 wordAt(QByteArrayView frame, qsizetype offset);
 // A reply's whole length, known from its first three bytes by its function: an exception reply
 // is 5 bytes, a write echo 8, any other a read reply of 3 + byte count + 2.
 int replyLength(QByteArrayView start);
+
+// A request's whole length, known from its first bytes by its function: a read is 8 bytes, a
+// write 9 + its byte count; -1 while the bytes that tell have yet to come, 0 for any other
+// function.
+int requestLength(QByteArrayView start);
 
 // How a whole reply, its CRC verified, fails to answer its request.
 enum class Mismatch {

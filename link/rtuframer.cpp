@@ -14,14 +14,12 @@ constexpr int kRequestHeaderSize = 6;
 constexpr int kCountOffset = 4;
 // A write request's byte count follows its register count.
 constexpr int kWriteByteCountOffset = 6;
-constexpr int kWriteRequestOverhead = 9; // 7 bytes of header and 2 of CRC around the data
 constexpr int kReadReplyOverhead = readHeaderSize + crcSize;
 // A 256-byte frame carries at most 125 registers read (250 bytes) or 123 written (246 bytes).
 constexpr int kMostReadRegisters = 125;
 constexpr int kMostWrittenRegisters = 123;
 // The exception codes of Modbus, 01 (illegal function) to 0B (gateway target failed to respond).
 constexpr quint8 kHighestExceptionCode = 0x0B;
-constexpr int kExceptionCodeOffset = 2;
 
 bool countFits(QByteArrayView bytes, int most)
 {
@@ -43,13 +41,13 @@ int frameLength(FrameKind kind, QByteArrayView bytes)
     case FrameKind::ReadRequest:
         if (bytes.size() < kRequestHeaderSize)
             return -1;
-        return countFits(bytes, kMostReadRegisters) ? kRequestHeaderSize + crcSize : 0;
+        return countFits(bytes, kMostReadRegisters) ? requestLength(bytes) : 0;
     case FrameKind::WriteRequest: {
         if (bytes.size() <= kWriteByteCountOffset)
             return -1;
         const int dataBytes = quint8(bytes[kWriteByteCountOffset]);
         const bool fits = countFits(bytes, kMostWrittenRegisters) && dataBytes == 2 * wordAt(bytes, kCountOffset);
-        return fits ? kWriteRequestOverhead + dataBytes : 0;
+        return fits ? requestLength(bytes) : 0;
     }
     case FrameKind::ReadReply: {
         if (bytes.size() < readHeaderSize)
@@ -63,9 +61,9 @@ int frameLength(FrameKind kind, QByteArrayView bytes)
             return -1;
         return countFits(bytes, kMostWrittenRegisters) ? writeReplySize : 0;
     case FrameKind::Exception: {
-        if (bytes.size() <= kExceptionCodeOffset)
+        if (bytes.size() <= exceptionCodeOffset)
             return -1;
-        const quint8 code = quint8(bytes[kExceptionCodeOffset]);
+        const quint8 code = quint8(bytes[exceptionCodeOffset]);
         return code >= 1 && code <= kHighestExceptionCode ? exceptionReplySize : 0;
     }
     case FrameKind::Unframed:

@@ -12,10 +12,13 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <csignal>
 
 #include <sys/stat.h>
 
@@ -520,6 +523,43 @@ private slots:
         QVERIFY(cli.readAllStandardError().contains("lost"));
     }
 
+    // A client of serve is named as it comes and goes, each line with the time, and Ctrl+C ends
+    // the run cleanly.
+    void serveSharesTheLineUntilCtrlC()
+    {
+        SimProcess sim({"--slave", "1-2"});
+        QVERIFY(sim.started());
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM),
+                  {"--port", sim.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "serve",
+                   "--rtu-tcp", "0"});
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("Ctrl+C ends"), kRunTimeoutMs);
+        const QRegularExpressionMatch at = QRegularExpression(QStringLiteral("RTU over TCP at 127.0.0.1:(\\d+)")).match(QString::fromUtf8(err));
+        QVERIFY2(at.hasMatch(), err.constData());
+
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(at.captured(1).toUInt()));
+        QVERIFY(client.waitForConnected(kRunTimeoutMs));
+        client.write(readRequest(2, 0x0800, 1));
+        const QByteArray reply = readReply(2, {2});
+        QTRY_VERIFY_WITH_TIMEOUT(client.bytesAvailable() >= reply.size(), kRunTimeoutMs);
+        QCOMPARE(client.readAll(), reply);
+        client.disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("left after 1 request(s)"), kRunTimeoutMs);
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(kRunTimeoutMs));
+        QCOMPARE(cli.exitCode(), 0);
+        err += cli.readAllStandardError();
+        const QRegularExpression came(QStringLiteral("\\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} indicator-cli: client 127\\.0\\.0\\.1:\\d+ "
+                                                     "\\(RTU over TCP\\) came, 1 of 16\\n"));
+        QVERIFY2(came.match(QString::fromUtf8(err)).hasMatch(), err.constData());
+        QVERIFY2(err.endsWith("indicator-cli: stopped\n"), err.constData());
+    }
+
     void usage_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -549,6 +589,15 @@ private slots:
             << QStringList{"--port", "modbus-tcp://127.0.0.1:1502", "--baud", "19200", "--parity", "none",
                            "--stop-bits", "1", "listen"}
             << 2 << "leads to a Modbus TCP gateway";
+        QTest::newRow("serving at a host name") << QStringList{"serve", "--modbus-tcp", "localhost:5020"} << 2
+                                                << "--modbus-tcp takes [ADDR:]PORT";
+        QTest::newRow("serving at IPv6 without brackets") << QStringList{"serve", "--rtu-tcp", "::1:5020"} << 2
+                                                          << "--rtu-tcp takes [ADDR:]PORT";
+        QTest::newRow("serving at a port beyond 65535") << QStringList{"serve", "--modbus-tcp", "65536"} << 2
+                                                        << "--modbus-tcp takes [ADDR:]PORT";
+        QTest::newRow("serving nothing")
+            << QStringList{"--port", "/dev/null", "--baud", "19200", "--parity", "none", "--stop-bits", "1", "serve"}
+            << 2 << "serve needs --modbus-tcp";
         QTest::newRow("a port with a line feed") << QStringList{"--port", "a\nb", "read"} << 2
                                                  << "--port takes a device path or COM1.., not \"a\\nb\"\n";
     }
