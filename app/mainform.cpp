@@ -93,6 +93,10 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
 // The tool windows work through the session: they go before it.
 TfrmMain::~TfrmMain()
 {
+    // The edit of the device number finishes its editing as the window's widgets go, when this
+    // window is no longer one to tell.
+    QObject::disconnect(ui->edtDevNumber, nullptr, this, nullptr);
+    QObject::disconnect(ui->UpDownDevNumber, nullptr, this, nullptr);
     stopTimer();
     for (QWidget *window : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (window->isWindow())

@@ -185,7 +185,11 @@ void tst_Serve::clientGoneMidRequestLeavesTheLineToTheOthers()
     QTRY_COMPARE_WITH_TIMEOUT(m_server->clientCount(), 1, kWaitMs);
 
     QCOMPARE(receive(*stays, 7), Frames::readReply(1, {1}));
-    QCOMPARE(m_onLine, (QList<QByteArray>{Frames::readRequest(kSilentUnit, 0x0800, 1), Frames::readRequest(1, 0x0800, 1)}));
+    // The silent unit's request went out if the line had begun it before its client went; the
+    // queued client's never did.
+    QCOMPARE(m_onLine.constLast(), Frames::readRequest(1, 0x0800, 1));
+    QVERIFY(m_onLine.size() == 1 || m_onLine.constFirst() == Frames::readRequest(kSilentUnit, 0x0800, 1));
+    QVERIFY(!m_onLine.contains(Frames::readRequest(2, 0x0800, 1)));
 }
 
 void tst_Serve::secondRequestWhileOneIsUnderWayIsRefused()
