@@ -71,15 +71,22 @@ struct Listing
     double floorMs = 0;
 };
 
+// The simulated line, as every part of the benchmark opens it.
+LineSetup lineTo(const QString &device)
+{
+    LineSetup line;
+    line.speedNumber = kSpeedNumber;
+    line.portName = device;
+    return line;
+}
+
 Listing listUnits(const QString &device, int lastAddress)
 {
     DeviceSearch::Plan plan;
     plan.likely = {kSpeedNumber, 0};
     plan.lastAddress = lastAddress;
     Line line;
-    LineSetup port;
-    port.speedNumber = kSpeedNumber;
-    port.portName = device;
+    const LineSetup port = lineTo(device);
     DeviceSearch::Sweep sweep(DeviceSearch::addressesOnly(plan), line, port);
     const double probeBudget = DeviceSearch::probeBudgetMs(kSpeedNumber, DeviceSearch::kDefaultAllowanceMs);
     const double answered = readWireMs(prmPortNetAddr) + readWireMs(prmInformationDevName) + readWireMs(prmInformationProgVer);
@@ -99,10 +106,7 @@ Listing listUnits(const QString &device, int lastAddress)
 QList<qint64> pollRounds(const QString &device, int units, int rounds)
 {
     Session session;
-    LineSetup line;
-    line.speedNumber = kSpeedNumber;
-    line.portName = device;
-    if (!Blocking::start(session, line))
+    if (!Blocking::start(session, lineTo(device)))
         return {};
     QList<Bus::Unit> list;
     for (int address = 1; address <= units; ++address) {
@@ -144,10 +148,7 @@ bool isEmptyAddress(int address)
 QList<int> readingsOf(const QString &device, const QList<quint8> &addresses)
 {
     Session session;
-    LineSetup line;
-    line.speedNumber = kSpeedNumber;
-    line.portName = device;
-    if (!Blocking::start(session, line))
+    if (!Blocking::start(session, lineTo(device)))
         return {};
     QList<Bus::Unit> units;
     for (quint8 address : addresses)

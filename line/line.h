@@ -12,10 +12,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <variant>
 
-class CAdapter;
 
 // The one owner of the line: the adapter of the open port, on a link thread of its own, and one
 // queue of what goes on the line next. Whoever wants an exchange hands in a request and goes on;

@@ -68,6 +68,15 @@ private:
         return result;
     }
 
+    // A run that the test talks to while it goes on, with the configuration folder of every run.
+    void startInBackground(QProcess &cli, const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM), arguments);
+    }
+
     // With every line setting given, so that no saved settings of this machine count.
     Run on(const QString &port, const QStringList &arguments)
     {
@@ -458,11 +467,7 @@ private slots:
     {
         PtyPeer peer;
         QProcess cli;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        cli.setProcessEnvironment(environment);
-        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM),
-                  {"--port", peer.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "listen",
+        startInBackground(cli, {"--port", peer.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "listen",
                    "--duration", "2"});
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("sending nothing"), kRunTimeoutMs);
@@ -487,11 +492,7 @@ private slots:
         auto sim = std::make_unique<SimProcess>(QStringList{"--slave", "1-2", "--reading", "12"});
         QVERIFY(sim->started());
         QProcess cli;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        cli.setProcessEnvironment(environment);
-        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM),
-                  {"--port", sim->devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "test",
+        startInBackground(cli, {"--port", sim->devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "test",
                    "--expect", "12", "--tolerance", "0.05", "--addresses", "1-2", "--duration", "60"});
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("testing 2 unit(s)"), kRunTimeoutMs);
@@ -511,10 +512,7 @@ private slots:
     {
         PtyPeer peer;
         QProcess cli;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        cli.setProcessEnvironment(environment);
-        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM), {"--port", peer.devicePath(), "--baud", "19200", "listen"});
+        startInBackground(cli, {"--port", peer.devicePath(), "--baud", "19200", "listen"});
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("sending nothing"), kRunTimeoutMs);
         peer.hangUp();
@@ -530,11 +528,7 @@ private slots:
         SimProcess sim({"--slave", "1-2"});
         QVERIFY(sim.started());
         QProcess cli;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        cli.setProcessEnvironment(environment);
-        cli.start(QStringLiteral(INDICATOR_CLI_PROGRAM),
-                  {"--port", sim.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "serve",
+        startInBackground(cli, {"--port", sim.devicePath(), "--baud", "19200", "--parity", "none", "--stop-bits", "1", "serve",
                    "--rtu-tcp", "0"});
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("Ctrl+C ends"), kRunTimeoutMs);
