@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds Qt 6.4.2 (Core, Gui, Widgets, Network, Test) for 64-bit Windows from Debian's own
-# qt6-base source into ~/.cache/indicator-config/qt-mingw, reused when it is there. Takes most of
-# an hour on two busy cores, so it is not part of CI; run it once, at low priority:
+# Cross-builds Qt 6.4.2 (Core, Gui, Widgets, Network, PrintSupport, Test) for 64-bit Windows
+# from Debian's own qt6-base source into ~/.cache/indicator-config/qt-mingw, reused when it is
+# there. Takes most of an hour on two busy cores, so it is not part of CI; run it once, at low
+# priority:
 #     nice -n 19 ionice -c3 scripts/windows/qt.sh > qt.log 2>&1
 # Usage: scripts/windows/qt.sh [-jN]   (default -j2)
 set -euo pipefail
@@ -67,7 +68,7 @@ configure_qt() {
         -DBUILD_SHARED_LIBS=ON \
         -DQT_BUILD_TESTS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_BENCHMARKS=OFF \
         -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF \
-        -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_testlib=ON -DFEATURE_printsupport=OFF \
+        -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_testlib=ON -DFEATURE_printsupport=ON \
         -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_openssl=OFF -DFEATURE_schannel=ON \
         -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \
         -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF \
