@@ -41,22 +41,22 @@ QString TfrmMain::SpeedCaption(quint8 index)
 // A list without a selection gives -1, which the 8-bit settings hold as 255.
 void TfrmMain::cmbPortChange(int index)
 {
-    m_portNumber = quint8(index);
+    m_line.portNumber = quint8(index);
 }
 
 void TfrmMain::cmbSpeedChange(int index)
 {
-    m_speedNumber = quint8(index);
+    m_line.speedNumber = quint8(index);
 }
 
 void TfrmMain::cmbParityChange(int index)
 {
-    m_parity = quint8(index);
+    m_line.parity = quint8(index);
 }
 
 void TfrmMain::cmbStopBitChange(int index)
 {
-    m_stopBits = quint8(index);
+    m_line.stopBits = quint8(index);
 }
 
 // The edit and its spinner always agree on DeviceNumber: a typed number outside 0..255 or no
@@ -110,12 +110,19 @@ void TfrmMain::Action2Execute(QAction *action)
         stopConnection();
 }
 
+LineSetup TfrmMain::lineTo(const QString &portName) const
+{
+    LineSetup line = m_line;
+    line.portName = portName;
+    return line;
+}
+
 void TfrmMain::startConnection()
 {
     // The system's ports as they are now: an adapter plugged in since the last look counts.
     const QStringList systemPorts = PortDevices::systemPorts();
     showPortDevices(systemPorts);
-    connectTo(portDevice(m_portNumber, systemPorts));
+    connectTo(portDevice(m_line.portNumber, systemPorts));
 }
 
 // The port opens on the link's thread; the window goes on meanwhile, and learns the outcome
@@ -123,7 +130,7 @@ void TfrmMain::startConnection()
 void TfrmMain::connectTo(const QString &portName)
 {
     endReplugWatch();
-    const LineSetup line{m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut, portName};
+    const LineSetup line = lineTo(portName);
     m_session->start(line, this, [this, line](bool opened) {
         if (!opened) {
             ui->StatusBar1->showMessage(m_session->openFailureMessage(PortCaption(line.portNumber), line.portName));
@@ -172,7 +179,7 @@ void TfrmMain::portUnplugged()
     enableConnectedActions(false);
     const bool server = !CAdapter::abilitiesOf(m_stablePort).systemDevice;
     ui->lblErrors->setText(QStringLiteral("Ошибка! Адаптер %1 отключён (%2). %3")
-                               .arg(PortCaption(m_portNumber), m_stablePort,
+                               .arg(PortCaption(m_line.portNumber), m_stablePort,
                                     server ? QStringLiteral("Соединение с сервером разорвано.")
                                            : QStringLiteral("Подключите его снова.")));
     ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
@@ -187,7 +194,7 @@ void TfrmMain::watchForReplug()
     if (!back)
         return;
     m_replugWatch->stop();
-    ui->lblErrors->setText(QStringLiteral("Адаптер %1 снова подключён (%2).").arg(PortCaption(m_portNumber), m_stablePort));
+    ui->lblErrors->setText(QStringLiteral("Адаптер %1 снова подключён (%2).").arg(PortCaption(m_line.portNumber), m_stablePort));
     ui->btnReconnect->show();
 }
 

@@ -239,18 +239,18 @@ void TfrmMain::loadSettings()
     // window: the mapped ports' devices show at once, the others' once the window is up.
     showPortDevices({});
     QTimer::singleShot(0, this, [this] { showPortDevices(PortDevices::systemPorts()); });
-    selectRow(ui->cmbPort, saved.portNumber);
+    selectRow(ui->cmbPort, saved.line.portNumber);
     cmbPortChange(ui->cmbPort->currentIndex());
 
     ui->cmbSpeed->clear();
     for (quint8 i = 0; i < LineSettings::BaudRates.size(); ++i)
         ui->cmbSpeed->addItem(SpeedCaption(i));
-    selectRow(ui->cmbSpeed, saved.speedNumber);
+    selectRow(ui->cmbSpeed, saved.line.speedNumber);
     cmbSpeedChange(ui->cmbSpeed->currentIndex());
 
-    selectRow(ui->cmbParity, saved.parity);
+    selectRow(ui->cmbParity, saved.line.parity);
     cmbParityChange(ui->cmbParity->currentIndex());
-    selectRow(ui->cmbStopBit, saved.stopBits);
+    selectRow(ui->cmbStopBit, saved.line.stopBits);
     cmbStopBitChange(ui->cmbStopBit->currentIndex());
 
     m_monitorFrame = SettingsFile::readMonitorFrame(settings);
@@ -264,8 +264,7 @@ void TfrmMain::loadSettings()
 bool TfrmMain::saveSettings(QString *error)
 {
     IniProfile settings(m_settingsPath);
-    SettingsFile::writeConnection(settings, {m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut,
-                                             DeviceNumber()});
+    SettingsFile::writeConnection(settings, {m_line, DeviceNumber()});
     if (m_monitorFrame)
         SettingsFile::writeMonitorFrame(settings, *m_monitorFrame);
     if (settings.save())

@@ -125,12 +125,11 @@ private:
     QString m_settingsPath;
     std::array<QString, SettingsFile::kPortCount> m_mappedPorts; // [PORTS] of the settings file, empty if none
 
-    // The connection settings: rows of the left panel's lists, 255 for none.
-    quint8 m_portNumber = 0;
-    quint8 m_speedNumber = 0;
-    quint16 m_timeOut = 0; // handed to the adapter at Start; nothing ever changes it
-    quint8 m_parity = 0;
-    quint8 m_stopBits = 0;
+    // The connection settings: rows of the left panel's lists (255 for none) and the time-out
+    // handed to the adapter at Start, which nothing ever changes. The port's device is looked up
+    // each time the line is used (lineTo), as adapters come and go.
+    LineSetup m_line;
+    LineSetup lineTo(const QString &portName) const;
 
     std::unique_ptr<Session> m_session; // holds DeviceNumber
 

@@ -38,8 +38,8 @@ void TfrmMain::mnuSearchClick()
     setup.speedCaptions = itemTexts(ui->cmbSpeed);
     setup.parityNames = itemTexts(ui->cmbParity);
     setup.stopBitsCaption = ui->cmbStopBit->currentText();
-    setup.stopBits = m_stopBits;
-    setup.likely = {m_speedNumber, m_parity};
+    setup.stopBits = m_line.stopBits;
+    setup.likely = {m_line.speedNumber, m_line.parity};
     setup.likelyAddress = DeviceNumber();
 
     auto *window = new SearchWindow(setup, m_session->lineOwner(), this);
@@ -64,13 +64,12 @@ void TfrmMain::applyFoundDevice(int portNumber, int speedNumber, int parity, int
 void TfrmMain::mnuBusClick()
 {
     BusWindow::Setup setup;
-    setup.line = {m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut,
-                  portDevice(m_portNumber, PortDevices::systemPorts())};
-    setup.portCaption = PortCaption(m_portNumber);
+    setup.line = lineTo(portDevice(m_line.portNumber, PortDevices::systemPorts()));
+    setup.portCaption = PortCaption(m_line.portNumber);
     setup.lineCaption = QStringLiteral("%1, %2 бод, паритет %3, стоп-бит %4")
-                            .arg(PortCaption(m_portNumber), ui->cmbSpeed->currentText(), ui->cmbParity->currentText(),
+                            .arg(PortCaption(m_line.portNumber), ui->cmbSpeed->currentText(), ui->cmbParity->currentText(),
                                  ui->cmbStopBit->currentText());
-    setup.setting = {m_speedNumber, m_parity};
+    setup.setting = {m_line.speedNumber, m_line.parity};
     auto *window = new BusWindow(setup, *m_session, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     Handlers::connect(window, &BusWindow::unitChosen, this, &TfrmMain::openChosenUnit);
@@ -106,10 +105,10 @@ void TfrmMain::mnuListenClick()
 {
     const QStringList systemPorts = PortDevices::systemPorts();
     ListenWindow::Setup setup;
-    setup.portCaption = PortCaption(m_portNumber);
+    setup.portCaption = PortCaption(m_line.portNumber);
     setup.lineCaption = QStringLiteral("%1 бод, паритет %2, стоп-бит %3")
                             .arg(ui->cmbSpeed->currentText(), ui->cmbParity->currentText(), ui->cmbStopBit->currentText());
-    setup.line = {m_portNumber, m_speedNumber, m_parity, m_stopBits, m_timeOut, portDevice(m_portNumber, systemPorts)};
+    setup.line = lineTo(portDevice(m_line.portNumber, systemPorts));
     auto *window = new ListenWindow(setup, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->open();
@@ -119,7 +118,7 @@ template <typename Window>
 void TfrmMain::openProfileWindow()
 {
     stopTimer();
-    const Profiles::Origin origin{PortCaption(m_portNumber), m_speedNumber, m_parity, m_stopBits, DeviceNumber()};
+    const Profiles::Origin origin{PortCaption(m_line.portNumber), m_line, DeviceNumber()};
     auto *window = new Window(*m_session, origin, this);
     QObject::connect(window, &QDialog::finished, this, &TfrmMain::reenterPage);
     window->show();

@@ -305,7 +305,7 @@ std::optional<Cli::Line> Cli::line(bool needsAddress)
     if (m_invocation.port) {
         portNumber = PortDevices::portNumber(*m_invocation.port);
         line.setup.portName = *m_invocation.port;
-    } else if (!(portNumber = fromSaved(saved.portNumber, 0xFF, "--port"))) {
+    } else if (!(portNumber = fromSaved(saved.line.portNumber, 0xFF, "--port"))) {
         return std::nullopt;
     }
     if (portNumber) {
@@ -320,12 +320,12 @@ std::optional<Cli::Line> Cli::line(bool needsAddress)
     }
 
     const auto speed = m_invocation.speedNumber ? m_invocation.speedNumber
-                                                : fromSaved(saved.speedNumber, LineSettings::BaudRates.size(), "--baud");
+                                                : fromSaved(saved.line.speedNumber, LineSettings::BaudRates.size(), "--baud");
     const auto parity = m_invocation.parity ? m_invocation.parity
-                                            : fromSaved(saved.parity, LineSettings::ParityNames.size(), "--parity");
+                                            : fromSaved(saved.line.parity, LineSettings::ParityNames.size(), "--parity");
     const auto stopBits = m_invocation.stopBits
                               ? m_invocation.stopBits
-                              : fromSaved(saved.stopBits, LineSettings::StopBitCounts.size(), "--stop-bits");
+                              : fromSaved(saved.line.stopBits, LineSettings::StopBitCounts.size(), "--stop-bits");
     std::optional<int> address = m_invocation.address;
     if (!address && saved.deviceNumber >= DeviceSearch::kFirstAddress && saved.deviceNumber <= DeviceSearch::kLastAddress)
         address = int(saved.deviceNumber);
@@ -338,9 +338,7 @@ std::optional<Cli::Line> Cli::line(bool needsAddress)
     line.setup.speedNumber = *speed;
     line.setup.parity = *parity;
     line.setup.stopBits = *stopBits;
-    line.origin.speedNumber = *speed;
-    line.origin.parity = *parity;
-    line.origin.stopBits = *stopBits;
+    line.origin.line = line.setup;
     line.origin.address = quint16(*address);
     return line;
 }

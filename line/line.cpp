@@ -10,6 +10,9 @@ struct Line::Shared
 {
     std::unique_ptr<CAdapter> adapter; // the link thread's alone
     std::atomic<quint64> abandonedBelow{0};
+    // Someone listens for exchange records: without one, a request costs one hand-over back,
+    // its reply, and no second one for its record.
+    std::atomic<bool> observed{false};
 };
 
 // One job handed to the link thread: whom to tell of its outcome, and whether it still counts.
@@ -53,7 +56,9 @@ void Line::open(const LineSetup &setup, QObject *receiver, Opened opened)
     enqueue(std::move(job), [self, setup](Shared &shared, quint64) -> Outcome {
         const LineOpened opened = openOn(shared, setup);
         if (shared.adapter)
-            shared.adapter->setObserver([self](const ExchangeRecord &record) {
+            shared.adapter->setObserver([self, &observed = shared.observed](const ExchangeRecord &record) {
+                if (!observed)
+                    return;
                 QMetaObject::invokeMethod(
                     self.data(),
                     [self, record] {
@@ -174,6 +179,12 @@ void Line::requestFinished(const Job &job, const LineReply &reply)
         m_lossReported = true;
         QMetaObject::invokeMethod(this, &Line::portLost, Qt::QueuedConnection);
     }
+}
+
+void Line::setObserver(ExchangeObserver observer)
+{
+    m_observer = std::move(observer);
+    m_shared->observed = bool(m_observer);
 }
 
 void Line::relay(const ExchangeRecord &record)

@@ -60,7 +60,7 @@ public:
     bool isIdle() const { return m_pending.empty(); }
 
     // Hears of every exchange that reaches the line, abandoned ones included, on this thread.
-    void setObserver(ExchangeObserver observer) { m_observer = std::move(observer); }
+    void setObserver(ExchangeObserver observer);
 
 signals:
     // The port went away while open (adapter unplugged, the server's connection dropped): the

@@ -117,12 +117,12 @@ QJsonObject lineObject(const Origin &origin)
 {
     return {
         {QLatin1String(Key::port), origin.port},
-        {QLatin1String(Key::baud), qint64(LineSettings::baudRate(origin.speedNumber).value_or(0))},
-        {QLatin1String(Key::parity), origin.parity < LineSettings::ParityNames.size()
-                                         ? QLatin1String(LineSettings::ParityNames[origin.parity])
+        {QLatin1String(Key::baud), qint64(LineSettings::baudRate(origin.line.speedNumber).value_or(0))},
+        {QLatin1String(Key::parity), origin.line.parity < LineSettings::ParityNames.size()
+                                         ? QLatin1String(LineSettings::ParityNames[origin.line.parity])
                                          : QLatin1String("")},
-        {QLatin1String(Key::stopBits), origin.stopBits < LineSettings::StopBitCounts.size()
-                                           ? LineSettings::StopBitCounts[origin.stopBits]
+        {QLatin1String(Key::stopBits), origin.line.stopBits < LineSettings::StopBitCounts.size()
+                                           ? LineSettings::StopBitCounts[origin.line.stopBits]
                                            : 0.0},
         {QLatin1String(Key::address), int(origin.address)},
     };
@@ -155,9 +155,9 @@ std::optional<Origin> originOf(const QJsonObject &line, QString *error)
         *error = QStringLiteral("line.address: адрес вне пределов %1..%2").arg(unit.lowest).arg(unit.highest);
         return std::nullopt;
     }
-    origin.speedNumber = *speed;
-    origin.parity = *parity;
-    origin.stopBits = *stopBits;
+    origin.line.speedNumber = *speed;
+    origin.line.parity = *parity;
+    origin.line.stopBits = *stopBits;
     origin.address = quint16(address);
     return origin;
 }

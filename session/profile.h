@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue.h"
+#include "linesetup.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -58,10 +59,8 @@ struct Identity
 // The computer's side of the line that the values were read at.
 struct Origin
 {
-    QString port;          // as the user named it: a device path or COM1..
-    quint8 speedNumber = 0; // rows of the tables of LineSettings
-    quint8 parity = 0;
-    quint8 stopBits = 0;
+    QString port; // as the user named it: a device path or COM1..
+    LineSetup line; // the file keeps its speed, parity and stop bits
     quint16 address = 0;
 };
 

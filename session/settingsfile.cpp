@@ -49,6 +49,13 @@ bool mayWriteBeside(const QFileInfo &file)
 }
 #endif
 
+// The lists and the device number are 8-bit: what does not fit is none of their rows.
+quint8 readRow(const IniProfile &settings, QByteArrayView section, QByteArrayView key, quint8 fallback)
+{
+    const qint64 row = settings.readInteger(section, key, fallback);
+    return row >= 0 && row <= 0xFF ? quint8(row) : 0xFF;
+}
+
 } // namespace
 
 QString fileName(const QString &executablePath)
@@ -88,21 +95,21 @@ Connection readConnection(const IniProfile &settings)
 {
     const Connection defaults;
     Connection connection;
-    connection.portNumber = settings.readInteger(kComputer, kPortNumberKey, defaults.portNumber);
-    connection.speedNumber = settings.readInteger(kComputer, kSpeedNumberKey, defaults.speedNumber);
-    connection.parity = settings.readInteger(kComputer, kParityKey, defaults.parity);
-    connection.stopBits = settings.readInteger(kComputer, kStopBitsKey, defaults.stopBits);
-    connection.deviceNumber = settings.readInteger(kDevice, kDeviceNumberKey, defaults.deviceNumber);
+    connection.line.portNumber = readRow(settings, kComputer, kPortNumberKey, defaults.line.portNumber);
+    connection.line.speedNumber = readRow(settings, kComputer, kSpeedNumberKey, defaults.line.speedNumber);
+    connection.line.parity = readRow(settings, kComputer, kParityKey, defaults.line.parity);
+    connection.line.stopBits = readRow(settings, kComputer, kStopBitsKey, defaults.line.stopBits);
+    connection.deviceNumber = readRow(settings, kDevice, kDeviceNumberKey, defaults.deviceNumber);
     return connection;
 }
 
 void writeConnection(IniProfile &settings, const Connection &connection)
 {
-    settings.writeInteger(kComputer, kPortNumberKey, connection.portNumber);
-    settings.writeInteger(kComputer, kSpeedNumberKey, connection.speedNumber);
-    settings.writeInteger(kComputer, kParityKey, connection.parity);
-    settings.writeInteger(kComputer, kStopBitsKey, connection.stopBits);
-    settings.writeInteger(kComputer, kTimeOutKey, connection.timeOut);
+    settings.writeInteger(kComputer, kPortNumberKey, connection.line.portNumber);
+    settings.writeInteger(kComputer, kSpeedNumberKey, connection.line.speedNumber);
+    settings.writeInteger(kComputer, kParityKey, connection.line.parity);
+    settings.writeInteger(kComputer, kStopBitsKey, connection.line.stopBits);
+    settings.writeInteger(kComputer, kTimeOutKey, connection.line.timeOut);
     settings.writeInteger(kDevice, kDeviceNumberKey, connection.deviceNumber);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "iniprofile.h"
+#include "linesetup.h"
 
 #include <QRect>
 #include <QString>
@@ -27,19 +28,16 @@ QString windowExecutable(const QString &programPath);
 
 inline constexpr int kPortCount = 8; // COM1..COM8
 
-// The left panel's settings as the file stores them: the four rows of its lists (255 for
-// none), the time-out handed to the adapter and the device number.
+// The left panel's settings as the file stores them: the four rows of its lists, the time-out
+// handed to the adapter, and the device number. No table has a row 255: it stands for none.
 struct Connection
 {
-    qint64 portNumber = 1;  // COM2
-    qint64 speedNumber = 3; // 9600 baud
-    qint64 parity = 0;      // none
-    qint64 stopBits = 0;    // one
-    qint64 timeOut = 0;
-    qint64 deviceNumber = 1;
+    LineSetup line; // its port name is the platform's business, not the file's
+    quint16 deviceNumber = 1; // 0..255, as the edit takes it
 };
 
-// Missing or malformed keys give the defaults above; the time-out is written, never read.
+// Missing or malformed keys give the defaults of Connection; a number beyond 0..255 reads as
+// 255, none of the rows. The time-out is written, never read.
 Connection readConnection(const IniProfile &settings);
 void writeConnection(IniProfile &settings, const Connection &connection);
 

@@ -157,7 +157,7 @@ private slots:
             line.portName = sim.devicePath();
             QVERIFY(Blocking::start(session, line));
             session.setDeviceNumber(1);
-            ProfileReader reader(session, {QStringLiteral("COM2"), 4, 0, 0, 1});
+            ProfileReader reader(session, {QStringLiteral("COM2"), line, 1});
             Blocking::runToEnd(reader);
             QVERIFY(reader.complete());
             Profiles::DeviceProfile profile = reader.profile();

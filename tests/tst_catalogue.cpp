@@ -69,6 +69,7 @@ private slots:
         session = std::make_unique<Session>();
         session->setDeviceNumber(1);
         LineSetup line;
+        line.speedNumber = 0; // 1200 baud: the slowest line, the most patient time-outs
         line.portName = peer->devicePath();
         QVERIFY(Blocking::start(*session, line));
     }

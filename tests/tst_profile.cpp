@@ -30,6 +30,14 @@ const Catalogue::Parameter &parameter(const char *key)
     return *found;
 }
 
+// The line that connect() opens, at the device's address 1, as a profile records it.
+Profiles::Origin readAt(const QString &port)
+{
+    LineSetup line;
+    line.speedNumber = 4; // 19200 baud
+    return {port, line, 1};
+}
+
 // A whole profile of made-up values that the catalogue lets pass, with the changes given.
 DeviceProfile madeUp(const QMap<QString, QVariant> &changes = {})
 {
@@ -40,7 +48,7 @@ DeviceProfile madeUp(const QMap<QString, QVariant> &changes = {})
                                                                   : QVariant(int(p->lowest)));
     for (auto change = changes.begin(); change != changes.end(); ++change)
         values.insert(change.key(), change.value());
-    return Profiles::stamped({QStringLiteral("DI-4"), QStringLiteral("v1")}, {QStringLiteral("COM1"), 4, 0, 0, 1}, values);
+    return Profiles::stamped({QStringLiteral("DI-4"), QStringLiteral("v1")}, readAt(QStringLiteral("COM1")), values);
 }
 
 QString keys(const QList<const Catalogue::Parameter *> &parameters)
@@ -77,7 +85,7 @@ private:
 
     static DeviceProfile readWhole(Session &session)
     {
-        ProfileReader reader(session, {QStringLiteral("COM1"), 4, 0, 0, 1}); // as connect() opens it
+        ProfileReader reader(session, readAt(QStringLiteral("COM1"))); // as connect() opens it
         Blocking::runToEnd(reader);
         if (!reader.complete())
             qFatal("the device could not be read whole");
@@ -387,7 +395,7 @@ private slots:
     {
         PtyPeer peer; // silent: a reading not given up would go on to tell of the silence
         auto session = connect(peer.devicePath());
-        ProfileReader reader(*session, {QStringLiteral("COM1"), 4, 0, 0, 1});
+        ProfileReader reader(*session, readAt(QStringLiteral("COM1")));
         QSignalSpy steps(&reader, &ProfileReader::stepDone);
         QSignalSpy ended(&reader, &ProfileReader::ended);
         reader.start();
@@ -406,7 +414,7 @@ private slots:
         SimProcess sim({QStringLiteral("--exception-every"), QStringLiteral("5")});
         QVERIFY(sim.started());
         auto session = connect(sim.devicePath());
-        ProfileReader reader(*session, {QStringLiteral("COM1"), 4, 0, 0, 1});
+        ProfileReader reader(*session, readAt(QStringLiteral("COM1")));
         Blocking::runToEnd(reader);
         QVERIFY(reader.finished() && !reader.complete());
         QStringList failed;

@@ -539,8 +539,7 @@ void BusWindow::writeProfileIntoNext()
     }
     const Bus::Unit &unit = m_profileUnits[m_profileRow];
     showStatus(QStringLiteral("Запись профиля в прибор по адресу %1…").arg(unit.address));
-    const Profiles::Origin origin{m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity,
-                                  m_setup.line.stopBits, unit.address};
+    const Profiles::Origin origin{m_setup.portCaption, m_setup.line, unit.address};
     m_profileReader = new ProfileReader(m_session, origin, this);
     connect(m_profileReader, &ProfileReader::ended, this, [this, reader = m_profileReader.data()] {
         reader->deleteLater();
