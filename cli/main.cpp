@@ -1,7 +1,8 @@
 // indicator-cli: the indicator's settings from scripts and production lines, on the same
 // catalogue and session as the window, with no window and no display.
 #include "commandline.h"
-#include "commands.h"
+#include "commandtable.h"
+#include "exitstatus.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

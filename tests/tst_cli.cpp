@@ -385,6 +385,20 @@ private slots:
                                          "data.eeprom_errors"));
     }
 
+    // Asked for JSON and CSV at once, a watch prints JSON lines alone: a script that reads a
+    // JSON object a line must not meet a CSV header first.
+    void aWatchInJsonPrintsNoCsvHeader()
+    {
+        SimProcess sim;
+        QVERIFY(sim.started());
+        const Run watch = on(sim.devicePath(), {"watch", "--csv", "--json", "--count", "2", "--interval", "50"});
+        QCOMPARE(watch.status, 0);
+        const QStringList lines = watch.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        for (const QString &line : lines)
+            QVERIFY2(QJsonDocument::fromJson(line.toUtf8()).object().contains(QStringLiteral("data.value")), qPrintable(line));
+    }
+
     // Three units on one line, the third off the mark: listed, watched and judged one by one.
     void manyUnitsOnOneLine()
     {

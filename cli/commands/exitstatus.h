@@ -1,9 +1,5 @@
 #pragma once
 
-#include "commandline.h"
-
-#include <QTextStream>
-
 // The exit status of indicator-cli.
 namespace ExitStatus {
 enum : int {
@@ -13,9 +9,3 @@ enum : int {
     Differs = 3, // compare found differences, load read back another value, or a unit failed its test
 };
 } // namespace ExitStatus
-
-// Runs the command of an invocation (not --help); results go to out, messages to err.
-int runCommand(const Invocation &invocation, QTextStream &out, QTextStream &err);
-
-// The bash completion of the commands, their options and the catalogue's keys.
-QString bashCompletion();

@@ -1,8 +1,10 @@
-// The bash completion script, written by the program from its own tables and the catalogue, so
-// that the commands, options and keys it completes are never listed a second time.
+// indicator-cli completion: the bash completion script, written by the program from its own tables and
+// the catalogue, so that the commands, options and keys it completes are never listed a second time.
 #include "catalogue.h"
 #include "commandline.h"
-#include "commands.h"
+#include "context.h"
+#include "exitstatus.h"
+#include "handlers.h"
 #include "linesettings.h"
 
 namespace {
@@ -21,8 +23,6 @@ QStringList keys(bool writableOnly)
     }
     return keys;
 }
-
-} // namespace
 
 QString bashCompletion()
 {
@@ -110,4 +110,14 @@ complete -F _indicator_cli indicator-cli
         .arg(words(CommandLine::commands()), words(CommandLine::options()), words(keys(false)), words(keys(true)),
              words(bauds), words(parities), numberOptions.join(u'|'),
              valued.join(u'|'), perCommand);
+}
+
+} // namespace
+
+int Commands::completion(CommandContext &context)
+{
+    if (context.invocation().arguments.first() != QLatin1String("bash"))
+        return context.usage(QStringLiteral("completion takes bash"));
+    context.printer().verbatim(bashCompletion());
+    return ExitStatus::Success;
 }
