@@ -37,7 +37,8 @@ QString programHelp()
     text += QStringLiteral("\nOptions:\n") + optionLines(nullptr);
     text += QStringLiteral(
         "\nExit status: 0 success; 1 the device or the line failed; 2 a usage error or a refused\n"
-        "value (nothing was written); 3 compare found differences, or load read back another value.\n"
+        "value (nothing was written); 3 compare found differences, load read back another value, or\n"
+        "a unit failed its test.\n"
         "\"indicator-cli COMMAND --help\" describes a command; \"indicator-cli list\" names the keys.\n");
     return text;
 }
