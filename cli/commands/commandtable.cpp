@@ -3,7 +3,7 @@
 #include "commandline.h"
 #include "context.h"
 #include "exitstatus.h"
-#include "handlers.h"
+#include "commands.h"
 
 #include <QTextStream>
 

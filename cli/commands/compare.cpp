@@ -2,7 +2,7 @@
 #include "context.h"
 #include "exitstatus.h"
 #include "framewords.h"
-#include "handlers.h"
+#include "commands.h"
 #include "values.h"
 
 #include <QJsonArray>

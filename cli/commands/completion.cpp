@@ -4,7 +4,7 @@
 #include "commandline.h"
 #include "context.h"
 #include "exitstatus.h"
-#include "handlers.h"
+#include "commands.h"
 #include "linesettings.h"
 
 namespace {

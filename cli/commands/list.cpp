@@ -2,7 +2,7 @@
 #include "catalogue.h"
 #include "context.h"
 #include "exitstatus.h"
-#include "handlers.h"
+#include "commands.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

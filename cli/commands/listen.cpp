@@ -3,7 +3,7 @@
 #include "context.h"
 #include "exitstatus.h"
 #include "framewords.h"
-#include "handlers.h"
+#include "commands.h"
 #include "linecapture.h"
 #include "linelistener.h"
 #include "linesettings.h"

@@ -5,7 +5,7 @@
 #include "context.h"
 #include "exitstatus.h"
 #include "framewords.h"
-#include "handlers.h"
+#include "commands.h"
 #include "moderules.h"
 #include "profilewriter.h"
 #include "resultcodes.h"

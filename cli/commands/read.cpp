@@ -3,7 +3,7 @@
 #include "catalogue.h"
 #include "context.h"
 #include "exitstatus.h"
-#include "handlers.h"
+#include "commands.h"
 #include "resultcodes.h"
 #include "values.h"
 

@@ -1,7 +1,7 @@
 // indicator-cli save: the device's settings kept in a profile file, or no file at all.
 #include "context.h"
 #include "exitstatus.h"
-#include "handlers.h"
+#include "commands.h"
 
 int Commands::save(CommandContext &context)
 {

@@ -4,7 +4,7 @@
 #include "devicesearch.h"
 #include "exitstatus.h"
 #include "framewords.h"
-#include "handlers.h"
+#include "commands.h"
 #include "linesettings.h"
 
 #include <QJsonObject>

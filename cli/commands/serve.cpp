@@ -2,7 +2,7 @@
 // lost; the clients and the outcome go to standard error, a line each with the time.
 #include "context.h"
 #include "exitstatus.h"
-#include "handlers.h"
+#include "commands.h"
 #include "line.h"
 #include "lineserver.h"
 #include "stoprequest.h"

@@ -6,7 +6,7 @@
 #include "context.h"
 #include "exitstatus.h"
 #include "framewords.h"
-#include "handlers.h"
+#include "commands.h"
 #include "stoprequest.h"
 
 #include <QEventLoop>

@@ -5,7 +5,7 @@
 #include "context.h"
 #include "csvwriter.h"
 #include "exitstatus.h"
-#include "handlers.h"
+#include "commands.h"
 #include "polllog.h"
 #include "resultcodes.h"
 #include "stoprequest.h"
