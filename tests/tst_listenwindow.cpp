@@ -290,6 +290,10 @@ private slots:
         CAdapter master;
         master.PortName = sim.devicePath();
         master.Parity = 0; // the simulator's: none
+        // A simulator slowed by a busy machine must not be taken for a silent one: a master
+        // that gave up would send its next request before the late reply, a line that
+        // pairs otherwise.
+        master.ReadTimeoutMs = 1000;
         QCOMPARE(master.Open(), 0);
         master.Connected = true;
         std::array<quint16, Rtu::maxReadRegisters> buffer{};

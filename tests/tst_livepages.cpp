@@ -304,7 +304,9 @@ private slots:
         config->click("sbData");
         waitForPolls(1);
         ConfigWindow::enterText(config->find<QLineEdit>("edtDevNumber"), "paste", "2");
-        QVERIFY(config->peer().settle(3000));
+        // Between two polls: the window's replies come as events, so its line is idle only
+        // once the poll under way has had all three.
+        QTRY_VERIFY_WITH_TIMEOUT(config->window().session().isIdle(), 3000);
         const int before = int(config->peer().requests().size());
         QTRY_VERIFY_WITH_TIMEOUT(config->peer().requests().size() >= before + 3, 5000);
         config->trigger("ActionStop");
@@ -328,7 +330,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(config->peer().requests().size() >= before + 6 * 3, 10000);
         // Six polls: at most two at once, the other four each an interval later.
         QVERIFY2(answered.elapsed() >= 3 * kPollMs, qPrintable(QString::number(answered.elapsed())));
-        QCOMPARE(lampsShown(*config), QStringLiteral("GGGGGGG"));
+        QTRY_COMPARE_WITH_TIMEOUT(lampsShown(*config), QStringLiteral("GGGGGGG"), 3000); // the last reply's event
     }
 
     // A click's exchanges leave the window's events served: its timers go on ticking, and a
