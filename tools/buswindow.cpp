@@ -22,10 +22,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -667,29 +665,17 @@ void BusWindow::saveReport()
                        QStringLiteral("Страницы HTML (*.html);;Все файлы (*)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("html"));
-    dialog.selectFile(QStringLiteral("проверка-%1.html").arg(m_report->when.toString(QStringLiteral("yyyyMMdd-HHmm"))));
+    dialog.selectFile(BenchTest::suggestedFileName(*m_report));
     if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString htmlPath = dialog.selectedFiles().constFirst();
-    const QFileInfo info(htmlPath);
-    const QString csvPath = info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
-    QSaveFile page(htmlPath);
-    if (page.open(QIODevice::WriteOnly)) {
-        page.write(BenchTest::html(*m_report).toUtf8());
+    if (const std::optional<BenchTest::SaveFailure> failure = BenchTest::save(*m_report, htmlPath)) {
+        ModalBox::warning(this, QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
+                                    .arg(QDir::toNativeSeparators(failure->path), failure->reason));
+        return;
     }
-    QSaveFile table(csvPath);
-    if (table.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        QTextStream out(&table);
-        BenchTest::writeCsv(out, *m_report);
-    }
-    for (QSaveFile *file : {&page, &table}) {
-        if (!file->commit()) {
-            ModalBox::warning(this, QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
-                                        .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
-            return;
-        }
-    }
-    showStatus(QStringLiteral("Отчёт сохранён: %1 и %2").arg(QDir::toNativeSeparators(htmlPath), QDir::toNativeSeparators(csvPath)));
+    showStatus(QStringLiteral("Отчёт сохранён: %1 и %2")
+                   .arg(QDir::toNativeSeparators(htmlPath), QDir::toNativeSeparators(BenchTest::csvPathBeside(htmlPath))));
 }
 
 // The port is freed first, so that the main window may open it for the unit chosen.

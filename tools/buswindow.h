@@ -1,5 +1,6 @@
 #pragma once
 
+#include "benchreport.h"
 #include "benchtest.h"
 #include "buspoller.h"
 #include "devicesearch.h"
