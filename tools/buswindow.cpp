@@ -372,10 +372,8 @@ void BusWindow::stopPolling()
         m_found = m_poller->units();
     }
     m_poller.reset();
-    for (QObject *profileStep : std::initializer_list<QObject *>{m_profileReader, m_profileWriter}) {
-        if (profileStep)
-            m_session.cancel(profileStep);
-    }
+    if (m_cloning)
+        m_cloning->cancel();
     m_profileUnits.clear();
     m_session.cancel(this);
     if (m_holdsLine)
@@ -518,10 +516,13 @@ void BusWindow::writeProfileAndTest()
     m_profileTest->setEnabled(false);
     m_test->setEnabled(false);
     m_find->setEnabled(false);
-    m_profile = *profile;
+    if (m_cloning)
+        m_cloning->deleteLater();
+    m_cloning = new ProfileCloning(
+        m_session, *profile, [this](const QString &question) { return ModalBox::question(this, question); }, this);
+    connect(m_cloning, &ProfileCloning::ended, this, &BusWindow::profileWritten);
     m_profileUnits = m_poller->units();
     m_profileRow = 0;
-    m_otherVersionsAllowed = false;
     writeProfileIntoNext();
 }
 
@@ -537,46 +538,29 @@ void BusWindow::writeProfileIntoNext()
     }
     const Bus::Unit &unit = m_profileUnits[m_profileRow];
     showStatus(QStringLiteral("Запись профиля в прибор по адресу %1…").arg(unit.address));
-    const Profiles::Origin origin{m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity,
-                                  m_setup.line.stopBits, unit.address};
-    m_profileReader = new ProfileReader(m_session, origin, this);
-    connect(m_profileReader, &ProfileReader::ended, this, [this, reader = m_profileReader.data()] {
-        reader->deleteLater();
-        profileRead(*reader);
-    });
-    m_profileReader->start();
+    m_cloning->writeInto({m_setup.portCaption, m_setup.line.speedNumber, m_setup.line.parity, m_setup.line.stopBits,
+                          unit.address});
 }
 
-void BusWindow::profileRead(const ProfileReader &reader)
+void BusWindow::profileWritten()
 {
-    if (!reader.complete()) {
-        profileWritten(QStringLiteral("не прочитан: %1")
-                           .arg(reader.failures().isEmpty() ? QString() : reader.failures().constFirst().text));
-        return;
+    switch (m_cloning->outcome()) {
+    case ProfileCloning::Outcome::NotRead: {
+        const QList<ProfileReader::Failure> &failures = m_cloning->reader()->failures();
+        showProfileWritten(QStringLiteral("не прочитан: %1").arg(failures.isEmpty() ? QString() : failures.constFirst().text));
+        break;
     }
-    const Profiles::DeviceProfile current = reader.profile();
-    if (current.identity.version != m_profile.identity.version && !m_otherVersionsAllowed) {
-        m_otherVersionsAllowed = ModalBox::question(
-            this, QStringLiteral("Прибор по адресу %1 с версией программы «%2», профиль снят с версии «%3».\n\n"
-                                 "Записывать профиль в приборы другой версии?")
-                      .arg(m_profileUnits[m_profileRow].address)
-                      .arg(current.identity.version, m_profile.identity.version));
-        if (!m_otherVersionsAllowed) {
-            profileWritten(QStringLiteral("другая версия программы: не записано"));
-            return;
-        }
+    case ProfileCloning::Outcome::OtherVersion:
+        showProfileWritten(QStringLiteral("другая версия программы: не записано"));
+        break;
+    case ProfileCloning::Outcome::Written:
+        showProfileWritten(m_cloning->writer()->allConfirmed() ? QString() : m_cloning->writer()->summary());
+        break;
     }
-    m_profileWriter = new ProfileWriter(m_session, m_profile, current, ProfileWriter::Options(), this);
-    m_profileWriter->confirmIdentity(); // the name is written with the rest
-    connect(m_profileWriter, &ProfileWriter::ended, this, [this, writer = m_profileWriter.data()] {
-        writer->deleteLater();
-        profileWritten(writer->allConfirmed() ? QString() : writer->summary());
-    });
-    m_profileWriter->start();
 }
 
 // Empty when the unit holds the profile now; otherwise what went wrong.
-void BusWindow::profileWritten(const QString &failure)
+void BusWindow::showProfileWritten(const QString &failure)
 {
     const int row = m_profileRow++;
     m_profileFailures.insert(m_profileUnits[row].address, failure);

@@ -5,8 +5,7 @@
 #include "buspoller.h"
 #include "devicesearch.h"
 #include "profile.h"
-#include "profilereader.h"
-#include "profilewriter.h"
+#include "profilecloning.h"
 #include "session.h"
 
 #include <QDialog>
@@ -86,8 +85,8 @@ private:
     void endTestWhenOver();
     void writeProfileAndTest();
     void writeProfileIntoNext();
-    void profileRead(const ProfileReader &reader);
-    void profileWritten(const QString &failure);
+    void profileWritten();
+    void showProfileWritten(const QString &failure);
     void endTest();
     void portLost();
     void saveTable();
@@ -109,14 +108,10 @@ private:
     // The profile written before the test, and what went wrong in each unit (by address).
     QString m_profileName;
     QHash<quint8, QString> m_profileFailures;
-    // While the profile goes into the units: the profile, the units in turn, and the reading
-    // or writing of the one whose turn it is.
-    Profiles::DeviceProfile m_profile;
+    // While the profile goes into the units: the units in turn, and the one whose turn it is.
     QList<Bus::Unit> m_profileUnits;
     int m_profileRow = 0;
-    bool m_otherVersionsAllowed = false;
-    QPointer<ProfileReader> m_profileReader;
-    QPointer<ProfileWriter> m_profileWriter;
+    QPointer<ProfileCloning> m_cloning; // the last profile's, a child
 
     QLineEdit *m_addresses;
     QSpinBox *m_allowance;
