@@ -193,5 +193,5 @@ void ProfileCloneWindow::addRow(int address, const Profiles::Identity &identity,
 // The address and the time are numbers; the rest is text, the device's name among it.
 void ProfileCloneWindow::saveTable()
 {
-    ToolFiles::saveTable(this, *m_table, QStringLiteral("тиражирование.csv"), {AddressColumn, TimeColumn});
+    ToolFiles::saveTable(this, *m_table->model(), QStringLiteral("тиражирование.csv"), {AddressColumn, TimeColumn});
 }
