@@ -60,6 +60,25 @@ class TestBusWindow : public QObject
 {
     Q_OBJECT
 
+private:
+    // The profile of the unit at address 1, its brightness made 2.
+    void saveProfileOfUnit1(const QString &device, const QString &profilePath)
+    {
+        Session session;
+        LineSetup line;
+        line.speedNumber = 4;
+        line.portName = device;
+        QVERIFY(Blocking::start(session, line));
+        session.setDeviceNumber(1);
+        ProfileReader reader(session, {QStringLiteral("COM2"), 4, 0, 0, 1});
+        Blocking::runToEnd(reader);
+        QVERIFY(reader.complete());
+        Profiles::DeviceProfile profile = reader.profile();
+        profile.values.insert(QStringLiteral("mode.brightness"), 2);
+        QString error;
+        QVERIFY2(Profiles::save(profile, profilePath, &error), qPrintable(error));
+    }
+
 private slots:
     void unitsOfTheLineArePolledJudgedAndOpened()
     {
@@ -160,21 +179,9 @@ private slots:
         SimProcess sim({"--slave", "1-3", "--reading", "12", "--noise", "0.004"});
         QVERIFY2(sim.started(), "no indicator-sim");
         const QString profilePath = files.filePath(QStringLiteral("партия.json"));
-        {
-            Session session;
-            LineSetup line;
-            line.speedNumber = 4;
-            line.portName = sim.devicePath();
-            QVERIFY(Blocking::start(session, line));
-            session.setDeviceNumber(1);
-            ProfileReader reader(session, {QStringLiteral("COM2"), 4, 0, 0, 1});
-            Blocking::runToEnd(reader);
-            QVERIFY(reader.complete());
-            Profiles::DeviceProfile profile = reader.profile();
-            profile.values.insert(QStringLiteral("mode.brightness"), 2);
-            QString error;
-            QVERIFY2(Profiles::save(profile, profilePath, &error), qPrintable(error));
-        }
+        saveProfileOfUnit1(sim.devicePath(), profilePath);
+        if (QTest::currentTestFailed())
+            return;
         ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
         QString chosenFile = profilePath;
         ModalBox::setInterceptor([&](QDialog &dialog) {
@@ -222,6 +229,49 @@ private slots:
         const std::optional<Session::Reading> brightness = Blocking::readValue(session, Catalogue::of(prmModeBrightness));
         QVERIFY(brightness && brightness->code == 0);
         QCOMPARE(brightness->value.toInt(), 2);
+        ModalBox::setInterceptor({});
+    }
+
+    // Limits spoilt while the profile goes in: no test, said so, and the window may test or
+    // find again.
+    void limitsSpoiltDuringTheProfileLeaveTheWindowFree()
+    {
+        QTemporaryDir files;
+        qputenv("XDG_DATA_HOME", files.filePath(QStringLiteral("data")).toLocal8Bit()); // the backups
+        SimProcess sim({"--slave", "1", "--reading", "12"});
+        QVERIFY2(sim.started(), "no indicator-sim");
+        const QString profilePath = files.filePath(QStringLiteral("unit.json"));
+        saveProfileOfUnit1(sim.devicePath(), profilePath);
+        if (QTest::currentTestFailed())
+            return;
+        ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
+        config.trigger("mnuBus");
+        const QPointer<QDialog> window = config.window().findChild<QDialog *>(QStringLiteral("frmBus"));
+        QVERIFY(window);
+        const auto find = [&window](const char *name) { return window->findChild<QWidget *>(QString::fromLatin1(name)); };
+        auto *expected = qobject_cast<QLineEdit *>(find("edtBusExpected"));
+        ModalBox::setInterceptor([&](QDialog &dialog) {
+            if (auto *fileDialog = qobject_cast<QFileDialog *>(&dialog)) {
+                fileDialog->selectFile(profilePath);
+                expected->clear(); // as the engineer might while the profile goes in
+                return int(QDialog::Accepted);
+            }
+            return int(QMessageBox::Yes);
+        });
+        qobject_cast<QLineEdit *>(find("edtBusAddresses"))->setText(QStringLiteral("1"));
+        qobject_cast<QSpinBox *>(find("spinBusAllowance"))->setValue(kLoadedMachineAllowanceMs);
+        QTest::mouseClick(find("btnBusFind"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(find("btnBusProfileTest")->isEnabled(), kFindTimeoutMs);
+        expected->setText(QStringLiteral("12"));
+        qobject_cast<QLineEdit *>(find("edtBusTolerance"))->setText(QStringLiteral("1"));
+        qobject_cast<QLineEdit *>(find("edtBusSigma"))->setText(QStringLiteral("1"));
+        QTest::mouseClick(find("btnBusProfileTest"), Qt::LeftButton);
+        auto *status = window->findChild<QLabel *>(QStringLiteral("lblBusStatus"));
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("Эталон, допуск и σ")), kFindTimeoutMs);
+        for (const char *button : {"btnBusTest", "btnBusProfileTest", "btnBusFind"})
+            QVERIFY2(find(button)->isEnabled(), button);
+        QVERIFY(!find("btnBusReport")->isEnabled());
+        window->close();
         ModalBox::setInterceptor({});
     }
 
