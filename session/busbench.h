@@ -28,7 +28,7 @@ public:
     // lineCaption: the port and its setting as the window shows them, for the report.
     BusBench(Session &session, const QString &lineCaption, QObject *parent = nullptr);
 
-    // The profile into each of units in turn, its reading, writing and reading back before the
+    // The profile into each of the units in turn, its reading, writing and reading back before the
     // next; the caller holds its polls meanwhile. line: the port and setting for the backups to
     // name, the address each unit's. The report names profileName; a unit that did not take the
     // profile fails.
@@ -39,7 +39,7 @@ public:
 
     // The test of the poller's units from now on, each of its polls recorded.
     void startTest(Bus::Poller &poller, const BenchTest::Limits &limits);
-    bool isTesting() const;
+    // Of the last test started.
     const BenchTest::Limits &limits() const { return m_run->limits(); }
     int readings(quint8 address) const { return m_run ? m_run->readings(address) : 0; }
     // The port went: a test under way ends there, every unit «не проверен».
@@ -59,6 +59,7 @@ signals:
     void testEnded(const BenchTest::Report &report);
 
 private:
+    bool isTesting() const;
     void writeProfileIntoNext();
     void unitWritten();
     void record(int row);

@@ -15,15 +15,14 @@ class Session;
 // they are, then the profile written where they differ, each value read back, the unit's name
 // with the rest. A unit of another firmware than the profile's is written only when the
 // question put to the caller is answered yes; a yes holds for the units after it, a no is the
-// one unit's. A window puts the question to the user; the command line answers it from its
-// options.
+// one unit's. A window puts the question to the user; a caller without one answers it itself.
 //
 //     auto *cloning = new ProfileCloning(session, profile, [this](const QString &question) { ... }, this);
 //     connect(cloning, &ProfileCloning::ended, ... cloning->outcome(), reader(), writer() ... the next unit);
 //     cloning->writeInto(origin);
 //
-// Like the reader and the writer it runs, it never waits for the line and tells nothing before
-// writeInto() has returned; cancel() forgets what it asked of the line.
+// Like the reader and the writer it runs, it never waits for the line, and ended never comes
+// before writeInto() has returned; cancel() forgets what it asked of the line.
 class ProfileCloning : public QObject
 {
     Q_OBJECT
@@ -45,7 +44,6 @@ public:
     void writeInto(const Profiles::Origin &unit, const ProfileWriter::Options &options = {});
     void cancel();
 
-    const Profiles::DeviceProfile &profile() const { return m_profile; }
     // The last unit's reading, and its writing once that began.
     const ProfileReader *reader() const { return m_reader; }
     const ProfileWriter *writer() const { return m_writer; }
