@@ -18,7 +18,7 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QTableWidget>
+#include <QTableView>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -232,11 +232,11 @@ qint64 closeBusWindow()
         return -1;
     findIn<QLineEdit>(*bus, "edtBusAddresses")->setText(QStringLiteral("1-5"));
     findIn<QAbstractButton>(*bus, "btnBusFind")->click();
-    auto *table = findIn<QTableWidget>(*bus, "tblBus");
+    const QAbstractItemModel *table = findIn<QTableView>(*bus, "tblBus")->model();
     // The four units that answer are in the table, and the last has been polled.
     constexpr int kResultColumn = 8;
     if (!serveUntil(
-            [table] { return table->rowCount() == 4 && !table->item(3, kResultColumn)->text().isEmpty(); },
+            [table] { return table->rowCount() == 4 && !table->index(3, kResultColumn).data().toString().isEmpty(); },
             kClickGivenUpMs))
         return -1;
     serveEvents(kBusyBeforeClickMs);

@@ -1,9 +1,5 @@
 #include "benchtest.h"
 
-#include "csvwriter.h"
-
-#include <QTextStream>
-
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -11,19 +7,6 @@
 namespace BenchTest {
 
 namespace {
-
-// Four decimals: a tolerance of 0.05 mA is judged on figures finer than itself.
-constexpr int kFigureDecimals = 4;
-
-QString figure(double value)
-{
-    return QString::number(value, 'f', kFigureDecimals);
-}
-
-QString seconds(qint64 ms)
-{
-    return QString::number(double(ms) / 1000.0, 'f', 1);
-}
 
 // A figure on the limit passes: 12.05 against 12.000 ± 0.050 is 0.05000000000000071 off in
 // binary, and must not fail for the last bits of a double. False for what is no number.
@@ -138,7 +121,7 @@ Judgement Run::judge(quint8 address) const
     if (f.samples == 0)
         reasons << QStringLiteral("нет показаний");
     else if (f.silentMs * 100 > f.durationMs * kLargestSilentPercent)
-        reasons << QStringLiteral("без ответа %1 с из %2 с").arg(seconds(f.silentMs), seconds(f.durationMs));
+        reasons << QStringLiteral("без ответа %1 с из %2 с").arg(secondsText(f.silentMs), secondsText(f.durationMs));
     if (f.samples > 0 && f.samples < m_limits.minReadings)
         reasons << QStringLiteral("мало показаний: %1 из %2").arg(f.samples).arg(m_limits.minReadings);
     if (f.selfDiag != 0)
@@ -147,14 +130,25 @@ Judgement Run::judge(quint8 address) const
         reasons << QStringLiteral("ошибки EEPROM 0x%1").arg(f.eepromErrors, 4, 16, QLatin1Char('0'));
     // Written so that a mean or a limit that is no number fails rather than passes.
     if (f.samples > 0 && !withinLimit(std::fabs(f.mean - m_limits.expected), m_limits.tolerance))
-        reasons << QStringLiteral("среднее %1 вне %2 ± %3").arg(figure(f.mean), figure(m_limits.expected), figure(m_limits.tolerance));
+        reasons << QStringLiteral("среднее %1 вне %2 ± %3")
+                       .arg(figureText(f.mean), figureText(m_limits.expected), figureText(m_limits.tolerance));
     if (f.samples == 1)
         reasons << QStringLiteral("σ не определена по одному показанию");
     else if (f.samples > 1 && !withinLimit(f.sigma, m_limits.sigmaLimit))
-        reasons << QStringLiteral("σ %1 больше %2").arg(figure(f.sigma), figure(m_limits.sigmaLimit));
+        reasons << QStringLiteral("σ %1 больше %2").arg(figureText(f.sigma), figureText(m_limits.sigmaLimit));
     judgement.verdict = reasons.isEmpty() ? Verdict::Passed : Verdict::Failed;
     judgement.reason = reasons.join(QStringLiteral("; "));
     return judgement;
+}
+
+QString figureText(double value)
+{
+    return QString::number(value, 'f', kFigureDecimals);
+}
+
+QString secondsText(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 1);
 }
 
 const char *verdictKey(Verdict verdict)
@@ -181,81 +175,6 @@ QString verdictText(Verdict verdict)
         break;
     }
     return QStringLiteral("не проверен");
-}
-
-int Report::passes() const
-{
-    return int(std::count_if(rows.begin(), rows.end(), [](const Row &row) { return row.judgement.passed(); }));
-}
-
-int Report::failures() const
-{
-    return int(std::count_if(rows.begin(), rows.end(), [](const Row &row) { return row.judgement.verdict == Verdict::Failed; }));
-}
-
-int Report::untested() const
-{
-    return int(std::count_if(rows.begin(), rows.end(), [](const Row &row) { return row.judgement.verdict == Verdict::NotTested; }));
-}
-
-void writeCsv(QTextStream &out, const Report &report)
-{
-    CsvWriter csv(out, CsvWriter::Dialect::Spreadsheet);
-    csv.startFile();
-    for (const char *header : {"address", "name", "version", "samples", "mean", "sigma", "lowest", "highest",
-                               "self_diag", "eeprom_errors", "polls", "failed_polls", "silent_s", "duration_s", "verdict",
-                               "reason"})
-        csv.text(QString::fromLatin1(header));
-    csv.endRow();
-    for (const Row &row : report.rows) {
-        const Figures &f = row.judgement.figures;
-        csv.value(QString::number(row.address)).text(row.name).text(row.version).value(QString::number(f.samples));
-        for (double value : {f.mean, f.sigma, f.lowest, f.highest})
-            csv.number(value, 'f', kFigureDecimals);
-        csv.value(QString::number(f.selfDiag)).value(QString::number(f.eepromErrors));
-        csv.value(QString::number(f.polls)).value(QString::number(f.failedPolls));
-        csv.number(double(f.silentMs) / 1000.0, 'f', 1).number(double(f.durationMs) / 1000.0, 'f', 1);
-        csv.text(verdictKey(row.judgement.verdict)).text(row.judgement.reason);
-        csv.endRow();
-    }
-}
-
-QString html(const Report &report)
-{
-    const auto e = [](const QString &text) { return text.toHtmlEscaped(); };
-    QString page;
-    QTextStream out(&page);
-    out << "<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">\n"
-        << "<title>Протокол проверки приборов</title>\n"
-        << "<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
-           "td,th{border:1px solid #888;padding:3px 8px}td.n{text-align:right}"
-           ".fail{color:#c00;font-weight:bold}.pass{color:#080}.untested{color:#666;font-weight:bold}"
-           "@media print{body{margin:0}}</style>\n"
-        << "</head><body>\n<h1>Протокол проверки приборов</h1>\n<p>Дата: "
-        << e(report.when.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))) << "<br>\n"
-        << "Линия: " << e(report.line) << "<br>\n"
-        << "Профиль: " << (report.profile.isEmpty() ? QStringLiteral("не записывался") : e(report.profile)) << "<br>\n"
-        << "Эталон: " << e(figure(report.limits.expected)) << ' ' << e(report.unitOfMeasure)
-        << ", допуск ± " << e(figure(report.limits.tolerance)) << ", σ не более " << e(figure(report.limits.sigmaLimit))
-        << "<br>\n"
-        << "Приборов: " << report.rows.size() << ", годных: " << report.passes()
-        << ", не годных: " << report.failures()
-        << (report.untested() > 0 ? QStringLiteral(", не проверено: %1").arg(report.untested()) : QString()) << "</p>\n"
-        << "<table>\n<tr><th>Адрес</th><th>Имя</th><th>Версия</th><th>Отсчётов</th><th>Среднее</th><th>σ</th>"
-           "<th>Мин.</th><th>Макс.</th><th>Без ответа</th><th>Итог</th><th>Причина</th></tr>\n";
-    for (const Row &row : report.rows) {
-        const Figures &f = row.judgement.figures;
-        out << "<tr><td class=\"n\">" << row.address << "</td><td>" << e(row.name) << "</td><td>" << e(row.version)
-            << "</td><td class=\"n\">" << f.samples << "</td>";
-        for (double value : {f.mean, f.sigma, f.lowest, f.highest})
-            out << "<td class=\"n\">" << (std::isfinite(value) ? figure(value) : QStringLiteral("—")) << "</td>";
-        out << "<td class=\"n\">" << seconds(f.silentMs) << " с из " << seconds(f.durationMs) << " с</td>";
-        out << "<td class=\"" << verdictKey(row.judgement.verdict) << "\">" << verdictText(row.judgement.verdict)
-            << "</td><td>" << e(row.judgement.reason) << "</td></tr>\n";
-    }
-    out << "</table>\n<p>Подпись: ____________________</p>\n</body></html>\n";
-    out.flush();
-    return page;
 }
 
 } // namespace BenchTest

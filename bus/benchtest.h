@@ -2,17 +2,14 @@
 
 #include "buspoller.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
 
 #include <optional>
 
-class QTextStream;
-
 // The bench test of a batch: the same reference signal on every unit, and each unit's readings
-// over the test judged against it. Then the report for the batch's paperwork.
+// over the test judged against it. The report for the batch's paperwork is benchreport.h's.
 namespace BenchTest {
 
 // A σ of twenty readings is worth the name; of three it says little.
@@ -121,38 +118,16 @@ private:
     bool m_aborted = false;
 };
 
-struct Row
-{
-    quint8 address = 0;
-    QString name;
-    QString version;
-    Judgement judgement;
-};
-
-struct Report
-{
-    QDateTime when;
-    QString profile; // the profile written before the test; empty when none was
-    QString line;    // the port and its setting, as the window shows them
-    QString unitOfMeasure;
-    Limits limits;
-    QList<Row> rows;
-
-    int passes() const;
-    int failures() const;
-    int untested() const;
-};
-
 // «годен», «не годен» or «не проверен».
 QString verdictText(Verdict verdict);
 // pass, fail or untested: as files, scripts and the page's styles name it.
 const char *verdictKey(Verdict verdict);
 
-// One row per unit after a header, for a spreadsheet; the figures as numbers, the device's
-// texts as text.
-void writeCsv(QTextStream &out, const Report &report);
-// A page to print: the date, the profile, the limits, and each unit with its figures and
-// verdict. Every text that came from a unit or a file is escaped.
-QString html(const Report &report);
+// Four decimals: a tolerance of 0.05 mA is judged on figures finer than itself.
+inline constexpr int kFigureDecimals = 4;
+// A figure as the verdicts' reasons and the report give it, to kFigureDecimals.
+QString figureText(double value);
+// Milliseconds as seconds to a tenth: «12.5».
+QString secondsText(qint64 ms);
 
 } // namespace BenchTest

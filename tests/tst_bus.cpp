@@ -1,6 +1,7 @@
 // Many units on one line without a window: whose turn it is, how a silent unit is backed off and
 // kept within the retries' budget, the poll's one read and a unit that refuses it, the bench
 // test's verdicts and its end, the report's rows, and the poller against the simulator.
+#include "benchreport.h"
 #include "benchtest.h"
 #include "blocking.h"
 #include "buspoller.h"

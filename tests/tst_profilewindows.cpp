@@ -259,6 +259,39 @@ private slots:
         QVERIFY(lines.at(1).startsWith("1;"));
     }
 
+    // A profile of another firmware: a no leaves the one unit as it is and the next is asked
+    // again; a yes holds for the rest of the batch.
+    void anotherFirmwareIsAskedForUntilAYes()
+    {
+        saveProfile();
+        editProfile([](QJsonObject &profile) {
+            QJsonObject device = profile.value(QStringLiteral("device")).toObject();
+            device.insert(QStringLiteral("version"), QStringLiteral("v9.99"));
+            profile.insert(QStringLiteral("device"), device);
+        });
+        config->trigger("mnuProfileClone");
+        QStringList questions;
+        ModalBox::setInterceptor([&](QDialog &dialog) {
+            auto *box = qobject_cast<QMessageBox *>(&dialog);
+            if (!box)
+                return int(QDialog::Accepted);
+            questions << box->text();
+            return int(questions.size() == 1 ? QMessageBox::No : QMessageBox::Yes);
+        });
+        inWindow<QLineEdit>("frmProfileClone", "edtCloneAddresses")->setText(QStringLiteral("1-3"));
+        inWindow<QPushButton>("frmProfileClone", "btnCloneAll")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(status("frmProfileClone").startsWith(QStringLiteral("Готово")), 3 * kWindowWorkMs);
+        QCOMPARE(questions.size(), 2);
+        QVERIFY2(questions[0].contains(QStringLiteral("по адресу 1 ")) && questions[0].contains(QStringLiteral("v9.99")),
+                 qPrintable(questions[0]));
+        QVERIFY2(questions[1].contains(QStringLiteral("по адресу 2 ")), qPrintable(questions[1]));
+        auto *table = inWindow<QTableWidget>("frmProfileClone", "tblClone");
+        QCOMPARE(table->rowCount(), 3);
+        QCOMPARE(table->item(0, 3)->text(), QStringLiteral("другая версия программы: не записано"));
+        for (int row = 1; row < 3; ++row)
+            QVERIFY2(!table->item(row, 3)->text().contains(QStringLiteral("не записано")), qPrintable(table->item(row, 3)->text()));
+    }
+
     // A unit that does not answer keeps the line busy for a minute, each address of the list
     // waiting out its time-out in turn. «Закрыть» acts at once all the same, and what the line
     // brings after it reaches neither the window nor the error area.

@@ -1,26 +1,22 @@
 #pragma once
 
-#include "benchtest.h"
-#include "buspoller.h"
+#include "benchreport.h"
 #include "devicesearch.h"
-#include "profile.h"
-#include "profilereader.h"
-#include "profilewriter.h"
 #include "session.h"
 
 #include <QDialog>
-#include <QHash>
-#include <QPointer>
 
-#include <memory>
 #include <optional>
 
+class BusBench;
+class BusTable;
+class BusUnits;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-class QTableWidget;
+class QTableView;
 class QTimer;
 
 // «Приборы на линии»: every unit that answers at the left panel's line setting, found by a
@@ -28,6 +24,8 @@ class QTimer;
 // lamps and the age of its last poll; a bench test of them all against one reference signal,
 // with a report. The window opens the main window's line itself, as the search does, and lets
 // go of it when it closes. A double-click hands the unit's address back to the main window.
+// The rows are BusTable's, the sweep and the polls BusUnits', the test and the profile
+// written before it BusBench's.
 class BusWindow : public QDialog
 {
     Q_OBJECT
@@ -51,78 +49,52 @@ signals:
     void unitChosen(int address);
 
 private:
-    enum Column {
-        AddressColumn,
-        NameColumn,
-        VersionColumn,
-        ValueColumn,
-        UnitColumn,
-        DisplayColumn,
-        SelfDiagColumn,
-        EepromColumn,
-        ResultColumn,
-        AgeColumn,
-        VerdictColumn,
-        ColumnCount
+    enum class State {
+        Idle,           // no units polled: none found yet, the line opening for them, or let go of
+        Finding,        // the sweep of the addresses
+        Polling,        // the units in turn
+        WritingProfile, // into unit after unit, the polls held
+        Testing,        // the polls recorded for the test
     };
 
     void buildForm();
+    void layOutForm();
     void connectControls();
+    void setState(State state);
     void startFinding();
-    void probeNext();
-    void probed(const std::optional<DeviceSearch::Sweep::Step> &step);
-    void endFinding(const QString &outcome);
-    void startPolling();
-    void readUnitsOfMeasure();
+    void showSweep(qint64 sent, qint64 remainingMs);
+    void endFinding(DeviceSearch::Sweep::Failure failure, qint64 sent);
+    void pollingBegan();
     void stopPolling();
-    void addUnit(const DeviceSearch::Found &found);
     void showUnit(int row);
     void showAges();
     std::optional<BenchTest::Limits> limitsFromForm();
     void startTest();
-    void recordForTest(int row);
     void showProgress(int row);
-    void endTestWhenOver();
     void writeProfileAndTest();
-    void writeProfileIntoNext();
-    void profileRead(const ProfileReader &reader);
-    void profileWritten(const QString &failure);
-    void endTest();
+    void testAfterProfile();
+    void showReport(const BenchTest::Report &report);
     void portLost();
     void saveTable();
     void saveReport();
     void chooseRow(int row);
-    void updateButtons();
     void showStatus(const QString &text, bool failure = false);
     std::optional<double> number(QLineEdit *edit) const;
 
     Session &m_session;
-    std::unique_ptr<Bus::Poller> m_poller;
-    std::unique_ptr<DeviceSearch::Sweep> m_sweep; // while the addresses are swept
-    bool m_holdsLine = false; // the line is open, or opening, for the polling
     Setup m_setup;
-    QList<quint8> m_listed; // the addresses typed, of which the sweep's span shows the units
-    QList<Bus::Unit> m_found;
-    std::optional<BenchTest::Report> m_report;
-    std::optional<BenchTest::Run> m_run; // the test under way, or the last one
-    // The profile written before the test, and what went wrong in each unit (by address).
-    QString m_profileName;
-    QHash<quint8, QString> m_profileFailures;
-    // While the profile goes into the units: the profile, the units in turn, and the reading
-    // or writing of the one whose turn it is.
-    Profiles::DeviceProfile m_profile;
-    QList<Bus::Unit> m_profileUnits;
-    int m_profileRow = 0;
-    bool m_otherVersionsAllowed = false;
-    QPointer<ProfileReader> m_profileReader;
-    QPointer<ProfileWriter> m_profileWriter;
+    State m_state = State::Idle;
+    std::optional<BenchTest::Report> m_report; // the last test's
+    BusTable *m_units;
+    BusUnits *m_bus;
+    BusBench *m_bench;
 
     QLineEdit *m_addresses;
     QSpinBox *m_allowance;
     QPushButton *m_find;
     QProgressBar *m_progress;
     QLabel *m_timeLeft;
-    QTableWidget *m_table;
+    QTableView *m_table;
     QLineEdit *m_expected;
     QLineEdit *m_tolerance;
     QLineEdit *m_sigma;
@@ -136,5 +108,4 @@ private:
     QPushButton *m_close;
     QLabel *m_status;
     QTimer *m_ageTimer;
-    QTimer *m_testTimer;
 };

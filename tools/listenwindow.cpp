@@ -67,7 +67,7 @@ ListenWindow::ListenWindow(const Setup &setup, QWidget *parent)
     setUpControls();
     connectControls();
     showCaptureSize(0);
-    updateButtons();
+    applyState();
     if (!passesLine()) {
         m_status->setText(QStringLiteral("Ошибка! Порт %1 ведёт к шлюзу Modbus TCP (%2): шлюз передаёт только "
                                          "ответы на свои запросы, а не обмен на линии. Слушать нечего.")
@@ -155,7 +155,7 @@ void ListenWindow::startListening()
     m_state = State::Opening;
     m_status->setText(QStringLiteral("Открывается порт %1…").arg(m_setup.portCaption));
     setTextColour(m_status, palette().color(QPalette::WindowText));
-    updateButtons();
+    applyState();
 }
 
 void ListenWindow::stopListening()
@@ -171,7 +171,7 @@ void ListenWindow::takeHeard()
     showCounts(heard);
     showCaptureSize(heard.unframedBytes);
     showState(heard);
-    updateButtons();
+    applyState();
 }
 
 void ListenWindow::showState(const BackgroundListener::Heard &heard)
@@ -243,7 +243,7 @@ void ListenWindow::showCaptureSize(qint64 unframedBytes)
     m_totals->setText(text);
 }
 
-void ListenWindow::updateButtons()
+void ListenWindow::applyState()
 {
     const bool hearing = m_state == State::Opening || m_state == State::Listening;
     m_start->setEnabled(!hearing && passesLine());

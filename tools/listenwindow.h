@@ -41,14 +41,15 @@ private:
     void showState(const BackgroundListener::Heard &heard);
     void showCounts(const BackgroundListener::Heard &heard);
     void showCaptureSize(qint64 unframedBytes);
-    void updateButtons();
+    // What may be done in the listener's state, and «Сохранить…» once something was heard.
+    void applyState();
     // A Modbus TCP gateway passes on only the replies to its own requests: no line to hear.
     bool passesLine() const;
     void saveCapture();
 
     Setup m_setup;
     BackgroundListener m_listener;
-    BackgroundListener::State m_state = BackgroundListener::State::Idle;
+    BackgroundListener::State m_state = BackgroundListener::State::Idle; // the window's, as the listener last told it
     HeardLog *m_log;
     QLabel *m_line;
     QLabel *m_status;

@@ -1,6 +1,5 @@
 #include "profilewindows.h"
 
-#include "addresslist.h"
 #include "controls.h"
 #include "modalbox.h"
 #include "session.h"
@@ -8,39 +7,21 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
 
 namespace {
 
 constexpr QSize kCompareSize(840, 600);
-constexpr QSize kCloneSize(700, 480);
 constexpr int kRowPadding = 6; // above and below the text of a row, together
 constexpr char kProfileFilter[] = "Профили прибора (*.json);;Все файлы (*)";
-
-QTableWidgetItem *cell(const QString &text, bool marked = false)
-{
-    auto *item = new QTableWidgetItem(text);
-    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-    item->setToolTip(text); // the whole text of a cell cut short
-    if (marked) {
-        item->setForeground(kFailureColour);
-        QFont font = item->font();
-        font.setBold(true);
-        item->setFont(font);
-    }
-    return item;
-}
 
 QString valueOrNothing(const Catalogue::Parameter &parameter, const QVariant &value)
 {
@@ -51,19 +32,6 @@ QString valueOrNothing(const Catalogue::Parameter &parameter, const QVariant &va
     return caption.isEmpty() || caption == text ? text : QStringLiteral("%1 (%2)").arg(text, caption);
 }
 
-QTableWidget *newTable(QWidget *parent, const char *name, const QStringList &headers)
-{
-    auto *table = new QTableWidget(0, int(headers.size()), parent);
-    table->setObjectName(QString::fromLatin1(name));
-    table->setHorizontalHeaderLabels(headers);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + kRowPadding);
-    table->setWordWrap(false);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->horizontalHeader()->setStretchLastSection(true);
-    return table;
-}
-
 QString refusalLines(const QList<ProfileWriter::Refusal> &refused)
 {
     QStringList lines;
@@ -72,18 +40,7 @@ QString refusalLines(const QList<ProfileWriter::Refusal> &refused)
     return lines.join(u'\n');
 }
 
-// A reading that failed, in the window's words: which values, and why the first did.
-QString failedReading(const ProfileReader &reader)
-{
-    QStringList captions;
-    for (const ProfileReader::Failure &failure : reader.failures())
-        captions << failure.parameter->caption;
-    return QStringLiteral("Не прочитано (%1): %2.").arg(reader.failures().constFirst().text, captions.join(QStringLiteral(", ")));
-}
-
-// The reader or writer held in place of the one before. The clone window starts a unit's
-// reading from the end of the last one's, inside the old reader's signal: the old one goes
-// once that is over, its exchanges forgotten at once.
+// The reader or writer held in place of the one before, its exchanges forgotten at once.
 template <typename Steps>
 void replace(Steps *&held, Steps *fresh)
 {
@@ -97,6 +54,41 @@ void replace(Steps *&held, Steps *fresh)
 } // namespace
 
 // ---- The common part ----
+
+QTableWidgetItem *ProfileWindow::cell(const QString &text, bool marked)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    item->setToolTip(text); // the whole text of a cell cut short
+    if (marked) {
+        item->setForeground(kFailureColour);
+        QFont font = item->font();
+        font.setBold(true);
+        item->setFont(font);
+    }
+    return item;
+}
+
+QString ProfileWindow::failedReading(const ProfileReader &reader)
+{
+    QStringList captions;
+    for (const ProfileReader::Failure &failure : reader.failures())
+        captions << failure.parameter->caption;
+    return QStringLiteral("Не прочитано (%1): %2.").arg(reader.failures().constFirst().text, captions.join(QStringLiteral(", ")));
+}
+
+QTableWidget *ProfileWindow::newTable(const char *name, const QStringList &headers)
+{
+    auto *table = new QTableWidget(0, int(headers.size()), this);
+    table->setObjectName(QString::fromLatin1(name));
+    table->setHorizontalHeaderLabels(headers);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + kRowPadding);
+    table->setWordWrap(false);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->horizontalHeader()->setStretchLastSection(true);
+    return table;
+}
 
 ProfileWindow::ProfileWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
     : QDialog(parent),
@@ -134,11 +126,8 @@ std::optional<Profiles::DeviceProfile> ProfileWindow::chooseProfile(QString *pat
 void ProfileWindow::readDevice(const std::function<void(const ProfileReader &)> &done)
 {
     replace(m_reader, new ProfileReader(m_session, m_origin, this));
-    m_progress->setRange(0, int(m_reader->total()));
-    m_progress->setValue(0);
-    showStatus(QStringLiteral("Чтение прибора…"));
     ProfileReader *reader = m_reader;
-    connect(reader, &ProfileReader::stepDone, this, [this, reader] { m_progress->setValue(int(reader->done())); });
+    followReading(reader);
     connect(reader, &ProfileReader::ended, this, [reader, done] { done(*reader); });
     reader->start();
 }
@@ -146,14 +135,25 @@ void ProfileWindow::readDevice(const std::function<void(const ProfileReader &)> 
 void ProfileWindow::writeDevice(ProfileWriter *writer, const std::function<void(const ProfileWriter::Result &)> &stepDone,
                                 const std::function<void()> &ended)
 {
-    m_progress->setRange(0, int(writer->total()));
-    m_progress->setValue(0);
-    connect(writer, &ProfileWriter::stepDone, this, [this, writer, stepDone](const ProfileWriter::Result &result) {
-        stepDone(result);
-        m_progress->setValue(int(writer->done()));
-    });
+    connect(writer, &ProfileWriter::stepDone, this, stepDone); // before the progress moves on
+    followWriting(writer);
     connect(writer, &ProfileWriter::ended, this, ended);
     writer->start();
+}
+
+void ProfileWindow::followReading(ProfileReader *reader)
+{
+    m_progress->setRange(0, int(reader->total()));
+    m_progress->setValue(0);
+    showStatus(QStringLiteral("Чтение прибора…"));
+    connect(reader, &ProfileReader::stepDone, this, [this, reader] { m_progress->setValue(int(reader->done())); });
+}
+
+void ProfileWindow::followWriting(ProfileWriter *writer)
+{
+    m_progress->setRange(0, int(writer->total()));
+    m_progress->setValue(0);
+    connect(writer, &ProfileWriter::stepDone, this, [this, writer] { m_progress->setValue(int(writer->done())); });
 }
 
 void ProfileWindow::showStatus(const QString &text, bool failure)
@@ -212,8 +212,8 @@ void ProfileSaveWindow::save(const ProfileReader &reader)
 ProfileCompareWindow::ProfileCompareWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
     : ProfileWindow(session, origin, parent),
       m_identity(new QLabel(this)),
-      m_table(newTable(this, "tblProfile", {QStringLiteral("Параметр"), QStringLiteral("В приборе"),
-                                            QStringLiteral("В файле"), QStringLiteral("Итог")})),
+      m_table(newTable("tblProfile", {QStringLiteral("Параметр"), QStringLiteral("В приборе"), QStringLiteral("В файле"),
+                                      QStringLiteral("Итог")})),
       m_lineSettings(new QCheckBox(
           QStringLiteral("и параметры линии (адрес, скорость, стоп-биты, паритет): вступят в силу после перезапуска прибора"),
           this)),
@@ -225,7 +225,7 @@ ProfileCompareWindow::ProfileCompareWindow(Session &session, const Profiles::Ori
     m_identity->setWordWrap(true);
     m_lineSettings->setObjectName(QStringLiteral("checkProfileLineSettings"));
     m_write->setObjectName(QStringLiteral("btnProfileWrite"));
-    m_write->setEnabled(false);
+    setState(State::Reading);
     m_table->setColumnWidth(ParameterColumn, 250);
     m_table->setColumnWidth(DeviceColumn, 215);
     m_table->setColumnWidth(FileColumn, 215);
@@ -244,7 +244,7 @@ ProfileCompareWindow::ProfileCompareWindow(Session &session, const Profiles::Ori
     resize(kCompareSize);
     connect(m_write, &QPushButton::clicked, this, &ProfileCompareWindow::writeDifferences);
     connect(m_lineSettings, &QCheckBox::toggled, this, [this] {
-        if (m_device)
+        if (m_state != State::Reading)
             showComparison(*m_reader);
     });
 }
@@ -283,11 +283,19 @@ void ProfileCompareWindow::showComparison(const ProfileReader &reader)
     setTextColour(m_identity, comparison.identity.isEmpty() ? palette().color(QPalette::WindowText) : kFailureColour);
     if (!reader.complete()) {
         showStatus(failedReading(reader), true);
-        m_write->setEnabled(false);
+        setState(State::NotRead);
         return;
     }
     showStatus(QStringLiteral("Отличий: %1").arg(comparison.differing()), comparison.differing() > 0);
-    m_write->setEnabled(comparison.differing() > 0);
+    setState(comparison.differing() > 0 ? State::Differs : State::Same);
+}
+
+// The line settings' box changes what is written, so it stays as it is from the writing on.
+void ProfileCompareWindow::setState(State state)
+{
+    m_state = state;
+    m_write->setEnabled(state == State::Differs);
+    m_lineSettings->setEnabled(state != State::Writing && state != State::Written);
 }
 
 // Judged whole before anything is sent: a file the window would refuse writes nothing.
@@ -320,8 +328,7 @@ void ProfileCompareWindow::writeDifferences()
             return;
         m_writer->confirmIdentity();
     }
-    m_write->setEnabled(false);
-    m_lineSettings->setEnabled(false);
+    setState(State::Writing);
     showStatus(QStringLiteral("Запись…"));
     writeDevice(m_writer, [this](const ProfileWriter::Result &result) { showResult(result); },
                 [this] { finishWriting(); });
@@ -349,175 +356,11 @@ void ProfileCompareWindow::finishWriting()
     if (!m_writer->backupError().isEmpty())
         text = QStringLiteral("Ничего не записано: прежние настройки не сохранены (%1).").arg(m_writer->backupError());
     showStatus(text, !m_writer->allConfirmed());
+    setState(State::Written);
 }
 
 int ProfileCompareWindow::rowOf(const Catalogue::Parameter *parameter) const
 {
     const QList<const Catalogue::Parameter *> &kept = Profiles::keptParameters();
     return int(kept.indexOf(parameter));
-}
-
-// ---- Cloning ----
-
-ProfileCloneWindow::ProfileCloneWindow(Session &session, const Profiles::Origin &origin, QWidget *parent)
-    : ProfileWindow(session, origin, parent),
-      m_addresses(new QLineEdit(this)),
-      m_lineSettings(new QCheckBox(QStringLiteral("и параметры линии: вступят в силу после перезапуска прибора"), this)),
-      m_all(new QPushButton(QStringLiteral("Записать во все"), this)),
-      m_next(new QPushButton(QStringLiteral("Следующий"), this)),
-      m_saveTable(new QPushButton(QStringLiteral("Сохранить CSV…"), this)),
-      m_table(newTable(this, "tblClone", {QStringLiteral("Адрес"), QStringLiteral("Имя"), QStringLiteral("Версия"),
-                                          QStringLiteral("Итог"), QStringLiteral("Время, мс")}))
-{
-    setObjectName(QStringLiteral("frmProfileClone"));
-    setWindowTitle(QStringLiteral("Тиражирование"));
-    m_addresses->setObjectName(QStringLiteral("edtCloneAddresses"));
-    m_addresses->setPlaceholderText(QStringLiteral("1-5, 7"));
-    m_lineSettings->setObjectName(QStringLiteral("checkCloneLineSettings"));
-    m_all->setObjectName(QStringLiteral("btnCloneAll"));
-    m_next->setObjectName(QStringLiteral("btnCloneNext"));
-    m_saveTable->setObjectName(QStringLiteral("btnCloneSave"));
-    m_table->setColumnWidth(AddressColumn, 60);
-    m_table->setColumnWidth(NameColumn, 170);
-    m_table->setColumnWidth(VersionColumn, 120);
-    // The result takes the width left, and a result too long for it shows whole in its tool tip.
-    m_table->horizontalHeader()->setStretchLastSection(false);
-    m_table->horizontalHeader()->setSectionResizeMode(ResultColumn, QHeaderView::Stretch);
-    m_table->setColumnWidth(TimeColumn, 90);
-
-    auto *list = new QHBoxLayout;
-    list->addWidget(new QLabel(QStringLiteral("Адреса:"), this));
-    list->addWidget(m_addresses, 1);
-    list->addWidget(m_all);
-    auto *bench = new QHBoxLayout;
-    bench->addWidget(new QLabel(QStringLiteral("Или по одному на стенде, по адресу профиля:"), this));
-    bench->addWidget(m_next);
-    bench->addStretch();
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(m_saveTable);
-    buttons->addStretch();
-    buttons->addWidget(m_close);
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(list);
-    layout->addLayout(bench);
-    layout->addWidget(m_lineSettings);
-    layout->addWidget(m_table);
-    layout->addWidget(m_progress);
-    layout->addWidget(m_status);
-    layout->addLayout(buttons);
-    resize(kCloneSize);
-    connect(m_all, &QPushButton::clicked, this, &ProfileCloneWindow::cloneAll);
-    connect(m_next, &QPushButton::clicked, this, &ProfileCloneWindow::cloneNext);
-    connect(m_saveTable, &QPushButton::clicked, this, &ProfileCloneWindow::saveTable);
-}
-
-bool ProfileCloneWindow::start()
-{
-    QString path;
-    std::optional<Profiles::DeviceProfile> file = chooseProfile(&path);
-    if (!file)
-        return false;
-    m_file = *file;
-    const QList<ProfileWriter::Refusal> refused = ProfileWriter::refusals(m_file);
-    if (!refused.isEmpty()) {
-        showStatus(QStringLiteral("Профиль нельзя записать: %1: %2").arg(refused.first().key, refused.first().reason), true);
-        m_all->setEnabled(false);
-        m_next->setEnabled(false);
-    }
-    setWindowTitle(QStringLiteral("Тиражирование %1").arg(QFileInfo(path).fileName()));
-    m_next->setText(QStringLiteral("Следующий (адрес %1)").arg(m_file.origin.address));
-    return true;
-}
-
-void ProfileCloneWindow::cloneAll()
-{
-    QString why;
-    const QList<quint8> addresses = AddressList::parse(m_addresses->text(), &why);
-    if (addresses.isEmpty()) {
-        showStatus(QStringLiteral("Адреса: %1.").arg(why), true);
-        return;
-    }
-    cloneInto({addresses.begin(), addresses.end()});
-}
-
-void ProfileCloneWindow::cloneNext()
-{
-    cloneInto({m_file.origin.address});
-}
-
-// Unit by unit: its settings read as they are, then the profile written where it differs.
-void ProfileCloneWindow::cloneInto(QList<int> addresses)
-{
-    if (addresses.isEmpty()) {
-        setBusy(false);
-        showStatus(QStringLiteral("Готово: приборов %1.").arg(m_table->rowCount()));
-        return;
-    }
-    setBusy(true);
-    m_unitAddress = addresses.takeFirst();
-    m_origin.address = quint16(m_unitAddress);
-    m_unitClock.start();
-    readDevice([this, addresses](const ProfileReader &reader) {
-        writeUnit(reader, [this, addresses] { cloneInto(addresses); });
-    });
-}
-
-void ProfileCloneWindow::writeUnit(const ProfileReader &reader, const std::function<void()> &next)
-{
-    const Profiles::DeviceProfile current = reader.profile();
-    if (!reader.complete()) {
-        addRow(m_unitAddress, current.identity, failedReading(reader), true);
-        next();
-        return;
-    }
-    ProfileWriter::Options options;
-    options.withLineSettings = m_lineSettings->isChecked();
-    replace(m_writer, new ProfileWriter(m_session, m_file, current, options, this));
-    // The name is written with the rest; a unit of another firmware is asked for once a run.
-    if (current.identity.version != m_file.identity.version && !m_otherVersionsAllowed) {
-        m_otherVersionsAllowed = ModalBox::question(
-            this, QStringLiteral("Прибор по адресу %1 с версией программы «%2», профиль снят с версии «%3».\n\n"
-                                 "Записывать профиль в приборы другой версии?")
-                      .arg(m_unitAddress)
-                      .arg(current.identity.version, m_file.identity.version));
-        if (!m_otherVersionsAllowed) {
-            addRow(m_unitAddress, current.identity, QStringLiteral("другая версия программы: не записано"), true);
-            next();
-            return;
-        }
-    }
-    m_writer->confirmIdentity();
-    showStatus(QStringLiteral("Запись в прибор по адресу %1…").arg(m_unitAddress));
-    writeDevice(m_writer, [](const ProfileWriter::Result &) {}, [this, current, next] {
-        const QString result = m_writer->summary();
-        const bool failed = !m_writer->backupError().isEmpty() || !m_writer->allConfirmed();
-        Profiles::Identity identity = current.identity;
-        identity.name = m_file.values.value(QStringLiteral("info.name"), identity.name).toString();
-        addRow(m_unitAddress, failed ? current.identity : identity, result, failed);
-        next();
-    });
-}
-
-void ProfileCloneWindow::addRow(int address, const Profiles::Identity &identity, const QString &result, bool failed)
-{
-    const int row = m_table->rowCount();
-    m_table->insertRow(row);
-    m_table->setItem(row, AddressColumn, cell(QString::number(address)));
-    m_table->setItem(row, NameColumn, cell(identity.name));
-    m_table->setItem(row, VersionColumn, cell(identity.version));
-    m_table->setItem(row, ResultColumn, cell(result, failed));
-    m_table->setItem(row, TimeColumn, cell(QString::number(m_unitClock.elapsed())));
-    m_table->scrollToBottom();
-}
-
-void ProfileCloneWindow::setBusy(bool busy)
-{
-    for (QWidget *control : std::initializer_list<QWidget *>{m_all, m_next, m_addresses, m_lineSettings, m_saveTable})
-        control->setEnabled(!busy);
-}
-
-// The address and the time are numbers; the rest is text, the device's name among it.
-void ProfileCloneWindow::saveTable()
-{
-    ToolFiles::saveTable(this, *m_table, QStringLiteral("тиражирование.csv"), {AddressColumn, TimeColumn});
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "profile.h"
+#include "profilecloning.h"
 #include "profilereader.h"
 #include "profilewriter.h"
 
@@ -16,6 +17,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class QTableWidgetItem;
 class Session;
 
 // The windows that keep a device's settings in a file and put them back, on the connection's
@@ -33,6 +35,13 @@ public:
     void done(int result) override;
 
 protected:
+    // A cell that cannot be edited, its whole text in its tool tip; marked: red and bold.
+    static QTableWidgetItem *cell(const QString &text, bool marked = false);
+    // A reading that failed, in the window's words: which values, and why the first did.
+    static QString failedReading(const ProfileReader &reader);
+    // A table of compact rows, selected whole, the last column taking the width left.
+    QTableWidget *newTable(const char *name, const QStringList &headers);
+
     // A profile file chosen by the user, loaded; none when cancelled or unreadable (said so).
     std::optional<Profiles::DeviceProfile> chooseProfile(QString *path);
     // Reads the device at m_origin as it is now, the progress bar following; then done.
@@ -40,6 +49,9 @@ protected:
     // Writes what writer plans, the progress bar following, each result to stepDone; then ended.
     void writeDevice(ProfileWriter *writer, const std::function<void(const ProfileWriter::Result &)> &stepDone,
                      const std::function<void()> &ended);
+    // The progress bar follows a reading or a writing about to start.
+    void followReading(ProfileReader *reader);
+    void followWriting(ProfileWriter *writer);
     void showStatus(const QString &text, bool failure = false);
 
     Session &m_session;
@@ -79,7 +91,16 @@ public:
 
 private:
     enum Column { ParameterColumn, DeviceColumn, FileColumn, ResultColumn, ColumnCount };
+    enum class State {
+        Reading,  // the device, before anything is shown
+        NotRead,  // not every value came: nothing to write from
+        Same,     // the device holds the file's values
+        Differs,  // «Записать отличия» may write them
+        Writing,
+        Written,  // the table shows what the device holds now
+    };
 
+    void setState(State state);
     void showComparison(const ProfileReader &reader);
     void writeDifferences();
     void showResult(const ProfileWriter::Result &result);
@@ -89,6 +110,7 @@ private:
     Profiles::DeviceProfile m_file;
     QString m_filePath;
     std::optional<Profiles::DeviceProfile> m_device;
+    State m_state = State::Reading;
     QLabel *m_identity;
     QTableWidget *m_table;
     QCheckBox *m_lineSettings;
@@ -105,21 +127,30 @@ public:
     ProfileCloneWindow(Session &session, const Profiles::Origin &origin, QWidget *parent);
     bool start();
 
+    void done(int result) override;
+
 private:
     enum Column { AddressColumn, NameColumn, VersionColumn, ResultColumn, TimeColumn, ColumnCount };
+    enum class State {
+        Ready,
+        Refused, // the file holds what no unit may be sent: nothing to write
+        Writing, // unit after unit
+    };
 
+    void setState(State state);
     void cloneAll();
     void cloneNext();
-    void cloneInto(QList<int> addresses);
-    void writeUnit(const ProfileReader &reader, const std::function<void()> &next);
+    void cloneInto(const QList<int> &addresses);
+    void writeNextUnit();
+    void showUnit();
     void addRow(int address, const Profiles::Identity &identity, const QString &result, bool failed);
     void saveTable();
-    void setBusy(bool busy);
 
     Profiles::DeviceProfile m_file;
+    ProfileCloning *m_cloning = nullptr; // a child, once the file is chosen
+    QList<int> m_waiting;                // the units after the one being written
     int m_unitAddress = 0;
     QElapsedTimer m_unitClock;
-    bool m_otherVersionsAllowed = false;
     QLineEdit *m_addresses;
     QCheckBox *m_lineSettings;
     QPushButton *m_all;

@@ -45,7 +45,7 @@ SearchWindow::SearchWindow(const Setup &setup, Line &line, QWidget *parent)
     ui->setupUi(this);
     setUpForm();
     connectControls();
-    updateButtons();
+    applyState();
 }
 
 SearchWindow::~SearchWindow() = default;
@@ -91,7 +91,7 @@ void SearchWindow::connectControls()
     connect(ui->btnSearchCancel, &QPushButton::clicked, this, &SearchWindow::cancelSearch);
     connect(ui->btnSearchApply, &QPushButton::clicked, this, &SearchWindow::applyChosen);
     connect(ui->btnSearchClose, &QPushButton::clicked, this, &SearchWindow::reject);
-    connect(ui->tblSearchFound, &QTableWidget::itemSelectionChanged, this, &SearchWindow::updateButtons);
+    connect(ui->tblSearchFound, &QTableWidget::itemSelectionChanged, this, &SearchWindow::applyState);
     connect(ui->tblSearchFound, &QTableWidget::cellDoubleClicked, this, &SearchWindow::applyChosen);
 }
 
@@ -146,7 +146,7 @@ void SearchWindow::startSearch()
     }
     ui->pbSearch->setRange(0, int(m_sweep->total()));
     showProgress();
-    updateButtons();
+    setState(State::Searching);
     probeNext();
 }
 
@@ -175,7 +175,7 @@ void SearchWindow::probed(const std::optional<Sweep::Step> &step)
 
 void SearchWindow::cancelSearch()
 {
-    if (m_sweep)
+    if (m_state == State::Searching)
         endSearch(QStringLiteral("Поиск отменён, найдено: %1").arg(m_found.size()));
 }
 
@@ -190,7 +190,7 @@ void SearchWindow::endSearch(const QString &outcome)
     }
     ui->lblSearchProgress->setText(outcome);
     ui->lblSearchTimeLeft->clear();
-    updateButtons();
+    setState(State::Idle);
 }
 
 void SearchWindow::showProgress()
@@ -228,9 +228,15 @@ void SearchWindow::showNoise()
     ui->lblSearchNoise->setText(QStringLiteral("помехи на ") + settings.join(QStringLiteral(", ")));
 }
 
-void SearchWindow::updateButtons()
+void SearchWindow::setState(State state)
 {
-    const bool searching = bool(m_sweep);
+    m_state = state;
+    applyState();
+}
+
+void SearchWindow::applyState()
+{
+    const bool searching = m_state == State::Searching;
     for (QWidget *setting : std::initializer_list<QWidget *>{ui->cmbSearchPort, ui->spinSearchFirstAddress,
                                                     ui->spinSearchLastAddress, ui->checkSearchStopAtFirst,
                                                     ui->spinSearchAllowance})
@@ -258,8 +264,7 @@ void SearchWindow::applyChosen()
 
 void SearchWindow::done(int result)
 {
-    if (m_sweep)
-        cancelSearch();
+    cancelSearch();
     QDialog::done(result);
 }
 

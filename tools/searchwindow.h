@@ -49,6 +49,8 @@ signals:
     void deviceChosen(int portNumber, int speedNumber, int parity, int address);
 
 private:
+    enum class State { Idle, Searching };
+
     void setUpForm();
     void connectControls();
     void showLineChoices();
@@ -61,7 +63,9 @@ private:
     void showFound(const DeviceSearch::Found &found);
     void showProgress();
     void showNoise();
-    void updateButtons();
+    void setState(State state);
+    // What may be done in the state, and «Применить» for an indicator chosen in the table.
+    void applyState();
     void applyChosen();
     QString settingCaption(const DeviceSearch::LineSetting &setting) const;
     QString failureText(DeviceSearch::Sweep::Failure failure) const;
@@ -69,6 +73,7 @@ private:
     std::unique_ptr<Ui::SearchWindow> ui;
     Setup m_setup;
     Line &m_line;
+    State m_state = State::Idle;
     std::unique_ptr<DeviceSearch::Sweep> m_sweep; // while a search runs
     int m_searchedPort = 0;
     QString m_searchedDevice;

@@ -7,7 +7,7 @@
 #include <QFileDialog>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QTableWidget>
+#include <QAbstractItemModel>
 #include <QTextStream>
 
 namespace ToolFiles {
@@ -34,7 +34,7 @@ std::optional<Profiles::DeviceProfile> chooseProfile(QWidget *parent, QString *p
     return profile;
 }
 
-void saveTable(QWidget *parent, const QTableWidget &table, const QString &fileName, const QList<int> &numberColumns)
+void saveTable(QWidget *parent, const QAbstractItemModel &table, const QString &fileName, const QList<int> &numberColumns)
 {
     QFileDialog dialog(parent, QStringLiteral("Сохранить таблицу"), folderForFiles(),
                        QStringLiteral("Таблицы CSV (*.csv);;Все файлы (*)"));
@@ -49,12 +49,11 @@ void saveTable(QWidget *parent, const QTableWidget &table, const QString &fileNa
         CsvWriter csv(out, CsvWriter::Dialect::Spreadsheet);
         csv.startFile();
         for (int column = 0; column < table.columnCount(); ++column)
-            csv.text(table.horizontalHeaderItem(column)->text());
+            csv.text(table.headerData(column, Qt::Horizontal).toString());
         csv.endRow();
         for (int row = 0; row < table.rowCount(); ++row) {
             for (int column = 0; column < table.columnCount(); ++column) {
-                const QTableWidgetItem *item = table.item(row, column);
-                const QString field = item ? item->text() : QString();
+                const QString field = table.index(row, column).data().toString();
                 if (numberColumns.contains(column))
                     csv.value(field);
                 else
@@ -66,6 +65,24 @@ void saveTable(QWidget *parent, const QTableWidget &table, const QString &fileNa
     if (!file.commit())
         ModalBox::warning(parent, QStringLiteral("Таблица не сохранена в файл %1:\n%2")
                                       .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+}
+
+std::optional<QString> saveReport(QWidget *parent, const BenchTest::Report &report)
+{
+    QFileDialog dialog(parent, QStringLiteral("Сохранить отчёт"), folderForFiles(),
+                       QStringLiteral("Страницы HTML (*.html);;Все файлы (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("html"));
+    dialog.selectFile(BenchTest::suggestedFileName(report));
+    if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString htmlPath = dialog.selectedFiles().constFirst();
+    if (const std::optional<BenchTest::SaveFailure> failure = BenchTest::save(report, htmlPath)) {
+        ModalBox::warning(parent, QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
+                                      .arg(QDir::toNativeSeparators(failure->path), failure->reason));
+        return std::nullopt;
+    }
+    return htmlPath;
 }
 
 } // namespace ToolFiles
