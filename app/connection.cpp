@@ -1,27 +1,17 @@
 // The left panel's connection settings, Start and Stop, and moving between the pages.
 #include "mainform.h"
 
-#include "adapter.h"
+#include "connectioncontroller.h"
 #include "controls.h"
 #include "devicepage.h"
 #include "linesettings.h"
 #include "portdevices.h"
-#include "serverwatch.h"
 #include "session.h"
 #include "trendpanel.h"
 #include "updown.h"
 #include "ui_mainform.h"
 
-#include <QTimer>
-
 #include <algorithm>
-
-namespace {
-// How often an unplugged adapter is looked for: it is back within half a second of the plug.
-// A server is asked as often, with a connection attempt that runs in the background.
-constexpr int kReplugWatchMs = 500;
-
-} // namespace
 
 QString TfrmMain::PortCaption(quint8 index)
 {
@@ -72,7 +62,7 @@ bool TfrmMain::UpDownDevNumberChangingEx(int proposed)
 {
     if (proposed < ui->UpDownDevNumber->minimum() || proposed > ui->UpDownDevNumber->maximum())
         return false;
-    m_session->setDeviceNumber(quint16(proposed));
+    session().setDeviceNumber(quint16(proposed));
     return true;
 }
 
@@ -82,12 +72,12 @@ bool TfrmMain::UpDownDevNumberChangingEx(int proposed)
 void TfrmMain::trendsFollowDevice()
 {
     for (TrendPanel *trend : findChildren<TrendPanel *>())
-        trend->follow(m_session->deviceNumber());
+        trend->follow(session().deviceNumber());
 }
 
 quint16 TfrmMain::DeviceNumber() const
 {
-    return m_session->deviceNumber();
+    return m_connection->session().deviceNumber();
 }
 
 QString TfrmMain::portDevice(quint8 portNumber, const QStringList &systemPorts) const
@@ -117,39 +107,42 @@ LineSetup TfrmMain::lineTo(const QString &portName) const
     return line;
 }
 
+// The window goes on while the port opens, and learns the outcome when it is in.
 void TfrmMain::startConnection()
 {
     // The system's ports as they are now: an adapter plugged in since the last look counts.
     const QStringList systemPorts = PortDevices::systemPorts();
     showPortDevices(systemPorts);
-    connectTo(portDevice(m_line.portNumber, systemPorts));
+    ui->btnReconnect->hide();
+    m_connection->start(lineTo(portDevice(m_line.portNumber, systemPorts)));
 }
 
-// The port opens on the link's thread; the window goes on meanwhile, and learns the outcome
-// when it is in.
-void TfrmMain::connectTo(const QString &portName)
+// The adapter or server that came back, with the left panel's other settings as they are now.
+void TfrmMain::reconnect()
 {
-    endReplugWatch();
-    const LineSetup line = lineTo(portName);
-    m_session->start(line, this, [this, line](bool opened) {
-        if (!opened) {
-            ui->StatusBar1->showMessage(m_session->openFailureMessage(PortCaption(line.portNumber), line.portName));
-            return;
-        }
-        m_stablePort = PortDevices::stableName(line.portName);
-        enableConnectedActions(true);
-        trendsFollowDevice();
+    ui->btnReconnect->hide();
+    m_connection->reconnect(m_line);
+}
 
-        // The page chosen before the connection is entered again, its values read or its polling started.
-        reenterPage();
-        ui->StatusBar1->showMessage(QStringLiteral("Старт"));
-    });
+void TfrmMain::connectionOpened()
+{
+    enableConnectedActions(true);
+    trendsFollowDevice();
+
+    // The page chosen before the connection is entered again, its values read or its polling started.
+    reenterPage();
+    ui->StatusBar1->showMessage(QStringLiteral("Старт"));
+}
+
+void TfrmMain::connectionFailed(const QString &message)
+{
+    ui->StatusBar1->showMessage(message);
 }
 
 // The page whose button is pressed, entered again: its values read or its polling started.
 void TfrmMain::reenterPage()
 {
-    if (!m_session->isConnected())
+    if (!session().isConnected())
         return;
     const auto pressed = std::find_if(m_pages.begin(), m_pages.end(),
                                       [](const Page &page) { return page.button->isChecked(); });
@@ -160,49 +153,23 @@ void TfrmMain::reenterPage()
 // The page shown stays, with its last values and colours.
 void TfrmMain::stopConnection()
 {
-    endReplugWatch();
-    stopTimer();
-    m_session->stop();
-    enableConnectedActions(false);
-    ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
-}
-
-// Every exchange on a vanished port would fail at once, a message a tick: the connection ends
-// as Stop ends it, with the reason in the error area. A server's connection that dropped is
-// told the same way: the server is back once it accepts a connection again.
-void TfrmMain::portUnplugged()
-{
-    if (!ui->ActionStop->isEnabled())
-        return; // the line was a tool's, which hears of it through its own exchanges
-    stopTimer();
-    m_session->stop();
-    enableConnectedActions(false);
-    const bool server = !CAdapter::abilitiesOf(m_stablePort).systemDevice;
-    ui->lblErrors->setText(QStringLiteral("Ошибка! Адаптер %1 отключён (%2). %3")
-                               .arg(PortCaption(m_line.portNumber), m_stablePort,
-                                    server ? QStringLiteral("Соединение с сервером разорвано.")
-                                           : QStringLiteral("Подключите его снова.")));
-    ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
-    if (server)
-        m_serverWatch = std::make_unique<ServerWatch>(m_stablePort);
-    m_replugWatch->start(kReplugWatchMs);
-}
-
-void TfrmMain::watchForReplug()
-{
-    const bool back = m_serverWatch ? m_serverWatch->accepts() : PortDevices::present(m_stablePort);
-    if (!back)
-        return;
-    m_replugWatch->stop();
-    ui->lblErrors->setText(QStringLiteral("Адаптер %1 снова подключён (%2).").arg(PortCaption(m_line.portNumber), m_stablePort));
-    ui->btnReconnect->show();
-}
-
-void TfrmMain::endReplugWatch()
-{
-    m_replugWatch->stop();
-    m_serverWatch.reset();
     ui->btnReconnect->hide();
+    m_connection->stop();
+    enableConnectedActions(false);
+    ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
+}
+
+void TfrmMain::portUnplugged(const QString &message)
+{
+    enableConnectedActions(false);
+    ui->lblErrors->setText(message);
+    ui->StatusBar1->showMessage(QStringLiteral("Стоп"));
+}
+
+void TfrmMain::portBack(const QString &message)
+{
+    ui->lblErrors->setText(message);
+    ui->btnReconnect->show();
 }
 
 void TfrmMain::enableConnectedActions(bool connected)
@@ -222,7 +189,7 @@ void TfrmMain::enableConnectedActions(bool connected)
 
 void TfrmMain::Action1Execute(QAction *action)
 {
-    stopTimer();
+    m_connection->stopPolling();
     if (auto *left = qobject_cast<DevicePage *>(CurrentPage))
         left->cancelExchanges();
     HidePage();
@@ -233,44 +200,18 @@ void TfrmMain::Action1Execute(QAction *action)
     if (page->entry == PageEntry::Enter) {
         page->box->enter();
     } else {
-        Timer->setInterval(DevicePage::kPollIntervalMs);
-        if (m_session->isConnected()) {
-            m_polledPage = page->box;
-            Timer->start();
-        }
+        m_connection->pollPage(page->box, DevicePage::kPollIntervalMs);
     }
     page->box->setTitle(action->text());
     ShowPage(page->box);
     ui->StatusBar1->showMessage(action->text());
 }
 
-void TfrmMain::stopTimer()
+// While a live page polls, it is the page shown.
+void TfrmMain::pollShownPage()
 {
-    Timer->stop();
-    Timer->setInterval(0);
-    m_polledPage = nullptr;
-    m_tickDeferred = false;
-}
-
-// The timer delivers no backlog: a tick that falls due while the page's last poll is still on
-// the line is run once, as soon as that poll is over, and the ones after it keep the interval
-// again. A tick that comes without a started connection makes no exchange.
-void TfrmMain::timerTick()
-{
-    if (!m_polledPage || !m_session->isConnected())
-        return;
-    if (m_polledPage->isExchanging()) {
-        m_tickDeferred = true;
-        return;
-    }
-    m_tickDeferred = false;
-    m_polledPage->poll();
-}
-
-void TfrmMain::pagePolled(const DevicePage *page)
-{
-    if (m_tickDeferred && page == m_polledPage)
-        timerTick();
+    if (auto *page = qobject_cast<DevicePage *>(CurrentPage))
+        page->poll();
 }
 
 // The page area's layout gives a shown page the room that the tool bar, the left panel and the

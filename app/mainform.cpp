@@ -2,6 +2,7 @@
 
 #include "aboutform.h"
 #include "calibrationpage.h"
+#include "connectioncontroller.h"
 #include "controls.h"
 #include "datapage.h"
 #include "glyphs.h"
@@ -14,7 +15,6 @@
 #include "portdevices.h"
 #include "portpage.h"
 #include "profilewindows.h"
-#include "serverwatch.h"
 #include "session.h"
 #include "settingsfile.h"
 #include "updown.h"
@@ -74,15 +74,12 @@ TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
       ui(std::make_unique<Ui::TfrmMain>()),
       m_settingsPath(settingsPath.isEmpty() ? SettingsFile::path(QCoreApplication::applicationFilePath())
                                             : settingsPath),
-      m_session(std::make_unique<Session>()),
-      Timer(new QTimer(this)),
-      m_replugWatch(new QTimer(this))
+      m_connection(std::make_unique<ConnectionController>(this))
 {
     ui->setupUi(this);
     ui->ClientArea->setFixedSize(kClientSize.width(), kClientSize.height() - ui->StatusBar1->maximumHeight());
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     setWindowTitle(QCoreApplication::applicationName());
-    Timer->setObjectName(QStringLiteral("Timer"));
 
     setUpToolBar();
     setUpPages();
@@ -97,12 +94,17 @@ TfrmMain::~TfrmMain()
     // window is no longer one to tell.
     QObject::disconnect(ui->edtDevNumber, nullptr, this, nullptr);
     QObject::disconnect(ui->UpDownDevNumber, nullptr, this, nullptr);
-    stopTimer();
+    m_connection->stopPolling();
     for (QWidget *window : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (window->isWindow())
             delete window;
     }
-    m_session->stop();
+    m_connection->stop();
+}
+
+Session &TfrmMain::session()
+{
+    return m_connection->session();
 }
 
 void TfrmMain::setUpToolBar()
@@ -160,7 +162,7 @@ void TfrmMain::setUpToolBar()
 // in the page area, where only the shown one takes room.
 void TfrmMain::setUpPages()
 {
-    Session &session = *m_session;
+    Session &session = this->session();
     QWidget *area = ui->pnlPages;
     m_pages = {{
         {ui->ActionMode, ui->sbMode, new ModePage(session, area), PageEntry::Enter},
@@ -196,14 +198,18 @@ void TfrmMain::connectSignals()
     connect(ui->mnuProfileSave, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileSaveWindow>);
     connect(ui->mnuProfileCompare, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCompareWindow>);
     connect(ui->mnuProfileClone, &QAction::triggered, this, &TfrmMain::openProfileWindow<ProfileCloneWindow>);
-    connect(Timer, &QTimer::timeout, this, &TfrmMain::timerTick);
+    ConnectionController *connection = m_connection.get();
+    connect(connection, &ConnectionController::opened, this, &TfrmMain::connectionOpened);
+    connect(connection, &ConnectionController::failed, this, &TfrmMain::connectionFailed);
+    connect(connection, &ConnectionController::lost, this, &TfrmMain::portUnplugged);
+    connect(connection, &ConnectionController::back, this, &TfrmMain::portBack);
+    connect(connection, &ConnectionController::pollDue, this, &TfrmMain::pollShownPage);
     for (const Page &page : m_pages)
-        connect(page.box, &DevicePage::polled, this, [this, box = page.box] { pagePolled(box); });
-    QObject::connect(m_session.get(), &Session::outcome, ui->lblErrors,
+        QObject::connect(page.box, &DevicePage::polled, connection,
+                         [connection, box = page.box] { connection->pagePolled(box); });
+    QObject::connect(&session(), &Session::outcome, ui->lblErrors,
                      [this](qint16, const QString &text) { ui->lblErrors->setText(text); });
-    connect(m_session.get(), &Session::portLost, this, &TfrmMain::portUnplugged);
-    connect(m_replugWatch, &QTimer::timeout, this, &TfrmMain::watchForReplug);
-    connect(ui->btnReconnect, &QPushButton::clicked, this, [this] { connectTo(m_stablePort); });
+    connect(ui->btnReconnect, &QPushButton::clicked, this, &TfrmMain::reconnect);
 
     connect(ui->cmbPort, &QComboBox::activated, this, &TfrmMain::cmbPortChange);
     connect(ui->cmbSpeed, &QComboBox::activated, this, &TfrmMain::cmbSpeedChange);
@@ -281,8 +287,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 void TfrmMain::FormClose()
 {
-    stopTimer(); // no tick may reach the adapter that goes next
-    m_session->stop();
+    m_connection->stop(); // the polls end with the line: no tick may reach the adapter that goes
     if (m_monitor)
         m_monitorFrame = m_monitor->frameGeometry();
     QString reason;

@@ -12,12 +12,11 @@
 #include <memory>
 #include <optional>
 
+class ConnectionController;
 class DevicePage;
 class QAction;
 class QGroupBox;
-class QTimer;
 class QToolButton;
-class ServerWatch;
 class Session;
 
 namespace Ui {
@@ -25,8 +24,9 @@ class TfrmMain;
 }
 
 // The configurator's window: the connection settings and their file, Start and Stop, moving
-// between the five device pages with the one timer that polls the live ones, and the error area
-// where the outcome of every exchange shows. It owns the connection's session and the pages.
+// between the five device pages, and the error area where the outcome of every exchange shows.
+// It holds the pages, and the connection's controller, which owns the session, the timer that
+// polls the live pages and the watch for an adapter unplugged.
 //
 // Names in PascalCase are the window's operations, handlers and fields as the program knows
 // them; our own building blocks follow Qt's naming (lowerCamelCase, fields with m_).
@@ -46,7 +46,7 @@ public:
     static QString SpeedCaption(quint8 index);
 
     // The connection to the device, up between a successful Start and Stop.
-    Session &session() { return *m_session; }
+    Session &session();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -88,19 +88,17 @@ private:
     void ActionExitExecute();
     void mnuAboutClick();
     void startConnection();
-    void connectTo(const QString &portName);
+    void reconnect();
     void stopConnection();
+    void connectionOpened();
+    void connectionFailed(const QString &message);
     // An adapter unplugged, or a server's connection dropped, while connected: the connection
-    // ends, and the window watches for the same adapter or server to come back, to offer to
-    // connect to it again.
-    void portUnplugged();
-    void watchForReplug();
-    void endReplugWatch();
+    // has ended, and the controller watches for the same adapter or server to come back; once
+    // it is, the window offers to connect to it again.
+    void portUnplugged(const QString &message);
+    void portBack(const QString &message);
     void enableConnectedActions(bool connected);
-    void stopTimer();
-    void timerTick();
-    // A live page's poll is over: a tick that waited for it runs now.
-    void pagePolled(const DevicePage *page);
+    void pollShownPage();
     void ShowPage(QGroupBox *box);
     void HidePage();
     void FormClose();
@@ -131,14 +129,9 @@ private:
     LineSetup m_line;
     LineSetup lineTo(const QString &portName) const;
 
-    std::unique_ptr<Session> m_session; // holds DeviceNumber
+    // Its session holds DeviceNumber; its timer, Timer, polls the live page shown.
+    std::unique_ptr<ConnectionController> m_connection;
 
     QGroupBox *CurrentPage = nullptr;
     std::array<Page, 5> m_pages{};
-    QTimer *Timer;
-    QString m_stablePort; // of the connection: the name the adapter comes back under
-    QTimer *m_replugWatch;
-    std::unique_ptr<ServerWatch> m_serverWatch; // while a server's dropped connection is watched
-    DevicePage *m_polledPage = nullptr; // the timer's handler
-    bool m_tickDeferred = false; // a tick met the last poll still on the line
 };

@@ -3,6 +3,7 @@
 #include "mainform.h"
 
 #include "buswindow.h"
+#include "connectioncontroller.h"
 #include "controls.h"
 #include "handlers.h"
 #include "listenwindow.h"
@@ -42,7 +43,7 @@ void TfrmMain::mnuSearchClick()
     setup.likely = {m_line.speedNumber, m_line.parity};
     setup.likelyAddress = DeviceNumber();
 
-    auto *window = new SearchWindow(setup, m_session->lineOwner(), this);
+    auto *window = new SearchWindow(setup, session().lineOwner(), this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     Handlers::connect(window, &SearchWindow::deviceChosen, this, &TfrmMain::applyFoundDevice);
     window->open();
@@ -70,7 +71,7 @@ void TfrmMain::mnuBusClick()
                             .arg(PortCaption(m_line.portNumber), ui->cmbSpeed->currentText(), ui->cmbParity->currentText(),
                                  ui->cmbStopBit->currentText());
     setup.setting = {m_line.speedNumber, m_line.parity};
-    auto *window = new BusWindow(setup, *m_session, this);
+    auto *window = new BusWindow(setup, session(), this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     Handlers::connect(window, &BusWindow::unitChosen, this, &TfrmMain::openChosenUnit);
     window->open();
@@ -92,7 +93,7 @@ void TfrmMain::mnuMonitorClick()
         m_monitor->activateWindow();
         return;
     }
-    auto *monitor = new MonitorWindow(*m_session, this);
+    auto *monitor = new MonitorWindow(session(), this);
     m_monitor = monitor;
     QObject::connect(monitor, &MonitorWindow::closing, this, [this](const QRect &frame) { m_monitorFrame = frame; });
     monitor->show();
@@ -117,9 +118,9 @@ void TfrmMain::mnuListenClick()
 template <typename Window>
 void TfrmMain::openProfileWindow()
 {
-    stopTimer();
+    m_connection->stopPolling();
     const Profiles::Origin origin{PortCaption(m_line.portNumber), m_line, DeviceNumber()};
-    auto *window = new Window(*m_session, origin, this);
+    auto *window = new Window(session(), origin, this);
     QObject::connect(window, &QDialog::finished, this, &TfrmMain::reenterPage);
     window->show();
     if (!window->start())

@@ -445,6 +445,38 @@ private slots:
         QCOMPARE(pluggedIn.requests().first(), readRequest(1, 0x0007, 3));
     }
 
+    // Another port picked in the list while connected is for the next Start: the adapter that
+    // went, and its coming back, are told as the port it was connected as, and so is a failed
+    // attempt to connect to it again.
+    void anUnpluggedAdapterKeepsTheNameItWasConnectedAs()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("adapter"));
+        auto unplugged = std::make_unique<PtyPeer>();
+        QVERIFY(QFile::link(unplugged->devicePath(), link));
+        ConfigWindow config("[PORTS]\nCOM2=" + link.toLocal8Bit() + "\n");
+        QVERIFY(config.start());
+        config.click("sbData");
+        auto *ports = config.find<QComboBox>("cmbPort");
+        ports->setFocus();
+        QTest::keyClick(ports, Qt::Key_Down);
+        QCOMPARE(ports->currentText(), QStringLiteral("COM3"));
+        QTRY_VERIFY_WITH_TIMEOUT(unplugged->requests().size() >= 3, 5000);
+        unplugged->hangUp();
+        QVERIFY(QFile::remove(link));
+
+        QTRY_VERIFY_WITH_TIMEOUT(config.find<QToolButton>("sbStart")->isEnabled(), 5000);
+        QCOMPARE(config.errorText(), QStringLiteral("Ошибка! Адаптер COM2 отключён (%1). Подключите его снова.").arg(link));
+        PtyPeer pluggedIn;
+        QVERIFY(QFile::link(pluggedIn.devicePath(), link));
+        auto *again = config.find<QPushButton>("btnReconnect");
+        QTRY_VERIFY_WITH_TIMEOUT(again->isVisible(), 5000);
+        QCOMPARE(config.errorText(), QStringLiteral("Адаптер COM2 снова подключён (%1).").arg(link));
+        QVERIFY(QFile::remove(link)); // gone again before the click
+        QTest::mouseClick(again, Qt::LeftButton);
+        QTRY_COMPARE(config.statusText(), QStringLiteral("Ошибка! Порт COM2 не открыт (%1): нет такого устройства").arg(link));
+    }
+
     void enteringAPageShowsItAndPollsOnlyTheLivePages_data()
     {
         QTest::addColumn<int>("page");
