@@ -4,6 +4,7 @@
 #include "devicesearch.h"
 #include "framewords.h"
 #include "linesettings.h"
+#include "testreport.h"
 #include "values.h"
 
 #include <QLocale>
@@ -58,6 +59,7 @@ constexpr Option kOptions[] = {
     {"--tolerance", "X", "test", "how far a unit's mean may lie from it, either way"},
     {"--sigma", "X", "test", "the largest standard deviation of a unit's readings (a third of the tolerance)"},
     {"--min-readings", "N", "test", "the fewest readings a unit passes with, 2 or more (20)"},
+    {"--report", "FILE", "test", "write the window's report of the test to FILE.html, or print it to FILE.pdf"},
     {"--modbus-tcp", "[ADDR:]PORT", "serve", "take Modbus TCP clients at PORT, on 127.0.0.1 unless ADDR is given; 0: a free port"},
     {"--rtu-tcp", "[ADDR:]PORT", "serve", "take clients of RTU frames over TCP at PORT, as --modbus-tcp"},
 };
@@ -127,7 +129,7 @@ constexpr Command kCommands[] = {
      "until Ctrl+C or the count. With --addresses, each unit in turn, a line per unit and an\n"
      "address column.\n",
      0, 0},
-    {"test", "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--max-duration S] [--addresses LIST]",
+    {"test", "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--max-duration S] [--addresses LIST] [--report FILE]",
      "judge units against one reference signal",
      "Polls the units in turn for the duration, and past it until each unit that answers has\n"
      "--min-readings readings, for --max-duration at most; a silent unit holds no one up. Then\n"
@@ -136,8 +138,9 @@ constexpr Command kCommands[] = {
      "--min-readings readings, set no self-diagnostic or EEPROM flag, its mean lies within the\n"
      "tolerance of the expected value and the sample standard deviation of its readings, of two\n"
      "at least, is at or below --sigma. A line (or a JSON object) per unit with its figures and\n"
-     "verdict. Exit status 3 when any unit fails; 1 when the port is lost during the test, every\n"
-     "unit then untested.\n",
+     "verdict. With --report, the window's report of the test as a page (FILE.html) or a PDF\n"
+     "document on A4 (FILE.pdf). Exit status 3 when any unit fails; 1 when the port is lost during\n"
+     "the test, every unit then untested, or when the report cannot be written.\n",
      0, 0},
     {"listen", "listen [--duration S]", "hear a line that another master drives, sending nothing",
      "Opens the port only to hear it, and sends nothing: a master already polls the line. Prints\n"
@@ -278,6 +281,10 @@ public:
                 return fail(QStringLiteral("--min-readings takes a whole number from %1 to %2, not \"%3\"")
                                 .arg(kFewestMinReadings).arg(kMostMinReadings).arg(value));
             i.minReadings = int(*readings);
+        } else if (name == QLatin1String("--report")) {
+            if (!TestReport::knownSuffix(value))
+                return fail(QStringLiteral("--report takes a file ending in .html or .pdf, not \"%1\"").arg(value));
+            i.reportPath = value;
         } else if (name == QLatin1String("--modbus-tcp") || name == QLatin1String("--rtu-tcp")) {
             QString why;
             const std::optional<Endpoint> endpoint = Endpoint::parse(value, &why);

@@ -23,6 +23,7 @@
 #include "servecommand.h"
 #include "session.h"
 #include "settingsfile.h"
+#include "testreport.h"
 #include "values.h"
 
 #include <QCoreApplication>
@@ -918,9 +919,20 @@ int Cli::test()
         return ExitStatus::Failed;
     run.finish(poller.now());
 
+    BenchTest::Report report;
+    report.when = QDateTime::currentDateTime();
+    report.line = QStringLiteral("%1, %2 бод, паритет %3, стоп-бит %4")
+                      .arg(line->shownName)
+                      .arg(LineSettings::BaudRates[line->setup.speedNumber])
+                      .arg(QLatin1String(LineSettings::ParityNames[line->setup.parity]))
+                      .arg(LineSettings::StopBitCounts[line->setup.stopBits]);
+    report.limits = limits;
     int failures = 0;
     for (const Bus::Unit &unit : poller.units()) {
         const BenchTest::Judgement judgement = run.judge(unit.address);
+        report.rows.append({unit.address, unit.name, unit.version, judgement});
+        if (report.unitOfMeasure.isEmpty())
+            report.unitOfMeasure = unit.unit;
         const BenchTest::Figures &f = judgement.figures;
         failures += judgement.passed() ? 0 : 1;
         if (m_invocation.json) {
@@ -947,6 +959,12 @@ int Cli::test()
                                FrameWords::escapedControls(unit.name),
                                judgement.passed() ? QString()
                                                   : QStringLiteral(" reason=\"%1\"").arg(judgement.reason)));
+        }
+    }
+    if (!m_invocation.reportPath.isEmpty()) {
+        if (const QString failure = TestReport::write(report, m_invocation.reportPath); !failure.isEmpty()) {
+            note(QStringLiteral("report not written to %1: %2").arg(m_invocation.reportPath, failure));
+            return ExitStatus::Failed;
         }
     }
     if (run.isAborted()) {

@@ -8,6 +8,7 @@
 #include "modalbox.h"
 #include "profilereader.h"
 #include "profilewriter.h"
+#include "reportpdf.h"
 #include "resultcodes.h"
 #include "searchwindow.h"
 #include "toolfiles.h"
@@ -658,23 +659,35 @@ void BusWindow::saveTable()
     ToolFiles::saveTable(this, *m_table, QStringLiteral("приборы.csv"), {AddressColumn, ValueColumn, AgeColumn});
 }
 
-// The page to print, and the same rows as CSV beside it under the same name.
+// The page to print, as HTML or as PDF by the name's suffix, and the same rows as CSV beside it
+// under the same name.
 void BusWindow::saveReport()
 {
     if (!m_report)
         return;
     QFileDialog dialog(this, QStringLiteral("Сохранить отчёт"), ToolFiles::folderForFiles(),
-                       QStringLiteral("Страницы HTML (*.html);;Все файлы (*)"));
+                       QStringLiteral("Страницы HTML (*.html);;Документы PDF (*.pdf);;Все файлы (*)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("html"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString &filter) {
+        dialog.setDefaultSuffix(filter.contains(QLatin1String("*.pdf")) ? QStringLiteral("pdf") : QStringLiteral("html"));
+    });
     dialog.selectFile(QStringLiteral("проверка-%1.html").arg(m_report->when.toString(QStringLiteral("yyyyMMdd-HHmm"))));
     if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    const QString htmlPath = dialog.selectedFiles().constFirst();
-    const QFileInfo info(htmlPath);
+    const QString pagePath = dialog.selectedFiles().constFirst();
+    const QFileInfo info(pagePath);
     const QString csvPath = info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
-    QSaveFile page(htmlPath);
-    if (page.open(QIODevice::WriteOnly)) {
+    const bool pdf = info.suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+    const auto refuse = [this](const QString &path, const QString &reason) {
+        ModalBox::warning(this, QStringLiteral("Отчёт не сохранён в файл %1:\n%2").arg(QDir::toNativeSeparators(path), reason));
+    };
+    if (pdf) {
+        if (const QString failure = ReportPdf::write(BenchTest::html(*m_report), pagePath); !failure.isEmpty())
+            return refuse(pagePath, failure);
+    }
+    QSaveFile page(pagePath);
+    if (!pdf && page.open(QIODevice::WriteOnly)) {
         page.write(BenchTest::html(*m_report).toUtf8());
     }
     QSaveFile table(csvPath);
@@ -682,14 +695,12 @@ void BusWindow::saveReport()
         QTextStream out(&table);
         BenchTest::writeCsv(out, *m_report);
     }
-    for (QSaveFile *file : {&page, &table}) {
-        if (!file->commit()) {
-            ModalBox::warning(this, QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
-                                        .arg(QDir::toNativeSeparators(file->fileName()), file->errorString()));
-            return;
-        }
+    const QList<QSaveFile *> files = pdf ? QList<QSaveFile *>{&table} : QList<QSaveFile *>{&page, &table};
+    for (QSaveFile *file : files) {
+        if (!file->commit())
+            return refuse(file->fileName(), file->errorString());
     }
-    showStatus(QStringLiteral("Отчёт сохранён: %1 и %2").arg(QDir::toNativeSeparators(htmlPath), QDir::toNativeSeparators(csvPath)));
+    showStatus(QStringLiteral("Отчёт сохранён: %1 и %2").arg(QDir::toNativeSeparators(pagePath), QDir::toNativeSeparators(csvPath)));
 }
 
 // The port is freed first, so that the main window may open it for the unit chosen.
