@@ -53,6 +53,7 @@ SectionEnd
 Section "Uninstall"
     Delete "$INSTDIR\indicator-config.exe"
     Delete "$INSTDIR\indicator-cli.exe"
+    Delete "$INSTDIR\indicator-report-pdf.exe"
     Delete "$INSTDIR\*.dll"
     Delete "$INSTDIR\qt.conf"
     RMDir /r "$INSTDIR\plugins"
