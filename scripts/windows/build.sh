@@ -70,6 +70,8 @@ cp "$QT_PREFIX"/plugins/styles/*.dll "$dist/plugins/styles/" 2>/dev/null || true
 cp "$QT_PREFIX"/plugins/printsupport/*.dll "$dist/plugins/printsupport/"
 cp /usr/share/qt6/translations/qtbase_ru.qm "$dist/translations/"
 printf '[Paths]\r\nPrefix = .\r\n' > "$dist/qt.conf"
+# The programs and QCustomPlot are GPL-3 or later: their licence goes with them.
+cp "$repo/LICENSE" "$dist/LICENSE.txt"
 for program in "$dist"/*.exe "$dist"/plugins/*/*.dll; do
     gather_dlls "$program"
 done
