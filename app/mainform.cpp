@@ -240,15 +240,15 @@ QSize TfrmMain::withinScreen(QSize size) const
 
 void TfrmMain::placeWindow()
 {
-    resize(withinScreen(m_openedLayout.size.isEmpty() ? wantedSize() : m_openedLayout.size));
-    for (const auto &[action, split] : {std::pair{ui->ActionCalibration, m_openedLayout.calibrationSplit},
-                                        std::pair{ui->ActionData, m_openedLayout.dataSplit}}) {
+    resize(withinScreen(m_keptLayout.size.isEmpty() ? wantedSize() : m_keptLayout.size));
+    for (const auto &[action, split] : {std::pair{ui->ActionCalibration, m_keptLayout.calibrationSplit},
+                                        std::pair{ui->ActionData, m_keptLayout.dataSplit}}) {
         QSplitter *splitter = liveSplitter(action);
         if (split > 0)
             splitter->setSizes({split, splitter->widget(1)->minimumHeight()});
     }
-    m_openedLayout.size = size();
-    m_layout = m_openedLayout;
+    m_openedSize = size();
+    m_layout = m_keptLayout;
 }
 
 QSplitter *TfrmMain::liveSplitter(const QAction *pageAction) const
@@ -257,10 +257,14 @@ QSplitter *TfrmMain::liveSplitter(const QAction *pageAction) const
     return page->box->findChild<QSplitter *>(QStringLiteral("splitterLive"));
 }
 
+// What the file keeps: the size only once the user changed the one the window opened at (a
+// smaller screen's bound keeps the size meant for a larger one).
 SettingsFile::WindowLayout TfrmMain::windowLayout() const
 {
     SettingsFile::WindowLayout layout = m_layout;
-    layout.size = isMaximized() || isFullScreen() ? normalGeometry().size() : size();
+    const QSize now = isMaximized() || isFullScreen() ? normalGeometry().size() : size();
+    if (now != m_openedSize)
+        layout.size = now;
     return layout;
 }
 
@@ -338,7 +342,7 @@ void TfrmMain::loadSettings()
     cmbStopBitChange(ui->cmbStopBit->currentIndex());
 
     m_monitorFrame = SettingsFile::readMonitorFrame(settings);
-    m_openedLayout = SettingsFile::readWindowLayout(settings);
+    m_keptLayout = SettingsFile::readWindowLayout(settings);
 
     // Through the spinner's maximum first, so that a stored 0, the edit's first text, still
     // reaches DeviceNumber, and a refused value leaves 255.
@@ -353,8 +357,8 @@ bool TfrmMain::saveSettings(QString *error)
                                              DeviceNumber()});
     if (m_monitorFrame)
         SettingsFile::writeMonitorFrame(settings, *m_monitorFrame);
-    // A first run that changed nothing leaves the file as it always was.
-    if (const SettingsFile::WindowLayout layout = windowLayout(); layout != m_openedLayout || SettingsFile::hasWindowLayout(settings))
+    // A run that changed none of them leaves the file as it was: a first run as it always was.
+    if (const SettingsFile::WindowLayout layout = windowLayout(); layout != m_keptLayout)
         SettingsFile::writeWindowLayout(settings, layout);
     if (settings.save())
         return true;

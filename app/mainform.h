@@ -130,8 +130,9 @@ private:
     void reenterPage();
     QPointer<QWidget> m_monitor;
     std::optional<QRect> m_monitorFrame; // where the monitor was last, from the settings file
-    SettingsFile::WindowLayout m_openedLayout; // the size the window opened at, the splits kept
-    SettingsFile::WindowLayout m_layout;       // the splits as the user left them
+    SettingsFile::WindowLayout m_keptLayout; // as the settings file has it
+    SettingsFile::WindowLayout m_layout;     // the splits as the user left them
+    QSize m_openedSize;
 
     std::unique_ptr<Ui::TfrmMain> ui;
     QString m_settingsPath;

@@ -10,8 +10,6 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
-#include <algorithm>
-
 namespace SettingsFile {
 
 namespace {
@@ -28,7 +26,6 @@ constexpr char kCalibrationSplitKey[] = "CalibrationSplit";
 constexpr char kDataSplitKey[] = "DataSplit";
 // No screen is wider: a larger value is no size the window was ever given.
 constexpr qint64 kMostPixels = 100000;
-constexpr const char *kWindowKeys[] = {kWidthKey, kHeightKey, kCalibrationSplitKey, kDataSplitKey};
 constexpr char kPortNumberKey[] = "PortNumber";
 constexpr char kSpeedNumberKey[] = "SpeedNumber";
 constexpr char kParityKey[] = "Parity";
@@ -162,12 +159,6 @@ void writeWindowLayout(IniProfile &settings, const WindowLayout &layout)
         if (value > 0)
             settings.writeInteger(kWindow, key, value);
     }
-}
-
-bool hasWindowLayout(const IniProfile &settings)
-{
-    return std::any_of(std::begin(kWindowKeys), std::end(kWindowKeys),
-                       [&settings](const char *key) { return settings.value(kWindow, key).has_value(); });
 }
 
 std::array<QString, kPortCount> mappedPorts(const IniProfile &settings)

@@ -64,8 +64,6 @@ struct WindowLayout
 WindowLayout readWindowLayout(const IniProfile &settings);
 // Writes the values that are some.
 void writeWindowLayout(IniProfile &settings, const WindowLayout &layout);
-// Whether the file keeps any of them: then they are kept up to date.
-bool hasWindowLayout(const IniProfile &settings);
 
 // [PORTS] COM1..COM8: the device each port name is mapped to, empty where none is.
 std::array<QString, kPortCount> mappedPorts(const IniProfile &settings);

@@ -139,6 +139,19 @@ private slots:
         again.window().close();
         QCOMPARE(again.settingsFile(), QByteArray(kept).replace("%PTY%", again.peer().devicePath().toLocal8Bit()));
     }
+
+    // A smaller screen bounds the window, and the size kept for a larger one stays in the file.
+    void aSmallerScreenLeavesTheKeptSizeAsItWas()
+    {
+        const QSize screen(683, 384);
+        if (!setScreen(screen))
+            QSKIP("the platform's screen cannot be sized");
+        const auto restore = qScopeGuard([] { setScreen(kOffscreenDefault); });
+        ConfigWindow config(ConfigWindow::deviceOnCom2() + "[WINDOW]\nWidth=780\nHeight=640\n");
+        QVERIFY2(covers(screen, config.window().frameGeometry().size()), qPrintable(shown(config.window().frameGeometry().size())));
+        config.window().close();
+        QVERIFY2(config.settingsFile().contains("[WINDOW]\nWidth=780\nHeight=640\n"), config.settingsFile().constData());
+    }
 };
 
 QTEST_MAIN(TestWindowSize)
