@@ -60,14 +60,13 @@ gather_dlls() {
 }
 
 rm -rf "$dist"
-mkdir -p "$dist/plugins/platforms" "$dist/plugins/styles" "$dist/plugins/printsupport" "$dist/translations"
+mkdir -p "$dist/plugins/platforms" "$dist/plugins/styles" "$dist/translations"
 cp "$build/indicator-config.exe" "$build/indicator-cli.exe" "$build/indicator-report-pdf.exe" "$dist/"
-# The window's platform plugin (a headless run uses offscreen), the Windows style, the print
-# support's plugin (the system's printers, which QCustomPlot's print support looks for), and the
-# toolkit's Russian texts; qt.conf puts Qt's prefix in the program's folder to find them.
+# The window's platform plugin (a headless run uses offscreen), the Windows style, and the
+# toolkit's Russian texts; qt.conf puts Qt's prefix in the program's folder to find them. Qt 6
+# has Windows' printer support in Qt6PrintSupport.dll itself, with no plugin of its own.
 cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$QT_PREFIX/plugins/platforms/qoffscreen.dll" "$dist/plugins/platforms/"
 cp "$QT_PREFIX"/plugins/styles/*.dll "$dist/plugins/styles/" 2>/dev/null || true
-cp "$QT_PREFIX"/plugins/printsupport/*.dll "$dist/plugins/printsupport/"
 cp /usr/share/qt6/translations/qtbase_ru.qm "$dist/translations/"
 printf '[Paths]\r\nPrefix = .\r\n' > "$dist/qt.conf"
 # The programs and QCustomPlot are GPL-3 or later: their licence goes with them.

@@ -83,8 +83,8 @@ installed=$WINEPREFIX/drive_c/Program\ Files/indicator-config
 [ -f "$installed/uninstall.exe" ] || { echo "FAIL the installer left no uninstaller" >&2; exit 1; }
 ls "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/"*/*.lnk > /dev/null \
     || { echo "FAIL no Start-menu entry" >&2; exit 1; }
-ls "$installed"/*QCustomPlotQt6*.dll "$installed"/plugins/printsupport/*.dll "$installed/indicator-report-pdf.exe" > /dev/null \
-    || { echo "FAIL the installer left out the plot's library, the print support plugin or the report's printer" >&2; exit 1; }
+ls "$installed"/*QCustomPlotQt6*.dll "$installed/Qt6PrintSupport.dll" "$installed/indicator-report-pdf.exe" > /dev/null \
+    || { echo "FAIL the installer left out the plot's library, the print support or the report's printer" >&2; exit 1; }
 echo "PASS installed into C:\\Program Files\\indicator-config, with a Start-menu entry, the plot's library and print support"
 
 [ -x "$linux/indicator-sim" ] && [ -x "$linux/indicator-cli" ] \
