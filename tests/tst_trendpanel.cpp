@@ -16,10 +16,11 @@
 
 namespace {
 
+// The lines of a text file, whatever the system ends its lines with (CRLF on Windows).
 QStringList linesOf(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
