@@ -5,6 +5,7 @@
 #include "connectioncontroller.h"
 #include "controls.h"
 #include "datapage.h"
+#include "devicepage.h"
 #include "glyphs.h"
 #include "handlers.h"
 #include "informationpage.h"
@@ -23,11 +24,16 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDir>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QStyle>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
-constexpr QSize kClientSize(750, 423); // below the menu bar, the status bar included
 constexpr QSize kToolButtonSize(74, 46);
 constexpr QSize kToolGlyphSize(24, 24);
 // The window's own section of the settings file: the exchange monitor's frame when it last closed.
@@ -68,23 +74,22 @@ void enterPageWhenPressed(QToolButton *button, QAction *action)
 } // namespace
 
 TfrmMain::TfrmMain(QWidget *parent, const QString &settingsPath)
-    : QMainWindow(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                              | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TfrmMain>()),
       m_settingsPath(settingsPath.isEmpty() ? SettingsFile::path(QCoreApplication::applicationFilePath())
                                             : settingsPath),
       m_connection(std::make_unique<ConnectionController>(this))
 {
     ui->setupUi(this);
-    ui->ClientArea->setFixedSize(kClientSize.width(), kClientSize.height() - ui->StatusBar1->maximumHeight());
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
     setWindowTitle(QCoreApplication::applicationName());
 
     setUpToolBar();
     setUpPages();
+    setUpClientArea();
     connectSignals();
     loadSettings();
+    placeWindow();
 }
 
 // The tool windows work through the session: they go before it.
@@ -182,6 +187,89 @@ void TfrmMain::setUpPages()
     }
 }
 
+void TfrmMain::setUpClientArea()
+{
+    ui->pnlMainPanel->setMinimumHeight(DevicePage::formExtent(ui->pnlMainPanel).height());
+    ui->pnlToolBar->setMaximumWidth(QWIDGETSIZE_MAX); // across a window wider than its buttons
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollClient"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(takeCentralWidget());
+    setCentralWidget(scroll);
+    for (const auto &[action, split] : {std::pair{ui->ActionCalibration, &SettingsFile::WindowLayout::calibrationSplit},
+                                        std::pair{ui->ActionData, &SettingsFile::WindowLayout::dataSplit}}) {
+        connect(liveSplitter(action), &QSplitter::splitterMoved, this,
+                [this, split](int position) { m_layout.*split = position; });
+    }
+}
+
+// The page area as large as the largest page asks for, its trend's plot kWantedPlotHeight
+// tall; then as small as the largest page can be without clipping a control.
+QSize TfrmMain::wantedSize()
+{
+    QSize least;
+    QSize wanted;
+    for (const Page &page : m_pages) {
+        least = least.expandedTo(page.box->minimumSizeHint());
+        wanted = wanted.expandedTo(page.box->sizeHint());
+    }
+    const auto clientWith = [this](QSize pages) {
+        ui->pnlPages->setMinimumSize(pages);
+        ui->layoutBelowToolBar->invalidate();
+        ui->ClientArea->layout()->invalidate();
+        return ui->ClientArea->minimumSizeHint();
+    };
+    const QSize client = clientWith(wanted);
+    clientWith(least);
+    return {client.width(), ui->MainMenu->sizeHint().height() + client.height() + ui->StatusBar1->maximumHeight()};
+}
+
+// The screen's free area less the window's frame; before the window is shown its frame is not
+// known, and a title bar and a border's width all round are kept free.
+QSize TfrmMain::withinScreen(QSize size) const
+{
+    const QScreen *shownOn = screen();
+    if (!shownOn)
+        return size;
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.isEmpty()) {
+        const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+        frame = QSize(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    }
+    return size.boundedTo(shownOn->availableGeometry().size() - frame);
+}
+
+void TfrmMain::placeWindow()
+{
+    resize(withinScreen(m_keptLayout.size.isEmpty() ? wantedSize() : m_keptLayout.size));
+    for (const auto &[action, split] : {std::pair{ui->ActionCalibration, m_keptLayout.calibrationSplit},
+                                        std::pair{ui->ActionData, m_keptLayout.dataSplit}}) {
+        QSplitter *splitter = liveSplitter(action);
+        if (split > 0)
+            splitter->setSizes({split, splitter->widget(1)->minimumHeight()});
+    }
+    m_openedSize = size();
+    m_layout = m_keptLayout;
+}
+
+QSplitter *TfrmMain::liveSplitter(const QAction *pageAction) const
+{
+    const auto page = std::find_if(m_pages.begin(), m_pages.end(), [pageAction](const Page &p) { return p.action == pageAction; });
+    return page->box->findChild<QSplitter *>(QStringLiteral("splitterLive"));
+}
+
+// What the file keeps: the size only once the user changed the one the window opened at (a
+// smaller screen's bound keeps the size meant for a larger one).
+SettingsFile::WindowLayout TfrmMain::windowLayout() const
+{
+    SettingsFile::WindowLayout layout = m_layout;
+    const QSize now = isMaximized() || isFullScreen() ? normalGeometry().size() : size();
+    if (now != m_openedSize)
+        layout.size = now;
+    return layout;
+}
+
 void TfrmMain::connectSignals()
 {
     using Handlers::connect;
@@ -260,6 +348,7 @@ void TfrmMain::loadSettings()
     cmbStopBitChange(ui->cmbStopBit->currentIndex());
 
     m_monitorFrame = SettingsFile::readMonitorFrame(settings);
+    m_keptLayout = SettingsFile::readWindowLayout(settings);
 
     // Through the spinner's maximum first, so that a stored 0, the edit's first text, still
     // reaches DeviceNumber, and a refused value leaves 255.
@@ -273,6 +362,9 @@ bool TfrmMain::saveSettings(QString *error)
     SettingsFile::writeConnection(settings, {m_line, DeviceNumber()});
     if (m_monitorFrame)
         SettingsFile::writeMonitorFrame(settings, *m_monitorFrame);
+    // A run that changed none of them leaves the file as it was: a first run as it always was.
+    if (const SettingsFile::WindowLayout layout = windowLayout(); layout != m_keptLayout)
+        SettingsFile::writeWindowLayout(settings, layout);
     if (settings.save())
         return true;
     *error = settings.errorString();

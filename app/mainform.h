@@ -16,6 +16,7 @@ class ConnectionController;
 class DevicePage;
 class QAction;
 class QGroupBox;
+class QSplitter;
 class QToolButton;
 class Session;
 
@@ -69,6 +70,15 @@ private:
     void connectSignals();
     void loadSettings();
     bool saveSettings(QString *error);
+    // The client area scrolls where the window is smaller than a page needs, so that no
+    // control is ever out of reach; the window opens at the size kept in the settings file or,
+    // on a first start, at the size its largest page asks for, within the screen's free area.
+    void setUpClientArea();
+    void placeWindow();
+    QSize wantedSize();
+    QSize withinScreen(QSize size) const;
+    QSplitter *liveSplitter(const QAction *pageAction) const;
+    SettingsFile::WindowLayout windowLayout() const;
 
     // Left panel
     void cmbPortChange(int index);
@@ -118,6 +128,9 @@ private:
     void reenterPage();
     QPointer<QWidget> m_monitor;
     std::optional<QRect> m_monitorFrame; // where the monitor was last, from the settings file
+    SettingsFile::WindowLayout m_keptLayout; // as the settings file has it
+    SettingsFile::WindowLayout m_layout;     // the splits as the user left them
+    QSize m_openedSize;
 
     std::unique_ptr<Ui::TfrmMain> ui;
     QString m_settingsPath;

@@ -116,4 +116,16 @@ std::optional<SaveFailure> save(const Report &report, const QString &htmlPath)
     return std::nullopt;
 }
 
+std::optional<SaveFailure> saveCsvBeside(const Report &report, const QString &pagePath)
+{
+    QSaveFile table(csvPathBeside(pagePath));
+    if (table.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QTextStream out(&table);
+        writeCsv(out, report);
+    }
+    if (!table.commit())
+        return SaveFailure{table.fileName(), table.errorString()};
+    return std::nullopt;
+}
+
 } // namespace BenchTest

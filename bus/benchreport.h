@@ -57,5 +57,7 @@ struct SaveFailure
 // The page at htmlPath and the CSV at csvPathBeside(htmlPath), each replacing a file of its name
 // only once it is whole. The page goes first: when it fails, the CSV is not written either.
 std::optional<SaveFailure> save(const Report &report, const QString &htmlPath);
+// The CSV alone, beside a page saved in another form (a PDF).
+std::optional<SaveFailure> saveCsvBeside(const Report &report, const QString &pagePath);
 
 } // namespace BenchTest

@@ -6,6 +6,7 @@
 #include "framewords.h"
 #include "linesettings.h"
 #include "options.h"
+#include "testreport.h"
 
 #include <QLocale>
 
@@ -120,6 +121,10 @@ public:
                 return fail(QStringLiteral("--min-readings takes a whole number from %1 to %2, not \"%3\"")
                                 .arg(kFewestMinReadings).arg(kMostMinReadings).arg(value));
             i.minReadings = int(*readings);
+        } else if (name == QLatin1String("--report")) {
+            if (!TestReport::knownSuffix(value))
+                return fail(QStringLiteral("--report takes a file ending in .html or .pdf, not \"%1\"").arg(value));
+            i.reportPath = value;
         } else if (name == QLatin1String("--modbus-tcp") || name == QLatin1String("--rtu-tcp")) {
             QString why;
             const std::optional<Endpoint> endpoint = Endpoint::parse(value, &why);

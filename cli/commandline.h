@@ -39,6 +39,7 @@ struct Invocation
     std::optional<double> sigmaLimit;
     std::optional<int> minReadings;
     std::optional<qint64> longestS; // --max-duration
+    QString reportPath; // --report: .html or .pdf; empty for none
     QList<quint8> speeds;   // empty: every one
     QList<quint8> parities; // empty: every one
     // watch

@@ -35,6 +35,7 @@ constexpr Option kOptions[] = {
     {"--tolerance", "X", "test", "how far a unit's mean may lie from it, either way"},
     {"--sigma", "X", "test", "the largest standard deviation of a unit's readings (a third of the tolerance)"},
     {"--min-readings", "N", "test", "the fewest readings a unit passes with, 2 or more (20)"},
+    {"--report", "FILE", "test", "write the window's report of the test to FILE.html, or print it to FILE.pdf"},
     {"--modbus-tcp", "[ADDR:]PORT", "serve", "take Modbus TCP clients at PORT, on 127.0.0.1 unless ADDR is given; 0: a free port"},
     {"--rtu-tcp", "[ADDR:]PORT", "serve", "take clients of RTU frames over TCP at PORT, as --modbus-tcp"},
 };

@@ -19,6 +19,13 @@ constexpr char kDevice[] = "DEVS";
 constexpr char kPorts[] = "PORTS"; // only read
 constexpr char kMonitor[] = "MONITOR";
 constexpr char kMonitorFrameKeys[][7] = {"Left", "Top", "Width", "Height"};
+constexpr char kWindow[] = "WINDOW";
+constexpr char kWidthKey[] = "Width";
+constexpr char kHeightKey[] = "Height";
+constexpr char kCalibrationSplitKey[] = "CalibrationSplit";
+constexpr char kDataSplitKey[] = "DataSplit";
+// No screen is wider: a larger value is no size the window was ever given.
+constexpr qint64 kMostPixels = 100000;
 constexpr char kPortNumberKey[] = "PortNumber";
 constexpr char kSpeedNumberKey[] = "SpeedNumber";
 constexpr char kParityKey[] = "Parity";
@@ -133,6 +140,32 @@ void writeMonitorFrame(IniProfile &settings, const QRect &frame)
     const int values[] = {frame.left(), frame.top(), frame.width(), frame.height()};
     for (size_t i = 0; i < std::size(values); ++i)
         settings.writeInteger(kMonitor, kMonitorFrameKeys[i], values[i]);
+}
+
+WindowLayout readWindowLayout(const IniProfile &settings)
+{
+    const auto positive = [&settings](const char *key) {
+        const qint64 value = settings.readInteger(kWindow, key, 0);
+        return value > 0 && value <= kMostPixels ? int(value) : 0;
+    };
+    WindowLayout layout;
+    if (const QSize size(positive(kWidthKey), positive(kHeightKey)); !size.isEmpty())
+        layout.size = size;
+    layout.calibrationSplit = positive(kCalibrationSplitKey);
+    layout.dataSplit = positive(kDataSplitKey);
+    return layout;
+}
+
+void writeWindowLayout(IniProfile &settings, const WindowLayout &layout)
+{
+    const std::pair<const char *, int> values[] = {{kWidthKey, layout.size.width()},
+                                                   {kHeightKey, layout.size.height()},
+                                                   {kCalibrationSplitKey, layout.calibrationSplit},
+                                                   {kDataSplitKey, layout.dataSplit}};
+    for (const auto &[key, value] : values) {
+        if (value > 0)
+            settings.writeInteger(kWindow, key, value);
+    }
 }
 
 std::array<QString, kPortCount> mappedPorts(const IniProfile &settings)

@@ -4,6 +4,7 @@
 #include "linesetup.h"
 
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QtGlobal>
 
@@ -45,6 +46,22 @@ void writeConnection(IniProfile &settings, const Connection &connection);
 // keys are numbers and the size is not empty.
 std::optional<QRect> readMonitorFrame(const IniProfile &settings);
 void writeMonitorFrame(IniProfile &settings, const QRect &frame);
+
+// [WINDOW]: the main window's size, and where each live page's splitter was left: the height
+// above its handle, in the window's own pixels, which no scale factor changes. Kept only once
+// the user changed them, so that a first run leaves the file as it always was.
+struct WindowLayout
+{
+    QSize size;               // empty: none kept
+    int calibrationSplit = 0; // 0: none kept
+    int dataSplit = 0;
+    bool operator==(const WindowLayout &) const = default;
+};
+
+// A value whose key is missing, no number or not above 0 is none.
+WindowLayout readWindowLayout(const IniProfile &settings);
+// Writes the values that are some.
+void writeWindowLayout(IniProfile &settings, const WindowLayout &layout);
 
 // [PORTS] COM1..COM8: the device each port name is mapped to, empty where none is.
 std::array<QString, kPortCount> mappedPorts(const IniProfile &settings);

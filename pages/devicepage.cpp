@@ -14,6 +14,24 @@
 
 DevicePage::DevicePage(Session &session, QWidget *parent) : QGroupBox(parent), m_session(session) {}
 
+QSize DevicePage::sizeHint() const
+{
+    return layout() ? QGroupBox::sizeHint() : formExtent(this);
+}
+
+QSize DevicePage::minimumSizeHint() const
+{
+    return layout() ? QGroupBox::minimumSizeHint() : formExtent(this);
+}
+
+QSize DevicePage::formExtent(const QWidget *form)
+{
+    const QRect controls = form->childrenRect();
+    if (controls.isEmpty())
+        return {};
+    return {controls.right() + 1 + controls.left(), controls.bottom() + 1 + controls.left()};
+}
+
 void DevicePage::bind(QList<Binding> bindings)
 {
     m_bindings = std::move(bindings);

@@ -23,6 +23,15 @@ public:
 
     DevicePage(Session &session, QWidget *parent);
 
+    // The room the page's form takes, its controls where the form places them, with the same
+    // margin right and below as left; a live page's own layout says what it needs with its
+    // trend. The window opens at the size its largest page asks for.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    // The room that controls placed by their form take in a widget, with the margin they keep
+    // on the left kept on the right and below too.
+    static QSize formExtent(const QWidget *form);
+
     // What the page does when the window shows it: a page of settings reads them all.
     virtual void enter() {}
     // One poll of a live page, at every tick of the window's timer while the page is shown;

@@ -1,5 +1,7 @@
 #include "livedisplay.h"
 
+#include "devicepage.h"
+
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QSplitter>
@@ -15,6 +17,15 @@ constexpr int kPixels = 24;
 constexpr int kControlsMargin = 6;
 // The trend's least height, where the page leaves it less: its row of controls and a plot.
 constexpr int kLeastTrendHeight = 90;
+// The page's controls at the places their form gives them: the area asks for the room they
+// take, and is as wide at least; the splitter may give it less height, clipping them.
+class FormArea : public QWidget
+{
+public:
+    QSize sizeHint() const override { return DevicePage::formExtent(this); }
+    QSize minimumSizeHint() const override { return {DevicePage::formExtent(this).width(), 0}; }
+};
+
 } // namespace
 
 void setUp(QLineEdit *display)
@@ -45,7 +56,7 @@ std::optional<double> number(const QString &text)
 
 TrendPanel *addTrend(QGroupBox *page, TrendPanel::About about)
 {
-    auto *controls = new QWidget;
+    auto *controls = new FormArea;
     controls->setObjectName(QStringLiteral("pnlLiveControls"));
     int bottom = 0;
     for (QWidget *child : page->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {

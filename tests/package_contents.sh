@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree and checks what an installation would get: the
 # programs in /usr/bin, the menu entry, the icons, the manual pages, the command line's bash
-# completion, the udev rule for USB serial adapters, and dependencies that dpkg-shlibdeps read
-# from the libraries the programs link, the display plugin's among them.
+# completion and the helper that prints its reports to PDF, the udev rule for USB serial
+# adapters, and dependencies that dpkg-shlibdeps read from the libraries the programs link, the
+# display plugin's among them.
 # Usage: tests/package_contents.sh BUILD-DIR
 set -euo pipefail
 build=$1
@@ -27,6 +28,7 @@ expected=(
     ./usr/bin/indicator-cli
     ./usr/share/man/man1/indicator-cli.1.gz
     ./usr/share/bash-completion/completions/indicator-cli
+    ./usr/libexec/indicator-config/indicator-report-pdf
     ./usr/share/doc/indicator-config/copyright
 )
 if [ -e "$build/indicator-sim" ]; then

@@ -88,11 +88,13 @@ private slots:
         ConfigWindow config("[PORTS]\nCOM2=" + sim.devicePath().toLocal8Bit() + "\n[COMP]\nSpeedNumber=4\n");
         QTemporaryDir files;
         QString chosenFile;
+        int warnings = 0;
         ModalBox::setInterceptor([&](QDialog &dialog) {
             if (auto *fileDialog = qobject_cast<QFileDialog *>(&dialog)) {
                 fileDialog->selectFile(chosenFile);
                 return int(QDialog::Accepted);
             }
+            warnings += qobject_cast<QMessageBox *>(&dialog) ? 1 : 0;
             return int(QMessageBox::Ok);
         });
 
@@ -149,6 +151,21 @@ private slots:
         QFile csv(files.filePath(QStringLiteral("batch.csv")));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().count('\n'), 6);
+        // The same report printed, beside the same CSV; a folder it cannot go to is said so, and
+        // no report claimed.
+        chosenFile = files.filePath(QStringLiteral("printed.PDF"));
+        QTest::mouseClick(find("btnBusReport"), Qt::LeftButton);
+        QFile printed(chosenFile);
+        QVERIFY(printed.open(QIODevice::ReadOnly));
+        QCOMPARE(printed.read(5), QByteArray("%PDF-"));
+        QVERIFY(QFile::exists(files.filePath(QStringLiteral("printed.csv"))));
+        chosenFile = files.filePath(QStringLiteral("gone/report.pdf"));
+        const int warned = warnings;
+        const QString shown = status->text();
+        QTest::mouseClick(find("btnBusReport"), Qt::LeftButton);
+        QCOMPARE(warnings, warned + 1);
+        QCOMPARE(status->text(), shown);
+        QVERIFY(!QFile::exists(files.filePath(QStringLiteral("gone/report.csv"))));
         // The table for a spreadsheet: the reading in the desktop's decimal comma, never grouped.
         chosenFile = files.filePath(QStringLiteral("table.csv"));
         QTest::mouseClick(find("btnBusSave"), Qt::LeftButton);

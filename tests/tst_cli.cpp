@@ -423,17 +423,34 @@ private slots:
         QCOMPARE(rows[1].section(u',', 1, 1), QStringLiteral("2"));
         QCOMPARE(rows[4].section(u',', 1, 1), QStringLiteral("3"));
 
+        QTemporaryDir reports;
+        const QString page = reports.filePath(QStringLiteral("партия.html"));
         const Run test = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-3",
-                                               "--duration", "1", "--min-readings", "3"});
+                                               "--duration", "1", "--min-readings", "3", "--report", page});
         QCOMPARE(test.status, 3);
+        QFile written(page);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(written.readAll());
+        QCOMPARE(html.count(QStringLiteral("<tr><td")), 3);
+        QCOMPARE(html.count(QStringLiteral("\"fail\">не годен")), 1);
         const QStringList verdicts = test.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(verdicts.size(), 3);
         QVERIFY2(verdicts[0].startsWith(QStringLiteral("address=1 pass")), qPrintable(test.out));
         QVERIFY(verdicts[2].startsWith(QStringLiteral("address=3 FAIL")));
         QVERIFY(verdicts[2].contains(QStringLiteral("среднее")));
+        const QString printed = reports.filePath(QStringLiteral("партия.pdf"));
         const Run passing = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-2",
-                                                  "--duration", "1", "--min-readings", "3"});
+                                                  "--duration", "1", "--min-readings", "3", "--report", printed});
         QCOMPARE(passing.status, 0);
+        QFile document(printed);
+        QVERIFY2(document.open(QIODevice::ReadOnly), qPrintable(passing.err));
+        QCOMPARE(document.read(5), QByteArray("%PDF-"));
+        // A report that cannot be written fails the run, whatever the verdicts.
+        const QString nowhere = reports.filePath(QStringLiteral("gone/партия.pdf"));
+        const Run unwritten = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1",
+                                                    "--duration", "1", "--min-readings", "3", "--report", nowhere});
+        QCOMPARE(unwritten.status, 1);
+        QVERIFY2(unwritten.err.contains(QStringLiteral("report not written to ") + nowhere), qPrintable(unwritten.err));
         // More readings than a second gives: the test goes on until units 1 and 2 have them, and
         // the empty address 9 holds it up no longer than the time given.
         const Run longer = on(sim.devicePath(), {"test", "--expect", "12.0", "--tolerance", "0.05", "--addresses", "1-2,9",
@@ -591,6 +608,8 @@ private slots:
         QTest::newRow("a limit shorter than the time") << QStringList{"test", "--expect", "12", "--tolerance", "1", "--duration",
                                                                       "30", "--max-duration", "20"}
                                                        << 2 << "--max-duration must be at least --duration";
+        QTest::newRow("a report of no known kind") << QStringList{"test", "--expect", "12", "--tolerance", "1", "--report", "r.txt"}
+                                                   << 2 << "--report takes a file ending in .html or .pdf, not \"r.txt\"";
         QTest::newRow("a negative tolerance") << QStringList{"test", "--expect", "12", "--tolerance", "-1"} << 2
                                               << "--tolerance takes a non-negative number";
         QTest::newRow("listening through a Modbus TCP gateway")

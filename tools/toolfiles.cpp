@@ -2,9 +2,11 @@
 
 #include "csvwriter.h"
 #include "modalbox.h"
+#include "reportpdf.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QAbstractItemModel>
@@ -67,22 +69,44 @@ void saveTable(QWidget *parent, const QAbstractItemModel &table, const QString &
                                       .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
 }
 
+namespace {
+
+bool isPdf(const QString &path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+}
+
+// The same page printed to a PDF on A4, then the CSV beside it.
+std::optional<BenchTest::SaveFailure> savePdf(const BenchTest::Report &report, const QString &pdfPath)
+{
+    if (const QString failure = ReportPdf::write(BenchTest::html(report), pdfPath); !failure.isEmpty())
+        return BenchTest::SaveFailure{pdfPath, failure};
+    return BenchTest::saveCsvBeside(report, pdfPath);
+}
+
+} // namespace
+
 std::optional<QString> saveReport(QWidget *parent, const BenchTest::Report &report)
 {
     QFileDialog dialog(parent, QStringLiteral("Сохранить отчёт"), folderForFiles(),
-                       QStringLiteral("Страницы HTML (*.html);;Все файлы (*)"));
+                       QStringLiteral("Страницы HTML (*.html);;Документы PDF (*.pdf);;Все файлы (*)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("html"));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString &filter) {
+        dialog.setDefaultSuffix(filter.contains(QLatin1String("*.pdf")) ? QStringLiteral("pdf") : QStringLiteral("html"));
+    });
     dialog.selectFile(BenchTest::suggestedFileName(report));
     if (ModalBox::exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    const QString htmlPath = dialog.selectedFiles().constFirst();
-    if (const std::optional<BenchTest::SaveFailure> failure = BenchTest::save(report, htmlPath)) {
+    const QString pagePath = dialog.selectedFiles().constFirst();
+    const std::optional<BenchTest::SaveFailure> failure =
+        isPdf(pagePath) ? savePdf(report, pagePath) : BenchTest::save(report, pagePath);
+    if (failure) {
         ModalBox::warning(parent, QStringLiteral("Отчёт не сохранён в файл %1:\n%2")
                                       .arg(QDir::toNativeSeparators(failure->path), failure->reason));
         return std::nullopt;
     }
-    return htmlPath;
+    return pagePath;
 }
 
 } // namespace ToolFiles

@@ -27,8 +27,8 @@ std::optional<Profiles::DeviceProfile> chooseProfile(QWidget *parent, QString *p
 // A file that cannot be written is said so.
 void saveTable(QWidget *parent, const QAbstractItemModel &table, const QString &fileName, const QList<int> &numberColumns);
 
-// A bench test's report saved where the user chooses: the page to print, and the same rows as
-// CSV beside it under the same name. The page's path once both are saved; a file that cannot be
+// A bench test's report saved where the user chooses: the page to print (HTML, or a PDF on A4
+// by the name's suffix), and the same rows as CSV beside it under the same name. The page's path once both are saved; a file that cannot be
 // written is said so.
 std::optional<QString> saveReport(QWidget *parent, const BenchTest::Report &report);
 

@@ -218,6 +218,13 @@ void TrendPanel::setUpControls()
     });
 }
 
+QSize TrendPanel::sizeHint() const
+{
+    const QSize hint = QWidget::sizeHint();
+    const int controls = layout()->itemAt(0)->sizeHint().height();
+    return {hint.width(), std::max(hint.height(), controls + layout()->spacing() + kWantedPlotHeight)};
+}
+
 void TrendPanel::add(const PollLog::Poll &poll)
 {
     // While an address is typed or the spinner runs, the pages poll each address on the way

@@ -23,6 +23,10 @@ class TrendPanel : public QWidget
     Q_OBJECT
 
 public:
+    // A plot this tall shows the time axis with its labels, a reading's run that can be read,
+    // and the figures beside it whole.
+    static constexpr int kWantedPlotHeight = 200;
+
     // What the log's first lines say, asked for when a log starts: the device, its line, the
     // poll interval.
     using About = std::function<QList<std::pair<QString, QString>>()>;
@@ -36,6 +40,9 @@ public:
     // new trace, and a row of the log says from where on it is that unit's. Until the first
     // call, the unit of the first poll.
     void follow(quint16 address);
+
+    // Its row of controls over a plot of kWantedPlotHeight, where the window has the room.
+    QSize sizeHint() const override;
 
     const TrendSeries &series() const { return m_series; }
     TrendView *view() const { return m_view; }

@@ -68,7 +68,7 @@ constexpr Command kCommands[] = {
      "until Ctrl+C or the count. With --addresses, each unit in turn, a line per unit and an\n"
      "address column.\n"},
     {"test", Commands::test, AddressUse::Needed, 0, 0,
-     "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--max-duration S] [--addresses LIST]",
+     "test --expect X --tolerance X [--sigma X] [--min-readings N] [--duration S] [--max-duration S] [--addresses LIST] [--report FILE]",
      "judge units against one reference signal",
      "Polls the units in turn for the duration, and past it until each unit that answers has\n"
      "--min-readings readings, for --max-duration at most; a silent unit holds no one up. Then\n"
@@ -77,8 +77,9 @@ constexpr Command kCommands[] = {
      "--min-readings readings, set no self-diagnostic or EEPROM flag, its mean lies within the\n"
      "tolerance of the expected value and the sample standard deviation of its readings, of two\n"
      "at least, is at or below --sigma. A line (or a JSON object) per unit with its figures and\n"
-     "verdict. Exit status 3 when any unit fails; 1 when the port is lost during the test, every\n"
-     "unit then untested.\n"},
+     "verdict. With --report, the window's report of the test as a page (FILE.html) or a PDF\n"
+     "document on A4 (FILE.pdf). Exit status 3 when any unit fails; 1 when the port is lost during\n"
+     "the test, every unit then untested, or when the report cannot be written.\n"},
     {"listen", Commands::listen, AddressUse::NotUsed, 0, 0,
      "listen [--duration S]", "hear a line that another master drives, sending nothing",
      "Opens the port only to hear it, and sends nothing: a master already polls the line. Prints\n"

@@ -1,14 +1,18 @@
 // indicator-cli test: units on one line judged against one reference signal, as the bench test
 // of the window judges them.
+#include "benchreport.h"
 #include "benchtest.h"
 #include "blocking.h"
 #include "buspoller.h"
 #include "context.h"
 #include "exitstatus.h"
 #include "framewords.h"
+#include "linesettings.h"
 #include "commands.h"
 #include "stoprequest.h"
+#include "testreport.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QJsonObject>
 #include <QTimer>
@@ -120,11 +124,29 @@ int Commands::test(CommandContext &context)
         return ExitStatus::Failed;
     run.finish(poller.now());
 
+    BenchTest::Report report;
+    report.when = QDateTime::currentDateTime();
+    report.line = QStringLiteral("%1, %2 бод, паритет %3, стоп-бит %4")
+                      .arg(line->shownName)
+                      .arg(LineSettings::BaudRates[line->setup.speedNumber])
+                      .arg(QLatin1String(LineSettings::ParityNames[line->setup.parity]))
+                      .arg(LineSettings::StopBitCounts[line->setup.stopBits]);
+    report.limits = *limits;
     int failures = 0;
     for (const Bus::Unit &unit : poller.units()) {
         const BenchTest::Judgement judgement = run.judge(unit.address);
+        report.rows.append({unit.address, unit.name, unit.version, judgement});
+        if (report.unitOfMeasure.isEmpty())
+            report.unitOfMeasure = unit.unit;
         failures += judgement.passed() ? 0 : 1;
         print(context.printer(), unit, judgement);
+    }
+    const QString reportPath = context.invocation().reportPath;
+    if (!reportPath.isEmpty()) {
+        if (const QString failure = TestReport::write(report, reportPath); !failure.isEmpty()) {
+            context.note(QStringLiteral("report not written to %1: %2").arg(reportPath, failure));
+            return ExitStatus::Failed;
+        }
     }
     if (run.isAborted()) {
         context.note(QStringLiteral("port %1 lost during the test: no unit was judged").arg(line->shownName));

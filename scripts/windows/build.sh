@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds indicator-config.exe and indicator-cli.exe for 64-bit Windows with the Qt that
-# scripts/windows/qt.sh built, gathers what they need to run into build-windows/dist, and makes
+# Cross-builds indicator-config.exe and indicator-cli.exe (with indicator-report-pdf.exe, which
+# prints its reports) for 64-bit Windows with the Qt and QCustomPlot that scripts/windows/qt.sh
+# built, gathers what they need to run into build-windows/dist, and makes
 # the installer build-windows/indicator-config-1.0-setup.exe (NSIS: a Start-menu entry and an
 # uninstaller) and build-windows/indicator-config-1.0-windows.zip. The simulator and the
 # benchmarks need libmodbus and stay Linux programs.
@@ -12,6 +13,12 @@ repo=$(cd "$here/../.." && pwd)
 
 if [ ! -f "$QT_TOOLCHAIN" ]; then
     echo "No Qt for Windows in $QT_PREFIX: build it once with scripts/windows/qt.sh" >&2
+    exit 1
+fi
+# A build without them would quietly lose the trend's plot and the printed report.
+if ! cache_complete; then
+    echo "The Qt for Windows in $QT_PREFIX lacks its print support or QCustomPlot:" \
+         "scripts/windows/qt.sh brings it up to date in place" >&2
     exit 1
 fi
 install_host_packages mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build \
@@ -54,17 +61,24 @@ gather_dlls() {
 
 rm -rf "$dist"
 mkdir -p "$dist/plugins/platforms" "$dist/plugins/styles" "$dist/translations"
-cp "$build/indicator-config.exe" "$build/indicator-cli.exe" "$dist/"
+cp "$build/indicator-config.exe" "$build/indicator-cli.exe" "$build/indicator-report-pdf.exe" "$dist/"
 # The window's platform plugin (a headless run uses offscreen), the Windows style, and the
-# toolkit's Russian texts; qt.conf puts Qt's prefix in the program's folder to find them.
+# toolkit's Russian texts; qt.conf puts Qt's prefix in the program's folder to find them. Qt 6
+# has Windows' printer support in Qt6PrintSupport.dll itself, with no plugin of its own.
 cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$QT_PREFIX/plugins/platforms/qoffscreen.dll" "$dist/plugins/platforms/"
 cp "$QT_PREFIX"/plugins/styles/*.dll "$dist/plugins/styles/" 2>/dev/null || true
 cp /usr/share/qt6/translations/qtbase_ru.qm "$dist/translations/"
 printf '[Paths]\r\nPrefix = .\r\n' > "$dist/qt.conf"
+# The programs and QCustomPlot are GPL-3 or later: their licence goes with them.
+cp "$repo/LICENSE" "$dist/LICENSE.txt"
 for program in "$dist"/*.exe "$dist"/plugins/*/*.dll; do
     gather_dlls "$program"
 done
 x86_64-w64-mingw32-strip "$dist"/*.exe
+# The plot and its print support went along with the programs that import them.
+for needed in "$(basename "$(ls "$QT_PREFIX"/bin/*QCustomPlotQt6*.dll)")" Qt6PrintSupport.dll; do
+    [ -f "$dist/$needed" ] || { echo "$needed is not among the programs' DLLs: the trend would have no plot" >&2; exit 1; }
+done
 
 setup=$build/indicator-config-$version-setup.exe
 makensis -V2 -DVERSION="$version" -DDIST="$dist" -DOUTFILE="$setup" "$here/installer.nsi"

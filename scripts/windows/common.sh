@@ -5,6 +5,11 @@ QT_SRC=$CACHE_DIR/qtbase-everywhere-src-6.4.2
 QT_BUILD=$CACHE_DIR/build-qtbase
 QT_PREFIX=$CACHE_DIR/qt-mingw
 QT_TOOLCHAIN=$QT_PREFIX/lib/cmake/Qt6/qt.toolchain.cmake
+# QCustomPlot, which draws the trend, from Debian's own source, installed into Qt's prefix.
+QCP_VERSION=2.1.0+dfsg1
+QCP_SRC=$CACHE_DIR/qcustomplot-$QCP_VERSION
+QCP_BUILD=$CACHE_DIR/build-qcustomplot
+QCP_CONFIG=$QT_PREFIX/lib/cmake/QCustomPlotQt6/QCustomPlotQt6Config.cmake
 WINEPREFIX=${WINEPREFIX:-$CACHE_DIR/wineprefix}
 export WINEPREFIX WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -27,6 +32,14 @@ install_host_packages() {
 # match the machine's own to the version (a mirror mid-sync breaks that).
 install_wine() {
     install_host_packages wine wine64 xvfb xauth
+}
+
+# What the Windows build needs of the cache: Qt with its print support, and QCustomPlot.
+qt_complete() {
+    [ -f "$QT_TOOLCHAIN" ] && [ -d "$QT_PREFIX/lib/cmake/Qt6PrintSupport" ]
+}
+cache_complete() {
+    qt_complete && [ -f "$QCP_CONFIG" ]
 }
 
 # Seconds since $1 as "Mm Ss".

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows build (scripts/windows/build.sh) under Wine: its own test suites, then end to
 # end against the Linux indicator-sim: indicator-cli.exe through Wine's COM1 and over tcp://,
-# compared with the Linux indicator-cli, and the installed configurator's window under Xvfb
-# reading the Mode page (build-windows/smoke/window.png).
+# compared with the Linux indicator-cli, a bench test's report printed to PDF, and the installed
+# configurator's window under Xvfb reading the Mode page (build-windows/smoke/window.png) and
+# plotting the Readings page's trend (build-windows/smoke/readings.png).
 #
 # Wine's COM1 is mapped to the simulator's pseudo-terminal through Wine's registry
 # (HKLM\Software\Wine\Ports), never through a dosdevices link: Wine rewrites such a link to
@@ -48,25 +49,40 @@ trap cleanup EXIT
 start=$(date +%s)
 mkdir -p "$smoke"
 [ -d "$WINEPREFIX" ] || { echo "Making the Wine prefix $WINEPREFIX"; xvfb-run -a /usr/lib/wine/wine64 wineboot -i; }
+
+# One display for the whole run, there before Wine's server: Wine keeps the desktop of the
+# display its first window came up on, and a program with windows (even Qt's hidden ones, on
+# the offscreen platform) finds none without it.
+display=:$(( 90 + RANDOM % 100 ))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+children+=($!)
+export DISPLAY=$display
+sleep 1 # Xvfb's socket; the programs below wait for their windows themselves
 restart_wineserver
 
-# 1. The suites that need no pseudo-terminal, with the programs' DLLs and plugins from the
-# build's dist and Qt Test's from the Qt build. Under Wine a console program's output to a pipe
-# is lost, so each suite writes its log to a file.
-export WINEPATH="$(winepath_of "$build/dist");$(winepath_of "$QT_PREFIX/bin")"
-export QT_PLUGIN_PATH="$(winepath_of "$build/dist/plugins")"
+# 1. The suites that need no pseudo-terminal, each run from a folder laid out as the program's
+# own (its DLLs, plugins and qt.conf) with Qt Test beside: Wine finds the DLLs there as Windows
+# does, where a search path of Wine's own (WINEPATH) leaves a GUI program hanging at its start.
+# Under Wine a console program's output to a pipe is lost, so each suite writes its log to a file.
+suites=$build/suites
+rm -rf "$suites"
+cp -r "$build/dist" "$suites"
+cp "$QT_PREFIX/bin/Qt6Test.dll" "$build"/tests/tst_*.exe "$suites/"
 failed=0
-for suite in "$build"/tests/tst_*.exe; do
+for suite in "$suites"/tst_*.exe; do
     log=$smoke/$(basename "$suite" .exe).log
     rm -f "$log"
-    if QT_QPA_PLATFORM=offscreen wine "$suite" -o "$(winepath_of "$smoke")\\$(basename "$log"),txt"; then
+    # The PDF's text is laid out with the system's fonts, which Qt's offscreen platform does not
+    # read on Windows: that suite runs on the Windows platform.
+    platform=offscreen
+    [ "$(basename "$suite")" = tst_reportpdf.exe ] && platform=windows
+    if QT_QPA_PLATFORM=$platform wine "$suite" -o "$(winepath_of "$smoke")\\$(basename "$log"),txt"; then
         echo "PASS $(basename "$suite") $(grep -o 'Totals:.*' "$log")"
     else
         echo "FAIL $(basename "$suite") (log: $log)"
         failed=1
     fi
 done
-unset WINEPATH QT_PLUGIN_PATH
 [ "$failed" = 0 ] || exit 1
 [ "${1:-}" = --suites-only ] && exit 0
 
@@ -77,7 +93,9 @@ installed=$WINEPREFIX/drive_c/Program\ Files/indicator-config
 [ -f "$installed/uninstall.exe" ] || { echo "FAIL the installer left no uninstaller" >&2; exit 1; }
 ls "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/"*/*.lnk > /dev/null \
     || { echo "FAIL no Start-menu entry" >&2; exit 1; }
-echo "PASS installed into C:\\Program Files\\indicator-config, with a Start-menu entry"
+ls "$installed"/*QCustomPlotQt6*.dll "$installed/Qt6PrintSupport.dll" "$installed/indicator-report-pdf.exe" > /dev/null \
+    || { echo "FAIL the installer left out the plot's library, the print support or the report's printer" >&2; exit 1; }
+echo "PASS installed into C:\\Program Files\\indicator-config, with a Start-menu entry, the plot's library and print support"
 
 [ -x "$linux/indicator-sim" ] && [ -x "$linux/indicator-cli" ] \
     || { echo "The Linux build (build/indicator-sim, build/indicator-cli) is needed: scripts/test.sh makes it" >&2; exit 1; }
@@ -94,7 +112,8 @@ line=(--baud 19200 --parity none --stop-bits 1 --address 1)
 cli_exe=$installed/indicator-cli.exe
 
 # 3. The command line through COM1, then the same through the Linux build.
-start_sim "$smoke/sim-com1.log" --verbose
+# Noise on the reading: the trend's line then spans its plot, and shows in a picture.
+start_sim "$smoke/sim-com1.log" --verbose --reading 12 --noise 0.05
 pty=$sim_path
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$pty" /f > /dev/null
 restart_wineserver
@@ -127,14 +146,23 @@ PY
 same_values "$smoke/read-com1.json" || { echo "FAIL read through COM1 differs from Linux"; exit 1; }
 echo "PASS indicator-cli.exe --port COM1 read --json gives the Linux build's values"
 
+# A bench test through COM1 with its report printed to PDF, by indicator-report-pdf.exe on the
+# Windows platform: a whole document, its pages counted.
+report=$smoke/report.pdf
+rm -f "$report"
+wine "$cli_exe" --port COM1 "${line[@]}" test --expect 12 --tolerance 1000 \
+    --duration 2 --min-readings 3 --report "$(winepath_of "$smoke")\\report.pdf" > "$smoke/test.txt" 2>&1 \
+    || { echo "FAIL indicator-cli.exe test --report: $(cat "$smoke/test.txt")"; exit 1; }
+pages=$(grep -ac '/Type /Page$' "$report" || true)
+if [ "$(head -c 5 "$report")" != "%PDF-" ] || ! tail -c 16 "$report" | grep -q '%%EOF' || [ "$pages" -lt 1 ]; then
+    echo "FAIL the report $report is no whole PDF document"
+    exit 1
+fi
+echo "PASS indicator-cli.exe test --report printed a PDF of $pages page(s): $report"
+
 # 4. The installed window under Xvfb: Start and the Mode page, clicked where the tool bar has
 # them; the simulator's log shows what was read, and the picture what the window showed.
 window_smoke() {
-    local display=:$(( 90 + RANDOM % 100 ))
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
-    children+=($!)
-    export DISPLAY=$display
-    sleep 1 # Xvfb's socket; the programs below wait for the window themselves
     # The settings file beside the program: COM1 at the line's settings.
     printf '[COMP]\r\nPortNumber=0\r\nSpeedNumber=4\r\nParity=0\r\nStopBits=0\r\n[DEVS]\r\nDeviceNumber=1\r\n' \
         > "$installed/indicator-config.ini"
@@ -155,8 +183,18 @@ window_smoke() {
     xdotool mousemove --window "$id" 187 45 click 1 # Режим
     sleep 4
     import -window "$id" "$smoke/window.png"
+    xdotool mousemove --window "$id" 481 45 click 1 # Показания
+    sleep 5 # fifty polls
+    import -window "$id" "$smoke/readings.png"
     kill "$window" 2>/dev/null || true
     restart_wineserver
+}
+# The trend's line, in its own blue (0, 90, 180), below the page's controls (lowest at 260 of
+# the page, which starts 75 below the window's top, right of the 185 of the left panel): a
+# picture without the plot has none of it.
+trend_pixels() {
+    convert "$1" -crop +185+335 +repage -fuzz 12% -fill white +opaque 'rgb(0,90,180)' \
+        -fill black -opaque 'rgb(0,90,180)' -negate -format '%[fx:round(mean*w*h)]' info:
 }
 # The Mode page's read-all asks for registers 0x0A00 up; the simulator logs each request.
 mode_reads() { grep -c '<- 01 03 0a' "$smoke/sim-com1.log" || true; }
@@ -165,6 +203,9 @@ window_smoke || exit 1
 after=$(mode_reads)
 [ "$after" -gt "$before" ] || { echo "FAIL the window read nothing of the Mode page (see $smoke/window.png)"; exit 1; }
 echo "PASS the installed window read the Mode page through COM1: $((after - before)) reads answered; $smoke/window.png"
+drawn=$(trend_pixels "$smoke/readings.png")
+[ "$drawn" -ge 50 ] || { echo "FAIL the Readings page plotted no trend ($drawn pixels of its line; see $smoke/readings.png)"; exit 1; }
+echo "PASS the installed window's Readings page plots the simulator's reading: $drawn pixels of its line; $smoke/readings.png"
 
 # 5. Over tcp:// to the simulator as a serial device server.
 kill "$SIM_PID" 2>/dev/null || true
