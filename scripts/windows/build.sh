@@ -68,7 +68,10 @@ cp "$build/indicator-config.exe" "$build/indicator-cli.exe" "$build/indicator-re
 cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$QT_PREFIX/plugins/platforms/qoffscreen.dll" "$dist/plugins/platforms/"
 cp "$QT_PREFIX"/plugins/styles/*.dll "$dist/plugins/styles/" 2>/dev/null || true
 cp /usr/share/qt6/translations/qtbase_ru.qm "$dist/translations/"
-printf '[Paths]\r\nPrefix = .\r\n' > "$dist/qt.conf"
+# Text through Qt's own FreeType engine rather than DirectWrite: a DirectWrite that Qt 6 cannot
+# fully use (Wine's, older Windows versions') draws no text in line edits at all, while FreeType
+# draws the same glyphs on every Windows.
+printf '[Paths]\r\nPrefix = .\r\n[Platforms]\r\nWindowsArguments = fontengine=freetype\r\n' > "$dist/qt.conf"
 # The programs and QCustomPlot are GPL-3 or later: their licence goes with them.
 cp "$repo/LICENSE" "$dist/LICENSE.txt"
 for program in "$dist"/*.exe "$dist"/plugins/*/*.dll; do
