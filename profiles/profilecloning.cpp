@@ -1,23 +1,7 @@
 #include "profilecloning.h"
 
+#include "heldsteps.h"
 #include "profilereader.h"
-
-namespace {
-
-// The reader or writer held in place of the one before. A unit is started from the end of the
-// last one's, inside the old step's signal: the old one goes once that is over, its exchanges
-// forgotten at once.
-template <typename Steps>
-void replace(Steps *&held, Steps *fresh)
-{
-    if (held) {
-        held->cancel();
-        held->deleteLater();
-    }
-    held = fresh;
-}
-
-} // namespace
 
 ProfileCloning::ProfileCloning(Session &session, const Profiles::DeviceProfile &profile, Question askOtherVersion,
                                QObject *parent)
@@ -29,8 +13,8 @@ void ProfileCloning::writeInto(const Profiles::Origin &unit, const ProfileWriter
 {
     m_options = options;
     m_address = unit.address;
-    replace<ProfileWriter>(m_writer, nullptr);
-    replace(m_reader, new ProfileReader(m_session, unit, this));
+    Profiles::replaceHeld<ProfileWriter>(m_writer, nullptr);
+    Profiles::replaceHeld(m_reader, new ProfileReader(m_session, unit, this));
     connect(m_reader, &ProfileReader::ended, this, &ProfileCloning::read);
     emit reading(m_reader);
     m_reader->start();

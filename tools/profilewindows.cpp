@@ -1,6 +1,7 @@
 #include "profilewindows.h"
 
 #include "controls.h"
+#include "heldsteps.h"
 #include "modalbox.h"
 #include "session.h"
 #include "toolfiles.h"
@@ -38,17 +39,6 @@ QString refusalLines(const QList<ProfileWriter::Refusal> &refused)
     for (const ProfileWriter::Refusal &refusal : refused)
         lines << QStringLiteral("%1: %2").arg(refusal.key, refusal.reason);
     return lines.join(u'\n');
-}
-
-// The reader or writer held in place of the one before, its exchanges forgotten at once.
-template <typename Steps>
-void replace(Steps *&held, Steps *fresh)
-{
-    if (held) {
-        held->cancel();
-        held->deleteLater();
-    }
-    held = fresh;
 }
 
 } // namespace
@@ -125,7 +115,7 @@ std::optional<Profiles::DeviceProfile> ProfileWindow::chooseProfile(QString *pat
 
 void ProfileWindow::readDevice(const std::function<void(const ProfileReader &)> &done)
 {
-    replace(m_reader, new ProfileReader(m_session, m_origin, this));
+    Profiles::replaceHeld(m_reader, new ProfileReader(m_session, m_origin, this));
     ProfileReader *reader = m_reader;
     followReading(reader);
     connect(reader, &ProfileReader::ended, this, [reader, done] { done(*reader); });
@@ -315,7 +305,7 @@ void ProfileCompareWindow::writeDifferences()
             return;
         options.waiveDisplayRules = true;
     }
-    replace(m_writer, new ProfileWriter(m_session, m_file, *m_device, options, this));
+    Profiles::replaceHeld(m_writer, new ProfileWriter(m_session, m_file, *m_device, options, this));
     if (!m_writer->refused().isEmpty()) {
         ModalBox::warning(this, QStringLiteral("Ничего не записано: файл содержит значения, которые прибору не передать.\n")
                                     + refusalLines(m_writer->refused()));
